@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+namespace velmora {
+
+// Reads a picture file (BMP, JPEG, GIF, PNG, ICO, ...) at its natural size.
+// Returns a null image and sets *error to a sentence naming the reason when
+// the file cannot be read. The result is Format_RGB32 (alpha dropped).
+QImage readPictureFile(const QString& path, QString* error);
+
+// The text after the last "." of name; the whole name when it has no ".".
+QString GetExtension(const QString& name);
+
+// True when path names an existing file or folder.
+bool PathExists(const QString& path);
+
+}  // namespace velmora

@@ -1,0 +1,87 @@
+#include "picture_box.h"
+
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QPainter>
+
+namespace velmora {
+
+PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
+    setAcceptDrops(true);
+    setCursor(Qt::CrossCursor);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PictureBox::setPicture(const QImage& image) {
+    m_picture = image.convertToFormat(QImage::Format_RGB32);
+    if (m_autoSize && size() != m_picture.size()) {
+        resize(m_picture.size());
+    }
+    resizeLayers(size());
+}
+
+void PictureBox::commitImage() { m_picture = m_image; }
+
+void PictureBox::imageChanged(const QRect& rect) { update(rect); }
+
+void PictureBox::clearOverlay() {
+    m_overlay.fill(Qt::transparent);
+    update();
+}
+
+void PictureBox::setAutoSize(bool on) {
+    m_autoSize = on;
+    if (on && !m_picture.isNull() && size() != m_picture.size()) {
+        resize(m_picture.size());
+        resizeLayers(size());
+    }
+}
+
+void PictureBox::setBoxSize(int width, int height) {
+    resize(width, height);
+    resizeLayers(size());
+}
+
+// The persistent image always matches the box: a white background with the
+// committed picture at its top-left corner.
+void PictureBox::resizeLayers(const QSize& size) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.drawImage(0, 0, m_picture);
+    }
+    m_image = image;
+    m_overlay = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    m_overlay.fill(Qt::transparent);
+    update();
+}
+
+void PictureBox::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    const QRect r = event->rect();
+    painter.fillRect(r, Qt::white);
+    painter.drawImage(r, m_image, r);
+    painter.drawImage(r, m_overlay, r);
+}
+
+void PictureBox::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    else event->ignore();
+}
+
+void PictureBox::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    else event->ignore();
+}
+
+void PictureBox::dropEvent(QDropEvent* event) {
+    QList<QString> files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) files << url.toLocalFile();
+    }
+    event->acceptProposedAction();
+    if (onFilesDropped) onFilesDropped(files);
+}
+
+}  // namespace velmora

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+
+namespace velmora {
+
+// The working picture box: a committed picture, the persistent image drawn
+// over it (what commands read, write, copy and save) and a temporary overlay
+// for outlines under construction.
+class PictureBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget* parent = nullptr);
+
+    // Makes image the committed picture and the persistent image; with
+    // automatic sizing on, the box takes the picture's size.
+    void setPicture(const QImage& image);
+    const QImage& picture() const { return m_picture; }
+    const QImage& image() const { return m_image; }
+    QImage& image() { return m_image; }
+    // Commits the persistent image as the picture.
+    void commitImage();
+    // The persistent image changed inside rect; repaint just that part.
+    void imageChanged(const QRect& rect);
+
+    QImage& overlay() { return m_overlay; }
+    void clearOverlay();
+
+    void setAutoSize(bool on);
+    bool autoSize() const { return m_autoSize; }
+    // Sets the box's size; the persistent image follows, keeping what fits.
+    void setBoxSize(int width, int height);
+
+    std::function<void(const QList<QString>& files)> onFilesDropped;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void resizeLayers(const QSize& size);
+
+    QImage m_picture;
+    QImage m_image;
+    QImage m_overlay;
+    bool m_autoSize = false;
+};
+
+}  // namespace velmora

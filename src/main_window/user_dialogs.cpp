@@ -1,0 +1,46 @@
+#include "user_dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace velmora {
+
+void QtUserDialogs::message(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void QtUserDialogs::errorReport(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Application Error"), text,
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool QtUserDialogs::ask(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QStringList QtUserDialogs::openFiles(QWidget* parent, const QString& title,
+                                     const QString& filter) {
+    const QString file = QFileDialog::getOpenFileName(parent, title, QString(), qtFileFilter(filter));
+    return file.isEmpty() ? QStringList() : QStringList{file};
+}
+
+QString qtFileFilter(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        const qsizetype paren = description.indexOf(QLatin1Char('('));
+        if (paren >= 0) description = description.left(paren).trimmed();
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        if (patterns == QLatin1String("*.*")) patterns = QStringLiteral("*");
+        entries << QStringLiteral("%1 (%2)").arg(description, patterns);
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+}  // namespace velmora

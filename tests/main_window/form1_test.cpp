@@ -1,0 +1,335 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "fakes.h"
+#include "form1.h"
+#include "picture_box.h"
+
+using namespace velmora;
+using velmora::testing::FakeDialogs;
+using velmora::testing::FakeSettings;
+
+namespace {
+
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(folder.isValid()); }
+
+    Form1& open(QMap<QString, QString> stored = {}) {
+        auto dialogs = std::make_unique<FakeDialogs>();
+        auto settings = std::make_unique<FakeSettings>();
+        settings->values = std::move(stored);
+        this->dialogs = dialogs.get();
+        this->settings = settings.get();
+        form = std::make_unique<Form1>(std::move(dialogs), std::move(settings), folder.path());
+        return *form;
+    }
+
+    QString writePicture(const QString& name, int width, int height, QColor colour = Qt::red) {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(colour);
+        const QString path = folder.filePath(name);
+        EXPECT_TRUE(image.save(path, "PNG")) << path.toStdString();
+        return path;
+    }
+
+    template <typename T>
+    T* control(const char* name) {
+        T* widget = form->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    QTemporaryDir folder;
+    FakeDialogs* dialogs = nullptr;
+    FakeSettings* settings = nullptr;
+    std::unique_ptr<Form1> form;
+};
+
+TEST_F(Form1Test, FirstStartSelectsBoxAndWritesBothOptions) {
+    Form1& f = open();
+    EXPECT_EQ(f.selMode(), 1);
+    EXPECT_EQ(f.selLastIndex(), -1);
+    EXPECT_TRUE(control<QRadioButton>("Option2")->isChecked());
+    EXPECT_EQ(settings->values.value("Option1"), "False");
+    EXPECT_EQ(settings->values.value("Option2"), "True");
+    EXPECT_EQ(settings->writes, (QStringList{"Option1", "Option2"}));
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+    EXPECT_EQ(f.windowTitle(), "Velmora");
+    EXPECT_EQ(f.appTitle(), "Velmora");
+}
+
+TEST_F(Form1Test, StoredPolygonSelectsPolygon) {
+    Form1& f = open({{"Option1", "True"}, {"Option2", "False"}});
+    EXPECT_EQ(f.selMode(), 0);
+    EXPECT_TRUE(control<QRadioButton>("Option1")->isChecked());
+    EXPECT_FALSE(control<QRadioButton>("Option2")->isChecked());
+}
+
+TEST_F(Form1Test, UnreadableStoredOptionIsReportedAndStartUpGoesOn) {
+    Form1& f = open({{"Option1", "sideways"}});
+    ASSERT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_TRUE(dialogs->texts("error")[0].startsWith(
+        "Type mismatch\r\nin Dunmerrow2017/04/05.Form1.Form_Load at line 128\r\r"));
+    EXPECT_EQ(f.selMode(), 1);
+}
+
+TEST_F(Form1Test, WindowHasFixedSizeAndControlsAtTheirPlaces) {
+    Form1& f = open();
+    EXPECT_EQ(f.size(), QSize(536, 738));
+    EXPECT_EQ(f.minimumSize(), f.maximumSize());
+    EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(control<QPushButton>("PushButton4")->geometry(), QRect(272, 8, 256, 27));
+    EXPECT_EQ(control<QPushButton>("PushButton4")->text(), "Load Sample/Example Image");
+    EXPECT_EQ(control<QPushButton>("PushButton5")->geometry(), QRect(8, 704, 520, 27));
+    EXPECT_FALSE(control<QPushButton>("PushButton12")->isEnabled());
+    EXPECT_EQ(control<QWidget>("PicScroll")->geometry(), QRect(8, 78, 520, 385));
+    // The preview frame starts below the client area and so is never seen.
+    EXPECT_GE(control<QGroupBox>("Frame2")->y(), f.height());
+    EXPECT_TRUE(control<QWidget>("picUndo")->isHidden());
+    EXPECT_EQ(control<QPushButton>("PushButton3")->font().pointSizeF(), 11.25);
+    EXPECT_TRUE(control<QPushButton>("PushButton3")->font().bold());
+}
+
+TEST_F(Form1Test, HandCursorLoadsFromProgramFolder) {
+    ASSERT_TRUE(QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
+    Form1& f = open();
+    EXPECT_TRUE(f.hasHandCursor());
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+}
+
+TEST_F(Form1Test, BrokenCursorFileIsReportedAtStep108) {
+    QFile bad(folder.filePath("HAND-M.CUR"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("nonsense");
+    bad.close();
+    Form1& f = open();
+    EXPECT_FALSE(f.hasHandCursor());
+    ASSERT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_TRUE(dialogs->texts("error")[0].contains("Form_Load at line 108"));
+}
+
+TEST_F(Form1Test, HoverShowsHandOverButtonsButKeepsTheHourglass) {
+    Form1& f = open();
+    QPushButton* button = control<QPushButton>("PushButton1");
+    QTest::mouseMove(button);
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(button, &enter);
+    EXPECT_EQ(f.pointer(), kPointerCustom);
+    QApplication::sendEvent(control<QGroupBox>("Frame3"), &enter);
+    EXPECT_EQ(f.pointer(), kPointerDefault);
+    f.setPointer(kPointerHourglass);
+    QApplication::sendEvent(button, &enter);
+    EXPECT_EQ(f.pointer(), kPointerHourglass);
+}
+
+TEST_F(Form1Test, SampleLoadsAndShowsTheTip) {
+    QDir(folder.path()).mkdir("Samples");
+    writePicture("Samples/sample.jpg", 640, 427);
+    Form1& f = open();
+    QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
+    EXPECT_EQ(f.picOrg()->size(), QSize(640, 427));
+    EXPECT_EQ(f.picOrg()->image().pixel(5, 5), QColor(Qt::red).rgb());
+    EXPECT_EQ(dialogs->texts("message"),
+              QStringList{"Try removing the time/date stamp in the lower right hand corner."});
+    EXPECT_EQ(dialogs->shown.back().title, "Velmora");
+}
+
+TEST_F(Form1Test, MissingSampleIsReportedAtStep102AndTheTipStillShows) {
+    Form1& f = open();
+    const QSize before = f.picOrg()->size();
+    QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
+    ASSERT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton4_Click at line 102"));
+    EXPECT_EQ(dialogs->texts("message").size(), 1);
+    EXPECT_EQ(f.picOrg()->width(), before.width() > 0 ? f.picOrg()->width() : 0);
+}
+
+TEST_F(Form1Test, BigPictureBoundaryAsksOnlyFrom1512Pixels) {
+    Form1& f = open();
+    dialogs->openReply = {writePicture("a.png", 1511, 1511)};
+    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    EXPECT_TRUE(dialogs->texts("ask").isEmpty());
+    EXPECT_EQ(f.picOrg()->size(), QSize(1511, 1511));
+
+    dialogs->openReply = {writePicture("b.png", 1512, 20)};
+    dialogs->answer = false;
+    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    ASSERT_EQ(dialogs->texts("ask").size(), 1);
+    EXPECT_EQ(dialogs->texts("ask")[0], "This image file size is big.\r\rWould you like to "
+                                        "reduce the quality of the image and then edit?");
+    EXPECT_EQ(dialogs->shown.back().title, "Big Image File");
+    EXPECT_EQ(f.picOrg()->size(), QSize(1512, 20));
+    EXPECT_EQ(f.loadedWidth(), 1512.0f);
+    EXPECT_EQ(f.loadedHeight(), 20.0f);
+}
+
+TEST_F(Form1Test, AnsweringYesSqueezesTheWholePictureTo487By380) {
+    Form1& f = open();
+    // Left half blue, right half yellow: after squeezing both halves remain.
+    QImage image(1600, 1600, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    for (int y = 0; y < 1600; ++y)
+        for (int x = 800; x < 1600; ++x) image.setPixel(x, y, qRgb(255, 255, 0));
+    const QString path = folder.filePath("big.png");
+    ASSERT_TRUE(image.save(path));
+    dialogs->openReply = {path};
+    dialogs->answer = true;
+    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    EXPECT_TRUE(dialogs->texts("error").isEmpty());
+    EXPECT_EQ(f.picOrg()->size(), QSize(487, 380));
+    EXPECT_EQ(f.picOrg()->picture().size(), QSize(487, 380));
+    EXPECT_EQ(f.picOrg()->picture().pixel(10, 190), qRgb(0, 0, 255));
+    EXPECT_EQ(f.picOrg()->picture().pixel(476, 190), qRgb(255, 255, 0));
+    EXPECT_EQ(f.loadedWidth(), 1600.0f);
+    EXPECT_EQ(f.loadedHeight(), 1600.0f);
+}
+
+TEST_F(Form1Test, NonPictureFromTheDialogIsReportedAtStep114AndThePictureStays) {
+    Form1& f = open();
+    dialogs->openReply = {writePicture("first.png", 100, 60, Qt::blue)};
+    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QFile text(folder.filePath("notes.txt"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("plain words");
+    text.close();
+    dialogs->openReply = {text.fileName()};
+    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    ASSERT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton1_Click at line 114"));
+    EXPECT_EQ(f.picOrg()->size(), QSize(100, 60));
+    EXPECT_EQ(f.picOrg()->image().pixel(1, 1), QColor(Qt::blue).rgb());
+}
+
+TEST_F(Form1Test, CancelledDialogShowsNothingAndTwoFilesAskForOne) {
+    Form1& f = open();
+    const QSize before = f.picOrg()->size();
+    dialogs->openReply = {};
+    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+    EXPECT_EQ(f.picOrg()->size(), before);
+    dialogs->openReply = {"a.png", "b.png"};
+    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    EXPECT_EQ(dialogs->texts("message"), QStringList{"Please select 1 picture."});
+}
+
+TEST_F(Form1Test, DropRulesFollowExtensionFolderAndCount) {
+    Form1& f = open();
+    writePicture("photo.png", 30, 20);
+    QFile::rename(folder.filePath("photo.png"), folder.filePath("photo.JPEG"));
+    f.dropFiles({folder.filePath("photo.JPEG")});
+    EXPECT_EQ(f.picOrg()->size(), QSize(30, 20));
+    f.dropFiles({writePicture("archive.tar.png", 40, 25)});
+    EXPECT_EQ(f.picOrg()->size(), QSize(40, 25));
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+
+    struct Case {
+        QList<QString> files;
+        const char* message;
+    } cases[] = {
+        {{folder.filePath("photo.tif")}, "Please select picture."},
+        {{folder.path()}, "Please select 1 picture."},
+        {{folder.filePath("a.png"), folder.filePath("b.png")}, "Please select 1 picture."},
+    };
+    for (const Case& c : cases) {
+        dialogs->shown.clear();
+        f.dropFiles(c.files);
+        EXPECT_EQ(dialogs->texts("message"), QStringList{c.message}) << c.message;
+        EXPECT_EQ(f.picOrg()->size(), QSize(40, 25)) << c.message;
+    }
+    dialogs->shown.clear();
+    f.dropFiles({});
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+}
+
+TEST_F(Form1Test, UnreadableDropIsReportedAndThePictureStays) {
+    Form1& f = open();
+    f.dropFiles({writePicture("good.png", 50, 50, Qt::green)});
+    QFile broken(folder.filePath("broken.png"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\x89PNG\r\n\x1a\n truncated");
+    broken.close();
+    f.dropFiles({broken.fileName()});
+    ASSERT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_EQ(f.picOrg()->size(), QSize(50, 50));
+    EXPECT_EQ(f.picOrg()->image().pixel(3, 3), QColor(Qt::green).rgb());
+}
+
+TEST_F(Form1Test, PictureTooWideForTheViewIsReportedNotCrashing) {
+    Form1& f = open();
+    f.dropFiles({writePicture("fine.png", 64, 48)});
+    f.dropFiles({writePicture("wide.png", 33000, 2)});
+    ASSERT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_EQ(f.picOrg()->size(), QSize(64, 48));
+}
+
+struct BarCase {
+    int width, height;
+    bool hShown, vShown;
+    QRect hGeometry, vGeometry;
+    int hMax, vMax;
+    QPoint corner;
+};
+
+TEST_F(Form1Test, ScrollBarsAreArrangedForThePictureSize) {
+    Form1& f = open();
+    const BarCase cases[] = {
+        // As wide as the view: no horizontal bar.
+        {520, 100, false, false, QRect(0, 100, 508, 12), QRect(508, 0, 12, 100), 12, 0, {508, 100}},
+        // One pixel wider: the bar lies at the view's bottom minus 12, maximum 13.
+        {521, 100, true, false, QRect(0, 100, 508, 12), QRect(508, 0, 12, 100), 13, 0, {508, 100}},
+        // Narrow and tall: the vertical bar touches the picture's right edge.
+        {300, 900, false, true, QRect(0, 373, 300, 12), QRect(300, 0, 12, 373), 0, 527, {300, 373}},
+        // Between Wv - 12 and Wv wide: the bar covers the picture's last columns.
+        {515, 900, false, true, QRect(0, 373, 508, 12), QRect(508, 0, 12, 373), 7, 527, {508, 373}},
+    };
+    for (const BarCase& c : cases) {
+        const QString name = QStringLiteral("%1x%2").arg(c.width).arg(c.height);
+        f.dropFiles({writePicture(name + ".png", c.width, c.height)});
+        auto* h = control<QScrollBar>("HscrPic");
+        auto* v = control<QScrollBar>("VscrPic");
+        auto* corner = control<QGroupBox>("Frame5");
+        const std::string label = name.toStdString();
+        EXPECT_EQ(!h->isHidden(), c.hShown) << label;
+        EXPECT_EQ(!v->isHidden(), c.vShown) << label;
+        EXPECT_EQ(!corner->isHidden(), c.hShown || c.vShown) << label;
+        EXPECT_EQ(h->geometry(), c.hGeometry) << label;
+        EXPECT_EQ(v->geometry(), c.vGeometry) << label;
+        EXPECT_EQ(h->maximum(), c.hMax) << label;
+        EXPECT_EQ(v->maximum(), c.vMax) << label;
+        EXPECT_EQ(h->pageStep(), c.width) << label;
+        EXPECT_EQ(corner->pos(), c.corner) << label;
+    }
+}
+
+TEST_F(Form1Test, ScrollingMovesThePictureAndANewLoadResetsIt) {
+    Form1& f = open();
+    f.dropFiles({writePicture("big.png", 900, 700)});
+    auto* h = control<QScrollBar>("HscrPic");
+    auto* v = control<QScrollBar>("VscrPic");
+    h->setValue(37);
+    v->setValue(12);
+    EXPECT_EQ(f.picOrg()->pos(), QPoint(-37, -12));
+    f.dropFiles({writePicture("small.png", 200, 100)});
+    EXPECT_EQ(h->value(), 0);
+    EXPECT_EQ(v->value(), 0);
+    EXPECT_EQ(f.picOrg()->pos(), QPoint(0, 0));
+}
+
+TEST_F(Form1Test, ClosingRaisesStopRequested) {
+    Form1& f = open();
+    StopRequested = false;
+    f.show();
+    f.close();
+    EXPECT_TRUE(StopRequested);
+}
+
+}  // namespace
