@@ -126,6 +126,10 @@ void Form1::buildControls() {
     PicOrg->setBoxSize(7800 / kTwipsPerPixel, 5700 / kTwipsPerPixel);
     PicOrg->setPicture(QImage(QStringLiteral(":/velmora.png")).scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     PicOrg->onFilesDropped = [this](const QList<QString>& files) { dropFiles(files); };
+    PicOrg->onPress = [this](Qt::MouseButton b, QPointF at) { PicOrg_MouseDown(b, at); };
+    PicOrg->onRelease = [this](Qt::MouseButton b, QPointF at) { PicOrg_MouseUp(b, at); };
+    PicOrg->onMove = [this](QPointF at) { PicOrg_MouseMove(at); };
+    PicOrg->onDoubleClick = [this] { finishSelection(); };
 
     // The scroll bars and the corner square start hidden, outside the view.
     HscrPic = new QScrollBar(Qt::Horizontal, PicScroll);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QCursor>
 #include <QPoint>
 #include <QString>
@@ -29,6 +30,9 @@ inline constexpr int kPointerDefault = 0;
 inline constexpr int kPointerHourglass = 11;
 inline constexpr int kPointerCustom = 99;
 
+// The colour of every mark and of the region the engine fills.
+inline const QColor MarkColour(0, 255, 0);
+
 // Program-wide request to end a running removal.
 extern bool StopRequested;
 
@@ -57,6 +61,12 @@ public:
     // Handles a list of files dropped on the picture.
     void dropFiles(const QList<QString>& files);
 
+    // Selection handlers of the working picture.
+    void PicOrg_MouseDown(Qt::MouseButton button, QPointF at);
+    void PicOrg_MouseUp(Qt::MouseButton button, QPointF at);
+    void PicOrg_MouseMove(QPointF at);
+    void finishSelection();
+
     const QString& appTitle() const { return m_appTitle; }
     int pointer() const { return m_pointer; }
     void setPointer(int value);
@@ -77,6 +87,7 @@ private:
     void ApplySkin();
     void SetAppTitle();
     void optionClicked(bool polygon);
+    void addSelectionPoint(QPointF at);
     void reportError(const QString& text);
     void message(const QString& text);
     QPushButton* makeButton(const char* name, const QString& caption, QWidget* parent,

@@ -2,6 +2,7 @@
 
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace velmora {
@@ -10,6 +11,23 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
     setAcceptDrops(true);
     setCursor(Qt::CrossCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+}
+
+void PictureBox::mousePressEvent(QMouseEvent* event) {
+    if (onPress) onPress(event->button(), event->position());
+}
+
+void PictureBox::mouseReleaseEvent(QMouseEvent* event) {
+    if (onRelease) onRelease(event->button(), event->position());
+}
+
+void PictureBox::mouseMoveEvent(QMouseEvent* event) {
+    if (onMove) onMove(event->position());
+}
+
+void PictureBox::mouseDoubleClickEvent(QMouseEvent*) {
+    if (onDoubleClick) onDoubleClick();
 }
 
 void PictureBox::setPicture(const QImage& image) {

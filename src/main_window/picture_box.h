@@ -35,12 +35,22 @@ public:
     void setBoxSize(int width, int height);
 
     std::function<void(const QList<QString>& files)> onFilesDropped;
+    // Mouse events in picture pixels (unrounded).
+    std::function<void(Qt::MouseButton button, QPointF at)> onPress;
+    std::function<void(Qt::MouseButton button, QPointF at)> onRelease;
+    std::function<void(QPointF at)> onMove;
+    std::function<void()> onDoubleClick;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    // The second press of a double-click arrives only here.
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     void resizeLayers(const QSize& size);
