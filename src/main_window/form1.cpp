@@ -230,6 +230,58 @@ void Form1::buildControls() {
         frame->installEventFilter(this);
     }
 
+    // The labels follow committed values only, not a dragged thumb.
+    HScroll1->setTracking(false);
+    HScroll2->setTracking(false);
+    connect(HScroll1, &QScrollBar::valueChanged, this, [this](int value) {
+        Label2->setText(QString::number(value));
+        if (HScroll2->value() < 2 * value) HScroll2->setValue(2 * value);
+    });
+    connect(HScroll2, &QScrollBar::valueChanged, this,
+            [this](int value) { Label4->setText(QString::number(value)); });
+
+    const struct {
+        QPushButton* button;
+        const char* procedure;
+        QString text;
+    } helps[] = {
+        {PushButton2, "PushButton2_Click",
+         QStringLiteral("Questions? Please contact the Velmora support team at "
+                        "https://velmora.app/contact")},
+        {PushButton6, "PushButton6_Click",
+         QStringLiteral("Click this button to select the image file (BMP, JPG, GIF, PNG) that "
+                        "you would like to modify.\r\n\r\nAfter loading the image, click on the "
+                        "image (with the crosshair cursor) and create a small box around the "
+                        "object you would like to remove and then click 'Start Removing'.")},
+        {PushButton11, "PushButton11_Click",
+         QStringLiteral("This method will allow you to select a region around the object to "
+                        "remove. Please remember to make your final click at your starting "
+                        "position to make a ''complete'' shape.\r\n\r\nSingle-click to start "
+                        "selecting.\r\nRight-click to reset/cancel.\r\nDouble-click to finish.")},
+        {PushButton7, "PushButton7_Click",
+         QStringLiteral("Create a small square around the part of the image you would like to "
+                        "remove.\r\n\r\nThe smaller the box, the better the removal appears to "
+                        "the eye. It may be best to use multiple boxes instead of one big "
+                        "box.\r\n\r\nModifying the block size and scan border will change the "
+                        "results as well.")},
+        {PushButton8, "PushButton8_Click",
+         QStringLiteral("Block Size defines the size of the blocks that are used to remove the "
+                        "object inside the picture. Use the slider to adjust the size (Minimum "
+                        "size is 2, Maximum size is 32. A smaller size is recommended for small "
+                        "parts to be removed. A bigger size is used for bigger objects).")},
+        {PushButton9, "PushButton9_Click",
+         QStringLiteral("Scan Border defines the size of the area (green box) that is used to "
+                        "definde the area of the object that needs to be removed. Use the slider "
+                        "to adjust size.")},
+    };
+    for (const auto& help : helps) {
+        connect(help.button, &QPushButton::clicked, this,
+                [this, procedure = QString::fromLatin1(help.procedure), text = help.text] {
+                    StepRunner run(procedure, [this](const QString& t) { reportError(t); });
+                    run.step(100, [&] { message(text); });
+                });
+    }
+
     connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
     connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
 }

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -330,6 +331,90 @@ TEST_F(Form1Test, ClosingRaisesStopRequested) {
     f.show();
     f.close();
     EXPECT_TRUE(StopRequested);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Form1Test, BlockSizeLiftsScanBorderToTwiceItsValue) {
+    open();
+    auto* block = control<QScrollBar>("HScroll1");
+    auto* border = control<QScrollBar>("HScroll2");
+    auto* blockLabel = control<QLabel>("Label2");
+    auto* borderLabel = control<QLabel>("Label4");
+    EXPECT_EQ(blockLabel->text(), "4");
+    EXPECT_EQ(borderLabel->text(), "10");
+    block->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(block->value(), 6);
+    EXPECT_EQ(border->value(), 12);
+    EXPECT_EQ(borderLabel->text(), "12");
+    block->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(block->value(), 14);
+    block->setValue(32);
+    EXPECT_EQ(border->value(), 64);
+    block->setValue(3);
+    EXPECT_EQ(blockLabel->text(), "3");
+    EXPECT_EQ(border->value(), 64);
+    border->setValue(10);
+    EXPECT_EQ(borderLabel->text(), "10");
+    block->setValue(9);
+    EXPECT_EQ(border->value(), 18);
+    border->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(border->value(), 28);
+}
+
+TEST_F(Form1Test, LabelsDoNotFollowADraggedThumb) {
+    open();
+    auto* block = control<QScrollBar>("HScroll1");
+    block->setSliderDown(true);
+    block->setSliderPosition(20);
+    EXPECT_EQ(control<QLabel>("Label2")->text(), "4");
+    block->setSliderDown(false);
+    EXPECT_EQ(control<QLabel>("Label2")->text(), "20");
+    EXPECT_EQ(control<QScrollBar>("HScroll2")->value(), 40);
+}
+
+TEST_F(Form1Test, HelpButtonsShowTheirMessages) {
+    open();
+    const struct {
+        const char* button;
+        QString text;
+    } cases[] = {
+        {"PushButton2", "Questions? Please contact the Velmora support team at "
+                        "https://velmora.app/contact"},
+        {"PushButton6",
+         "Click this button to select the image file (BMP, JPG, GIF, PNG) that you would like to "
+         "modify.\r\n\r\nAfter loading the image, click on the image (with the crosshair cursor) "
+         "and create a small box around the object you would like to remove and then click "
+         "'Start Removing'."},
+        {"PushButton11",
+         "This method will allow you to select a region around the object to remove. Please "
+         "remember to make your final click at your starting position to make a ''complete'' "
+         "shape.\r\n\r\nSingle-click to start selecting.\r\nRight-click to reset/cancel.\r\n"
+         "Double-click to finish."},
+        {"PushButton7",
+         "Create a small square around the part of the image you would like to remove.\r\n\r\n"
+         "The smaller the box, the better the removal appears to the eye. It may be best to use "
+         "multiple boxes instead of one big box.\r\n\r\nModifying the block size and scan border "
+         "will change the results as well."},
+        {"PushButton8",
+         "Block Size defines the size of the blocks that are used to remove the object inside "
+         "the picture. Use the slider to adjust the size (Minimum size is 2, Maximum size is 32. "
+         "A smaller size is recommended for small parts to be removed. A bigger size is used for "
+         "bigger objects)."},
+        {"PushButton9",
+         "Scan Border defines the size of the area (green box) that is used to definde the area "
+         "of the object that needs to be removed. Use the slider to adjust size."},
+    };
+    for (const auto& c : cases) {
+        dialogs->shown.clear();
+        QTest::mouseClick(control<QPushButton>(c.button), Qt::LeftButton);
+        ASSERT_EQ(dialogs->shown.size(), 1) << c.button;
+        EXPECT_EQ(dialogs->shown[0].kind, "message") << c.button;
+        EXPECT_EQ(dialogs->shown[0].title, "Velmora") << c.button;
+        EXPECT_EQ(dialogs->shown[0].text, c.text) << c.button;
+    }
 }
 
 }  // namespace
