@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QImage>
+
+#include "pixel_buffer.h"
+
+namespace velmora {
+
+// The one crossing between Qt pictures and the engine's buffer.
+
+// Any QImage to the engine's B, G, R, byte-3 layout. Formats other than RGB32
+// and ARGB32 are converted to ARGB32 first; byte 3 is the pixel's alpha
+// (0xFF for RGB32). A null image gives an empty buffer.
+PixelBuffer toPixelBuffer(const QImage& image);
+
+// The buffer back as a QImage: Format_RGB32 when every byte 3 is 0xFF, else
+// Format_ARGB32 so that byte 3 survives. Precondition: buffer.isValid().
+QImage toQImage(const PixelBuffer& buffer);
+
+}  // namespace velmora

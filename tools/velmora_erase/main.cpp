@@ -1,0 +1,209 @@
+// velmora-erase: fills the pure green region of a picture with the removal
+// engine, for scripts and tests that need no window.
+
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QString>
+
+#include <cstdio>
+#include <string>
+
+#include "inpainting.h"
+#include "picture_file.h"
+#include "pixel_buffer_adapter.h"
+
+namespace {
+
+constexpr int kMinBlockSize = 2;
+constexpr int kMaxBlockSize = 32;
+constexpr int kMinScanBorder = 10;
+constexpr int kMaxScanBorder = 500;
+constexpr int kExitError = 1;
+constexpr int kExitNoSource = 2;
+
+const char kUsage[] =
+    "usage: velmora-erase [--block-size N] [--scan-border N] [--mask MASK] INPUT OUTPUT";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "velmora-erase: error: %s\n", message.c_str());
+    return kExitError;
+}
+
+// Whole-string decimal parse; false on anything else or on overflow.
+bool parseInt(const std::string& text, int* value) {
+    if (text.empty() || text.size() > 9)
+        return false;
+    int v = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9')
+            return false;
+        v = v * 10 + (ch - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// A one-line progress display on a terminal; rewritten in place, at most once
+// per percent so the terminal is not flooded.
+class ProgressLine : public velmora::InpaintObserver {
+public:
+    explicit ProgressLine(long long total) : m_total(total), m_enabled(isatty(2) != 0) {}
+    ~ProgressLine() override { finish(); }
+
+    bool yield() override { return false; }
+    void preview(const velmora::PixelBuffer&, const velmora::PixelRect&) override {}
+    void stepFinished(int steps, long long pixelsLeft) override {
+        if (!m_enabled || m_total <= 0)
+            return;
+        const int percent = int((m_total - pixelsLeft) * 100 / m_total);
+        if (percent == m_lastPercent)
+            return;
+        m_lastPercent = percent;
+        std::fprintf(stderr, "\rvelmora-erase: filling %3d%% (step %d)", percent, steps);
+        std::fflush(stderr);
+        m_shown = true;
+    }
+    void finish() {
+        if (m_shown) {
+            std::fputc('\n', stderr);
+            m_shown = false;
+        }
+    }
+
+private:
+    long long m_total;
+    bool m_enabled;
+    bool m_shown = false;
+    int m_lastPercent = -1;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int blockSize = 4;
+    int scanBorder = 10;
+    QString maskPath;
+    std::string positional[2];
+    int positionalCount = 0;
+
+    // Arguments: options as "--name N" or "--name=N", then exactly INPUT and OUTPUT.
+    for (int a = 1; a < argc; ++a) {
+        std::string arg = argv[a];
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s\n", kUsage);
+            return 0;
+        }
+        if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
+            std::string name = arg;
+            std::string value;
+            bool haveValue = false;
+            const auto eq = arg.find('=');
+            if (eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+                haveValue = true;
+            }
+            if (name != "--block-size" && name != "--scan-border" && name != "--mask")
+                return fail("unknown option " + name + "; " + kUsage);
+            if (!haveValue) {
+                if (a + 1 >= argc)
+                    return fail("option " + name + " needs a value");
+                value = argv[++a];
+            }
+            if (name == "--mask") {
+                if (value.empty())
+                    return fail("option --mask needs a file name");
+                maskPath = QString::fromLocal8Bit(value.c_str());
+                continue;
+            }
+            int v = 0;
+            if (!parseInt(value, &v))
+                return fail("option " + name + " takes a whole number, not '" + value + "'");
+            if (name == "--block-size") {
+                if (v < kMinBlockSize || v > kMaxBlockSize)
+                    return fail("--block-size must lie between 2 and 32, not " + value);
+                blockSize = v;
+            } else {
+                if (v < kMinScanBorder || v > kMaxScanBorder)
+                    return fail("--scan-border must lie between 10 and 500, not " + value);
+                scanBorder = v;
+            }
+            continue;
+        }
+        if (positionalCount == 2)
+            return fail(std::string("too many arguments; ") + kUsage);
+        positional[positionalCount++] = arg;
+    }
+    if (positionalCount != 2)
+        return fail(std::string("INPUT and OUTPUT are required; ") + kUsage);
+
+    const QString inputPath = QString::fromLocal8Bit(positional[0].c_str());
+    const QString outputPath = QString::fromLocal8Bit(positional[1].c_str());
+
+    // The output format comes from the extension; refuse an unknown one before any work.
+    const QByteArray format = QFileInfo(outputPath).suffix().toLower().toLatin1();
+    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
+        return fail("cannot tell the picture format of " + positional[1] +
+                    " from its extension (use .png or .bmp)");
+
+    QString error;
+    QImage picture = velmora::readPictureFile(inputPath, &error);
+    if (picture.isNull())
+        return fail(error.toStdString());
+
+    // A mask file marks the region by its non-black pixels.
+    if (!maskPath.isEmpty()) {
+        QImage mask = velmora::readPictureFile(maskPath, &error);
+        if (mask.isNull())
+            return fail(error.toStdString());
+        if (mask.size() != picture.size())
+            return fail("the mask is " + std::to_string(mask.width()) + "x" +
+                        std::to_string(mask.height()) + " pixels but the input is " +
+                        std::to_string(picture.width()) + "x" +
+                        std::to_string(picture.height()));
+        for (int y = 0; y < picture.height(); ++y) {
+            const QRgb* m = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
+            QRgb* p = reinterpret_cast<QRgb*>(picture.scanLine(y));
+            for (int x = 0; x < picture.width(); ++x)
+                if ((m[x] & 0x00FFFFFFu) != 0)
+                    p[x] = qRgb(0, 255, 0);
+        }
+    }
+
+    velmora::PixelBuffer buffer = velmora::toPixelBuffer(picture);
+    long long marked = 0;
+    for (std::size_t i = 0; i + 3 < buffer.bytes.size(); i += 4)
+        if (buffer.bytes[i] == 0 && buffer.bytes[i + 1] == 255 && buffer.bytes[i + 2] == 0)
+            ++marked;
+
+    velmora::InpaintOptions options;
+    options.blockSize = blockSize;
+    options.scanBorder = scanBorder;
+    velmora::InpaintResult result;
+    {
+        ProgressLine progress(marked);
+        result = velmora::Inpaint(buffer, options, &progress);
+    }
+    switch (result.status) {
+    case velmora::InpaintStatus::Ok:
+        break;
+    case velmora::InpaintStatus::NoSourceArea:
+        std::fprintf(stderr, "velmora-erase: error: %s\n", result.message.c_str());
+        return kExitNoSource;
+    default:
+        return fail(result.message);
+    }
+
+    const QImage output = velmora::toQImage(buffer);
+    if (!output.save(outputPath, format.constData())) {
+        QFile::remove(outputPath);  // a half-written file is worse than none
+        return fail("cannot write " + positional[1]);
+    }
+    std::printf("steps: %d\n", result.steps);
+    return 0;
+}
