@@ -1,10 +1,11 @@
 #include "pixel_buffer_adapter.h"
 
+#include <algorithm>
+
 namespace velmora {
 
 PixelBuffer toPixelBuffer(const QImage& image) {
-    if (image.isNull())
-        return {};
+    if (image.isNull()) return {};
     QImage source = image;
     if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_ARGB32)
         source = source.convertToFormat(QImage::Format_ARGB32);
@@ -40,6 +41,19 @@ QImage toQImage(const PixelBuffer& buffer) {
             line[x] = qRgba(in[4 * x + 2], in[4 * x + 1], in[4 * x], in[4 * x + 3]);
     }
     return image;
+}
+
+void copyToQImage(const PixelBuffer& buffer, const PixelRect& rect, QImage* image) {
+    const int x0 = std::max(rect.x, 0);
+    const int y0 = std::max(rect.y, 0);
+    const int x1 = std::min({rect.x + rect.width, buffer.width, image->width()});
+    const int y1 = std::min({rect.y + rect.height, buffer.height, image->height()});
+    for (int y = y0; y < y1; ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(image->scanLine(y));
+        const std::uint8_t* in = &buffer.bytes[buffer.offset(0, y)];
+        for (int x = x0; x < x1; ++x)
+            line[x] = qRgba(in[4 * x + 2], in[4 * x + 1], in[4 * x], in[4 * x + 3]);
+    }
 }
 
 }  // namespace velmora

@@ -17,4 +17,8 @@ PixelBuffer toPixelBuffer(const QImage& image);
 // Format_ARGB32 so that byte 3 survives. Precondition: buffer.isValid().
 QImage toQImage(const PixelBuffer& buffer);
 
+// Copies the pixels of rect (clipped to both) from buffer into image, an
+// RGB32 or ARGB32 picture of the buffer's size, leaving the rest alone.
+void copyToQImage(const PixelBuffer& buffer, const PixelRect& rect, QImage* image);
+
 }  // namespace velmora

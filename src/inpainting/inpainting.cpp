@@ -67,8 +67,7 @@ void InpaintEngine::load(const PixelBuffer& picture, int blockRadius) {
 
 void InpaintEngine::BuildGrayImage() {
     const std::size_t n = m_gray.size();
-    for (std::size_t i = 0; i < n; ++i)
-        m_gray[i] = grayOf(m_red[i], m_green[i], m_blue[i]);
+    for (std::size_t i = 0; i < n; ++i) m_gray[i] = grayOf(m_red[i], m_green[i], m_blue[i]);
 }
 
 PixelRect InpaintEngine::blockRect(int x, int y) const {
@@ -92,8 +91,7 @@ bool InpaintEngine::hasMaskColour(std::ptrdiff_t i, const MaskColour& mask) cons
 // A pixel to fill is on the front when it lies on the picture border or one of
 // its four direct neighbours is known; diagonal contact does not count.
 bool InpaintEngine::onFront(int x, int y) const {
-    if (y == 0 || y == m_height - 1 || x == 0 || x == m_width - 1)
-        return true;
+    if (y == 0 || y == m_height - 1 || x == 0 || x == m_width - 1) return true;
     const std::ptrdiff_t i = index(x, y);
     return m_maskState[i + 1] == kKnown || m_maskState[i - 1] == kKnown ||
            m_maskState[i + m_width] == kKnown || m_maskState[i - m_width] == kKnown;
@@ -117,14 +115,12 @@ void InpaintEngine::BuildTargetMask(const MaskColour& mask) {
     for (int y = 0; y < m_height; ++y) {
         for (int x = 0; x < m_width; ++x) {
             const std::ptrdiff_t i = index(x, y);
-            if (m_maskState[i] != kUnfilled)
-                continue;
+            if (m_maskState[i] != kUnfilled) continue;
             if (x < m_targetLeft) m_targetLeft = x;
             if (x > m_targetRight) m_targetRight = x;
             if (y > m_targetBottom) m_targetBottom = y;
             if (y < m_targetTop) m_targetTop = y;
-            if (onFront(x, y))
-                m_maskState[i] = kFront;
+            if (onFront(x, y)) m_maskState[i] = kFront;
         }
     }
 }
@@ -146,16 +142,14 @@ void InpaintEngine::UpdateMask(int px, int py, const MaskColour& mask) {
     for (int y = top; y <= bottom; ++y)
         for (int x = left; x <= right; ++x) {
             const std::ptrdiff_t i = index(x, y);
-            if (m_maskState[i] == kUnfilled && onFront(x, y))
-                m_maskState[i] = kFront;
+            if (m_maskState[i] == kUnfilled && onFront(x, y)) m_maskState[i] = kFront;
         }
 }
 
 bool InpaintEngine::HasUnfilledPixels() const {
     for (int y = m_targetTop; y <= m_targetBottom; ++y)
         for (int x = m_targetLeft; x <= m_targetRight; ++x)
-            if (m_maskState[index(x, y)] < 0)
-                return true;
+            if (m_maskState[index(x, y)] < 0) return true;
     return false;
 }
 
@@ -199,8 +193,7 @@ std::pair<double, double> InpaintEngine::FrontDirection(int x, int y) const {
     const int right = std::min(m_width - 1, x + 1);
     for (int ny = top; ny <= bottom && found < 2; ++ny)
         for (int nx = left; nx <= right && found < 2; ++nx) {
-            if (nx == x && ny == y)
-                continue;
+            if (nx == x && ny == y) continue;
             if (m_maskState[index(nx, ny)] == kFront) {
                 xs[found] = nx;
                 ys[found] = ny;
@@ -208,8 +201,7 @@ std::pair<double, double> InpaintEngine::FrontDirection(int x, int y) const {
             }
         }
     // 2. An isolated pixel or a stroke tip gets a fixed slanted direction.
-    if (found < 2)
-        return {0.6, 0.8};
+    if (found < 2) return {0.6, 0.8};
     // 3. The row difference comes first.
     const int dx = xs[1] - xs[0];
     const int dy = ys[1] - ys[0];
@@ -225,8 +217,7 @@ double InpaintEngine::ConfidenceTerm(int x, int y) const {
     const PixelRect r = blockRect(x, y);
     double sum = 0.0;
     for (int ny = r.y; ny < r.y + r.height; ++ny)
-        for (int nx = r.x; nx < r.x + r.width; ++nx)
-            sum += m_confidence[index(nx, ny)];
+        for (int nx = r.x; nx < r.x + r.width; ++nx) sum += m_confidence[index(nx, ny)];
     // Divided by the full block area, also where the block is clipped.
     const double side = 2.0 * m_blockRadius + 1.0;
     return sum / (side * side);
@@ -238,17 +229,15 @@ double InpaintEngine::DataTerm(int x, int y) const {
     const PixelRect r = blockRect(x, y);
     const std::ptrdiff_t last = std::ptrdiff_t(m_width) * m_height - 1;
     const std::ptrdiff_t W = m_width;
-    auto knownAt = [&](std::ptrdiff_t j) {
-        return j >= 0 && j <= last && m_maskState[j] >= 0;
-    };
+    auto knownAt = [&](std::ptrdiff_t j) { return j >= 0 && j <= last && m_maskState[j] >= 0; };
     double bestMagnitude = 0.0;
     double gxBest = 0.0;
     double gyBest = 0.0;
     for (int ny = r.y; ny < r.y + r.height; ++ny)
         for (int nx = r.x; nx < r.x + r.width; ++nx) {
             const std::ptrdiff_t j = index(nx, ny);
-            if (m_maskState[j] < 0 || !knownAt(j + 1) || !knownAt(j - 1) ||
-                !knownAt(j + W) || !knownAt(j - W))
+            if (m_maskState[j] < 0 || !knownAt(j + 1) || !knownAt(j - 1) || !knownAt(j + W) ||
+                !knownAt(j - W))
                 continue;
             const auto [gx, gy] = Gradient(nx, ny);
             const double magnitude = gx * gx + gy * gy;
@@ -271,8 +260,7 @@ double InpaintEngine::Priority(int x, int y) const {
 void InpaintEngine::computeInitialPriorities() {
     for (int y = m_targetTop; y <= m_targetBottom; ++y)
         for (int x = m_targetLeft; x <= m_targetRight; ++x)
-            if (m_maskState[index(x, y)] == kFront)
-                m_priority[index(x, y)] = Priority(x, y);
+            if (m_maskState[index(x, y)] == kFront) m_priority[index(x, y)] = Priority(x, y);
 }
 
 void InpaintEngine::UpdatePriorities(int px, int py) {
@@ -284,8 +272,7 @@ void InpaintEngine::UpdatePriorities(int px, int py) {
     const int right = std::min(m_width - 1, px + w + 3);
     for (int y = top; y <= bottom; ++y)
         for (int x = left; x <= right; ++x)
-            if (m_maskState[index(x, y)] == kFront)
-                m_priority[index(x, y)] = Priority(x, y);
+            if (m_maskState[index(x, y)] == kFront) m_priority[index(x, y)] = Priority(x, y);
 }
 
 bool InpaintEngine::selectTarget(int& px, int& py) const {
@@ -297,8 +284,7 @@ bool InpaintEngine::selectTarget(int& px, int& py) const {
     for (int y = m_targetTop; y <= m_targetBottom; ++y)
         for (int x = m_targetLeft; x <= m_targetRight; ++x) {
             const std::ptrdiff_t i = index(x, y);
-            if (m_maskState[i] != kFront)
-                continue;
+            if (m_maskState[i] != kFront) continue;
             if (!haveFirstFront) {
                 haveFirstFront = true;
                 firstX = x;
@@ -339,8 +325,7 @@ void InpaintEngine::MarkSourceBlocks() {
     const int w = m_blockRadius;
     for (int y = 0; y < m_height; ++y)
         for (int x = 0; x < m_width; ++x) {
-            if (x < w || x > m_width - w - 1 || y < w || y > m_height - w - 1)
-                continue;
+            if (x < w || x > m_width - w - 1 || y < w || y > m_height - w - 1) continue;
             bool ok = true;
             for (int by = y - w; by <= y + w && ok; ++by)
                 for (int bx = x - w; bx <= x + w; ++bx)
@@ -353,8 +338,7 @@ void InpaintEngine::MarkSourceBlocks() {
 }
 
 bool InpaintEngine::hasAnySourceBlock() const {
-    return std::find(m_sourceBlockOk.begin(), m_sourceBlockOk.end(), 1) !=
-           m_sourceBlockOk.end();
+    return std::find(m_sourceBlockOk.begin(), m_sourceBlockOk.end(), 1) != m_sourceBlockOk.end();
 }
 
 double InpaintEngine::blockDistance(int px, int py, int cx, int cy) const {
@@ -362,15 +346,12 @@ double InpaintEngine::blockDistance(int px, int py, int cx, int cy) const {
     double sum = 0.0;
     for (int dy = -w; dy <= w; ++dy) {
         const int ty = py + dy;
-        if (ty < 0 || ty > m_height - 1)
-            continue;
+        if (ty < 0 || ty > m_height - 1) continue;
         for (int dx = -w; dx <= w; ++dx) {
             const int tx = px + dx;
-            if (tx < 0 || tx > m_width - 1)
-                continue;
+            if (tx < 0 || tx > m_width - 1) continue;
             const std::ptrdiff_t t = index(tx, ty);
-            if (m_maskState[t] < 0)
-                continue;
+            if (m_maskState[t] < 0) continue;
             const std::ptrdiff_t s = index(cx + dx, cy + dy);
             const double dr = m_red[t] - m_red[s];
             const double dg = m_green[t] - m_green[s];
@@ -388,8 +369,7 @@ bool InpaintEngine::FindSourceBlock(int px, int py, int& sx, int& sy) const {
     bool found = false;
     for (int cy = m_searchTop; cy <= m_searchBottom; ++cy)
         for (int cx = m_searchLeft; cx <= m_searchRight; ++cx) {
-            if (!m_sourceBlockOk[index(cx, cy)])
-                continue;
+            if (!m_sourceBlockOk[index(cx, cy)]) continue;
             const double sum = blockDistance(px, py, cx, cy);
             if (sum < best) {
                 best = sum;
@@ -406,8 +386,7 @@ bool InpaintEngine::findSourceBlockAnywhere(int px, int py, int& sx, int& sy) co
     bool found = false;
     for (int cy = 0; cy < m_height; ++cy)
         for (int cx = 0; cx < m_width; ++cx) {
-            if (!m_sourceBlockOk[index(cx, cy)])
-                continue;
+            if (!m_sourceBlockOk[index(cx, cy)]) continue;
             const double sum = blockDistance(px, py, cx, cy);
             if (sum < best) {
                 best = sum;
@@ -429,13 +408,10 @@ long long InpaintEngine::CopyBlock(int px, int py, int sx, int sy, double c) {
             const int ux = sx + dx;
             const int uy = sy + dy;
             // 1. Only pixels still to fill, and only from inside the picture.
-            if (tx < 0 || tx > m_width - 1 || ty < 0 || ty > m_height - 1)
-                continue;
+            if (tx < 0 || tx > m_width - 1 || ty < 0 || ty > m_height - 1) continue;
             const std::ptrdiff_t t = index(tx, ty);
-            if (m_maskState[t] >= 0)
-                continue;
-            if (ux < 0 || ux > m_width - 1 || uy < 0 || uy > m_height - 1)
-                continue;
+            if (m_maskState[t] >= 0) continue;
+            if (ux < 0 || ux > m_width - 1 || uy < 0 || uy > m_height - 1) continue;
             const std::ptrdiff_t s = index(ux, uy);
             // 2. The whole 4-byte pixel, byte 3 included.
             m_pixelValue[t] = m_pixelValue[s];
@@ -507,8 +483,7 @@ InpaintResult Inpaint(PixelBuffer& picture, const InpaintOptions& options,
     }
 
     // Nothing marked: the picture stays as it is and no step is made.
-    if (!engine.HasUnfilledPixels())
-        return {};
+    if (!engine.HasUnfilledPixels()) return {};
     // Without a single whole known block there is nothing to copy from.
     if (!engine.hasAnySourceBlock())
         return failure(InpaintStatus::NoSourceArea,
@@ -525,8 +500,7 @@ InpaintResult Inpaint(PixelBuffer& picture, const InpaintOptions& options,
         ++n;
         // Highest priority front pixel; the first front pixel when all are 0.
         engine.selectTarget(px, py);
-        if (stopped())
-            return failure(InpaintStatus::Stopped, "The removal was stopped.");
+        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
 
         // Best source in the search window; the previous source when the window
         // has none; the whole picture when no source has been found yet.
@@ -534,24 +508,19 @@ InpaintResult Inpaint(PixelBuffer& picture, const InpaintOptions& options,
             sourceFound = true;
         else if (!sourceFound)
             sourceFound = engine.findSourceBlockAnywhere(px, py, sx, sy);
-        if (stopped())
-            return failure(InpaintStatus::Stopped, "The removal was stopped.");
+        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
 
         const double c = engine.ConfidenceTerm(px, py);
         engine.CopyBlock(px, py, sx, sy, c);
-        if (stopped())
-            return failure(InpaintStatus::Stopped, "The removal was stopped.");
+        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
 
         engine.UpdateMask(px, py, options.mask);
-        if (stopped())
-            return failure(InpaintStatus::Stopped, "The removal was stopped.");
+        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
 
         engine.UpdatePriorities(px, py);
-        if (stopped())
-            return failure(InpaintStatus::Stopped, "The removal was stopped.");
+        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
 
-        if (observer)
-            observer->stepFinished(n, engine.pixelsToFill());
+        if (observer) observer->stepFinished(n, engine.pixelsToFill());
         if (options.preview && observer) {
             // Only the block just filled differs from the last write.
             const PixelRect changed = engine.blockRect(px, py);

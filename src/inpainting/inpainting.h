@@ -23,10 +23,10 @@ struct MaskColour {
 };
 
 struct InpaintOptions {
-    MaskColour mask;        // pure green unless told otherwise
-    bool preview = false;   // write the picture and call preview() after every step
-    int blockSize = 4;      // w: blocks are (2w+1) x (2w+1) pixels; accepted 1..kMaxBlockRadius
-    int scanBorder = 10;    // pixels by which source centres may lie outside the region's box; >= 0
+    MaskColour mask;       // pure green unless told otherwise
+    bool preview = false;  // write the picture and call preview() after every step
+    int blockSize = 4;     // w: blocks are (2w+1) x (2w+1) pixels; accepted 1..kMaxBlockRadius
+    int scanBorder = 10;   // pixels by which source centres may lie outside the region's box; >= 0
 };
 
 inline constexpr int kMaxBlockRadius = 1000;
@@ -149,9 +149,7 @@ public:
     int searchRight() const { return m_searchRight; }
 
 private:
-    std::ptrdiff_t index(int x, int y) const {
-        return std::ptrdiff_t(y) * m_width + x;
-    }
+    std::ptrdiff_t index(int x, int y) const { return std::ptrdiff_t(y) * m_width + x; }
     bool hasMaskColour(std::ptrdiff_t i, const MaskColour& mask) const;
     bool onFront(int x, int y) const;
     // Sum of squared differences between the known part of the block at (px, py)
@@ -161,7 +159,7 @@ private:
     int m_width = 0;
     int m_height = 0;
     int m_blockRadius = 0;
-    PixelBuffer m_grid;                   // what is written back
+    PixelBuffer m_grid;                       // what is written back
     std::vector<std::uint32_t> m_pixelValue;  // pixels as loaded, then as filled
     std::vector<double> m_red, m_green, m_blue, m_gray;
     std::vector<std::int16_t> m_maskState;

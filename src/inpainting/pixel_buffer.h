@@ -12,8 +12,8 @@ namespace velmora {
 // Byte 0 is blue, byte 1 green, byte 2 red; byte 3 is never interpreted and
 // travels with the pixel wherever the pixel is copied.
 struct PixelBuffer {
-    int width = 0;   // columns, pixels
-    int height = 0;  // rows, pixels
+    int width = 0;                    // columns, pixels
+    int height = 0;                   // rows, pixels
     std::vector<std::uint8_t> bytes;  // 4 * width * height entries when valid
 
     PixelBuffer() = default;

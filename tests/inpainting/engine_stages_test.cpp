@@ -132,15 +132,14 @@ TEST(FillPriority, GradientIsCentralInsideAndOneSidedAtBorders) {
     PixelBuffer p(4, 3);
     const int g[3][4] = {{0, 10, 30, 60}, {5, 20, 50, 100}, {40, 40, 40, 40}};
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x)
-            setGray(p, x, y, std::uint8_t(g[y][x]));
+        for (int x = 0; x < 4; ++x) setGray(p, x, y, std::uint8_t(g[y][x]));
     InpaintEngine e;
     setUpEngine(e, p, 1);
-    EXPECT_EQ(e.Gradient(0, 0), std::make_pair(10.0, 5.0));     // both one-sided
+    EXPECT_EQ(e.Gradient(0, 0), std::make_pair(10.0, 5.0));  // both one-sided
     EXPECT_EQ(e.Gradient(3, 0), std::make_pair(30.0, 40.0));
-    EXPECT_EQ(e.Gradient(1, 1), std::make_pair(22.5, 15.0));    // both central
+    EXPECT_EQ(e.Gradient(1, 1), std::make_pair(22.5, 15.0));  // both central
     EXPECT_EQ(e.Gradient(3, 1), std::make_pair(50.0, -10.0));
-    EXPECT_EQ(e.Gradient(2, 2), std::make_pair(0.0, -10.0));    // bottom row one-sided
+    EXPECT_EQ(e.Gradient(2, 2), std::make_pair(0.0, -10.0));  // bottom row one-sided
 }
 
 TEST(FillPriority, IsolatedFrontPixelUsesTheSlantedDirection) {
@@ -332,11 +331,11 @@ TEST(SourceSearch, SourceBlocksLieWhollyInsideAndHoldOnlyKnownPixels) {
     p.setRgb(6, 5, 0, 255, 0);
     InpaintEngine e;
     setUpEngine(e, p, 2);
-    EXPECT_FALSE(e.sourceBlockOk(1, 5));   // block leaves the picture
+    EXPECT_FALSE(e.sourceBlockOk(1, 5));  // block leaves the picture
     EXPECT_TRUE(e.sourceBlockOk(2, 2));
     EXPECT_TRUE(e.sourceBlockOk(9, 7));
     EXPECT_FALSE(e.sourceBlockOk(10, 7));
-    EXPECT_FALSE(e.sourceBlockOk(8, 5));   // covers the marked pixel
+    EXPECT_FALSE(e.sourceBlockOk(8, 5));  // covers the marked pixel
     EXPECT_TRUE(e.sourceBlockOk(9, 5));
     EXPECT_FALSE(e.sourceBlockOk(6, 3));
     EXPECT_TRUE(e.sourceBlockOk(6, 2));

@@ -28,8 +28,7 @@ void expectKnownPixelsUntouched(const PixelBuffer& before, const PixelBuffer& af
     ASSERT_EQ(before.height, after.height);
     for (int y = 0; y < before.height; ++y)
         for (int x = 0; x < before.width; ++x) {
-            if (isGreen(before, x, y))
-                continue;
+            if (isGreen(before, x, y)) continue;
             const std::size_t o = before.offset(x, y);
             for (int k = 0; k < 4; ++k)
                 ASSERT_EQ(before.bytes[o + k], after.bytes[o + k]) << x << "," << y;
@@ -38,8 +37,7 @@ void expectKnownPixelsUntouched(const PixelBuffer& before, const PixelBuffer& af
 
 PixelBuffer photoCrop(const char* name, int x, int y, int w, int h) {
     const QImage image(QString::fromUtf8(VELMORA_TEST_DATA) + "/" + name);
-    if (image.isNull())
-        return {};
+    if (image.isNull()) return {};
     return toPixelBuffer(image.copy(x, y, w, h).convertToFormat(QImage::Format_RGB32));
 }
 
@@ -85,10 +83,12 @@ TEST(RemovalRun, KnownPixelsStayBitIdenticalAndNoGreenRemains) {
 }
 
 TEST(RemovalRun, RegionsTouchingEveryEdgeAndCornerAreFilled) {
-    struct Box { int x0, y0, x1, y1; };
+    struct Box {
+        int x0, y0, x1, y1;
+    };
     const Box boxes[] = {
-        {0, 0, 2, 2}, {13, 0, 15, 2}, {0, 13, 2, 15}, {13, 13, 15, 15},  // corners
-        {6, 0, 9, 1}, {0, 6, 1, 9}, {14, 6, 15, 9}, {6, 14, 9, 15},      // edges
+        {0, 0, 2, 2},  {13, 0, 15, 2}, {0, 13, 2, 15}, {13, 13, 15, 15},  // corners
+        {6, 0, 9, 1},  {0, 6, 1, 9},   {14, 6, 15, 9}, {6, 14, 9, 15},    // edges
         {0, 7, 15, 8},                                                    // across
     };
     for (const Box& b : boxes) {

@@ -39,8 +39,7 @@ inline void setGray(PixelBuffer& p, int x, int y, std::uint8_t v) { p.setRgb(x, 
 // Paints columns x0..x1, rows y0..y1 (inclusive) in the mark colour.
 inline void markRect(PixelBuffer& p, int x0, int y0, int x1, int y1) {
     for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x)
-            p.setRgb(x, y, 0, 255, 0);
+        for (int x = x0; x <= x1; ++x) p.setRgb(x, y, 0, 255, 0);
 }
 
 inline bool isGreen(const PixelBuffer& p, int x, int y) {
@@ -50,8 +49,7 @@ inline bool isGreen(const PixelBuffer& p, int x, int y) {
 inline long long countGreen(const PixelBuffer& p) {
     long long n = 0;
     for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x)
-            n += isGreen(p, x, y) ? 1 : 0;
+        for (int x = 0; x < p.width; ++x) n += isGreen(p, x, y) ? 1 : 0;
     return n;
 }
 

@@ -32,8 +32,9 @@ QImage texture(int w, int h) {
     QImage image(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgb((x * 37 + y * 11) % 200 + 20, (x * 53 + y * 29) % 180 + 10,
-                                      (x * y * 7 + 13) % 220));
+            image.setPixel(x, y,
+                           qRgb((x * 37 + y * 11) % 200 + 20, (x * 53 + y * 29) % 180 + 10,
+                                (x * y * 7 + 13) % 220));
     return image;
 }
 
@@ -61,8 +62,8 @@ TEST_F(VelmoraErase, FillsTheGreenBoxAndPrintsTheSteps) {
     QImage in = texture(60, 50);
     paintGreen(in, 20, 18, 35, 30);
     ASSERT_TRUE(in.save(path("in.png")));
-    const RunResult r = runTool({"--block-size", "4", "--scan-border", "30", path("in.png"),
-                                 path("out.png")});
+    const RunResult r =
+        runTool({"--block-size", "4", "--scan-border", "30", path("in.png"), path("out.png")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("steps: ")) << r.out.toStdString();
     EXPECT_GT(r.out.mid(7).trimmed().toInt(), 0);

@@ -8,8 +8,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
+#include <QLoggingCategory>
 #include <QString>
-
 #include <cstdio>
 #include <string>
 
@@ -36,12 +36,10 @@ int fail(const std::string& message) {
 
 // Whole-string decimal parse; false on anything else or on overflow.
 bool parseInt(const std::string& text, int* value) {
-    if (text.empty() || text.size() > 9)
-        return false;
+    if (text.empty() || text.size() > 9) return false;
     int v = 0;
     for (char ch : text) {
-        if (ch < '0' || ch > '9')
-            return false;
+        if (ch < '0' || ch > '9') return false;
         v = v * 10 + (ch - '0');
     }
     *value = v;
@@ -58,11 +56,9 @@ public:
     bool yield() override { return false; }
     void preview(const velmora::PixelBuffer&, const velmora::PixelRect&) override {}
     void stepFinished(int steps, long long pixelsLeft) override {
-        if (!m_enabled || m_total <= 0)
-            return;
+        if (!m_enabled || m_total <= 0) return;
         const int percent = int((m_total - pixelsLeft) * 100 / m_total);
-        if (percent == m_lastPercent)
-            return;
+        if (percent == m_lastPercent) return;
         m_lastPercent = percent;
         std::fprintf(stderr, "\rvelmora-erase: filling %3d%% (step %d)", percent, steps);
         std::fflush(stderr);
@@ -85,6 +81,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Codec chatter (colour profile notes) would break the one-line error contract.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
     int blockSize = 4;
     int scanBorder = 10;
     QString maskPath;
@@ -111,13 +109,11 @@ int main(int argc, char** argv) {
             if (name != "--block-size" && name != "--scan-border" && name != "--mask")
                 return fail("unknown option " + name + "; " + kUsage);
             if (!haveValue) {
-                if (a + 1 >= argc)
-                    return fail("option " + name + " needs a value");
+                if (a + 1 >= argc) return fail("option " + name + " needs a value");
                 value = argv[++a];
             }
             if (name == "--mask") {
-                if (value.empty())
-                    return fail("option --mask needs a file name");
+                if (value.empty()) return fail("option --mask needs a file name");
                 maskPath = QString::fromLocal8Bit(value.c_str());
                 continue;
             }
@@ -135,12 +131,10 @@ int main(int argc, char** argv) {
             }
             continue;
         }
-        if (positionalCount == 2)
-            return fail(std::string("too many arguments; ") + kUsage);
+        if (positionalCount == 2) return fail(std::string("too many arguments; ") + kUsage);
         positional[positionalCount++] = arg;
     }
-    if (positionalCount != 2)
-        return fail(std::string("INPUT and OUTPUT are required; ") + kUsage);
+    if (positionalCount != 2) return fail(std::string("INPUT and OUTPUT are required; ") + kUsage);
 
     const QString inputPath = QString::fromLocal8Bit(positional[0].c_str());
     const QString outputPath = QString::fromLocal8Bit(positional[1].c_str());
@@ -153,25 +147,21 @@ int main(int argc, char** argv) {
 
     QString error;
     QImage picture = velmora::readPictureFile(inputPath, &error);
-    if (picture.isNull())
-        return fail(error.toStdString());
+    if (picture.isNull()) return fail(error.toStdString());
 
     // A mask file marks the region by its non-black pixels.
     if (!maskPath.isEmpty()) {
         QImage mask = velmora::readPictureFile(maskPath, &error);
-        if (mask.isNull())
-            return fail(error.toStdString());
+        if (mask.isNull()) return fail(error.toStdString());
         if (mask.size() != picture.size())
             return fail("the mask is " + std::to_string(mask.width()) + "x" +
                         std::to_string(mask.height()) + " pixels but the input is " +
-                        std::to_string(picture.width()) + "x" +
-                        std::to_string(picture.height()));
+                        std::to_string(picture.width()) + "x" + std::to_string(picture.height()));
         for (int y = 0; y < picture.height(); ++y) {
             const QRgb* m = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
             QRgb* p = reinterpret_cast<QRgb*>(picture.scanLine(y));
             for (int x = 0; x < picture.width(); ++x)
-                if ((m[x] & 0x00FFFFFFu) != 0)
-                    p[x] = qRgb(0, 255, 0);
+                if ((m[x] & 0x00FFFFFFu) != 0) p[x] = qRgb(0, 255, 0);
         }
     }
 
@@ -190,13 +180,13 @@ int main(int argc, char** argv) {
         result = velmora::Inpaint(buffer, options, &progress);
     }
     switch (result.status) {
-    case velmora::InpaintStatus::Ok:
-        break;
-    case velmora::InpaintStatus::NoSourceArea:
-        std::fprintf(stderr, "velmora-erase: error: %s\n", result.message.c_str());
-        return kExitNoSource;
-    default:
-        return fail(result.message);
+        case velmora::InpaintStatus::Ok:
+            break;
+        case velmora::InpaintStatus::NoSourceArea:
+            std::fprintf(stderr, "velmora-erase: error: %s\n", result.message.c_str());
+            return kExitNoSource;
+        default:
+            return fail(result.message);
     }
 
     const QImage output = velmora::toQImage(buffer);
