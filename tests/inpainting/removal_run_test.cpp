@@ -269,3 +269,40 @@ TEST(RemovalRun, AdapterRoundTripIsExact) {
     EXPECT_EQ(qRed(image.pixel(3, 2)), p.red(3, 2));
     EXPECT_EQ(qBlue(image.pixel(3, 2)), p.blue(3, 2));
 }
+
+namespace {
+std::uint64_t fnv1a(const std::vector<std::uint8_t>& bytes) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (std::uint8_t b : bytes) {
+        h ^= b;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+}  // namespace
+
+// Output fingerprints recorded from the straightforward engine; a faster engine
+// must reproduce them bit for bit. Printed on failure so a deliberate change of
+// rule can be re-recorded.
+TEST(RemovalRun, PhotoOutputsMatchTheirRecordedFingerprints) {
+    struct Case {
+        const char* name;
+        int w, b;
+        int steps;
+        std::uint64_t hash;
+    };
+    const Case cases[] = {
+        {"chelsea.png", 4, 10, 48, 0x049997b3f8371703ull},
+        {"coffee.png", 2, 30, 122, 0x4473044a336c084bull},
+        {"brick.png", 6, 50, 23, 0x92029d10b945e936ull},
+    };
+    for (const Case& c : cases) {
+        PixelBuffer p = photoCrop(c.name, 100, 80, 160, 120);
+        ASSERT_TRUE(p.isValid()) << c.name;
+        markRect(p, 60, 45, 99, 74);
+        const InpaintResult r = Inpaint(p, optionsWith(c.w, c.b), nullptr);
+        ASSERT_EQ(r.status, InpaintStatus::Ok) << c.name;
+        EXPECT_EQ(r.steps, c.steps) << c.name;
+        EXPECT_EQ(fnv1a(p.bytes), c.hash) << c.name << " 0x" << std::hex << fnv1a(p.bytes);
+    }
+}
