@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -283,6 +284,10 @@ void Form1::buildControls() {
     }
 
     connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
+    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+    connect(PushButton12, &QPushButton::clicked, this, [this] { PushButton12_Click(); });
+    // The window sees key presses before its controls do.
+    qApp->installEventFilter(this);
     connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
 }
 
@@ -384,6 +389,13 @@ void Form1::setPointer(int value) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this && widget == QApplication::focusWidget())
+            handleKeyPress(static_cast<QKeyEvent*>(event));
+        else if (widget == this && !QApplication::focusWidget())
+            handleKeyPress(static_cast<QKeyEvent*>(event));
+    }
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
         if (m_pointer != kPointerHourglass) {
             if (qobject_cast<QPushButton*>(watched)) {
@@ -454,6 +466,7 @@ void Form1::dropFiles(const QList<QString>& files) {
 }
 
 void Form1::LoadWorkPicture(const QString& path, StepRunner& run, int firstStep) {
+    endRunningRemoval();
     int line = firstStep;
     QSize pictureSize;  // pixels of the file last read
     auto load = [&] {

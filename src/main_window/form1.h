@@ -10,8 +10,10 @@
 #include <memory>
 
 #include "error_report.h"
+#include "inpainting.h"
 
 class QButtonGroup;
+class QKeyEvent;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -58,6 +60,9 @@ public:
     // in the calling command's error report.
     void LoadWorkPicture(const QString& path, StepRunner& run, int firstStep);
     void ArrangeScrollBars();
+    void PushButton3_Click();
+    void PushButton12_Click();
+    bool isRemoving() const { return m_removalRunning; }
     // Handles a list of files dropped on the picture.
     void dropFiles(const QList<QString>& files);
 
@@ -88,6 +93,12 @@ private:
     void SetAppTitle();
     void optionClicked(bool polygon);
     void addSelectionPoint(QPointF at);
+    InpaintResult runEngine();
+    // Loading, pasting and undo end a running removal first, as a stop click would.
+    void endRunningRemoval();
+    void pasteFromClipboard();
+    void copyToClipboard();
+    bool handleKeyPress(QKeyEvent* event);
     void reportError(const QString& text);
     void message(const QString& text);
     QPushButton* makeButton(const char* name, const QString& caption, QWidget* parent,
@@ -107,6 +118,9 @@ private:
     QVector<QPoint> SelPoints;
     float LoadedWidth = 0;
     float LoadedHeight = 0;
+    QString SavedCaption;
+    bool m_removalRunning = false;
+    bool m_runAbandoned = false;
 
     QPushButton* PushButton1 = nullptr;
     QPushButton* PushButton2 = nullptr;

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "fakes.h"
+#include "form1.h"
+#include "picture_box.h"
+
+using namespace velmora;
+
+namespace {
+
+// A smooth picture with texture, so the fill has real work to do.
+QImage gradientPicture(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb((x * 5) % 256, (y * 7) % 256, ((x + y) * 3) % 200));
+    return image;
+}
+
+class RemovalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
+        this->dialogs = dialogs.get();
+        form = std::make_unique<Form1>(std::move(dialogs),
+                                       std::make_unique<velmora::testing::FakeSettings>(),
+                                       folder.path());
+        original = gradientPicture(80, 60);
+        path = folder.filePath("picture.png");
+        ASSERT_TRUE(original.save(path));
+        form->dropFiles({path});
+        box = form->picOrg();
+        start = form->findChild<QPushButton*>("PushButton3");
+        undo = form->findChild<QPushButton*>("PushButton12");
+        preview = form->findChild<QCheckBox*>("ChkPrev");
+    }
+
+    void mark(QPoint from, QPoint to) {
+        QTest::mousePress(box, Qt::LeftButton, {}, from);
+        QTest::mouseRelease(box, Qt::LeftButton, {}, to);
+    }
+
+    int greenCount() const {
+        int n = 0;
+        const QImage& image = box->image();
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) n += image.pixel(x, y) == qRgb(0, 255, 0);
+        return n;
+    }
+
+    QTemporaryDir folder;
+    velmora::testing::FakeDialogs* dialogs = nullptr;
+    std::unique_ptr<Form1> form;
+    QImage original;
+    QString path;
+    PictureBox* box = nullptr;
+    QPushButton* start = nullptr;
+    QPushButton* undo = nullptr;
+    QCheckBox* preview = nullptr;
+};
+
+TEST_F(RemovalTest, RemovalFillsTheMarkOnlyAndSaysDone) {
+    mark({30, 20}, {40, 28});
+    ASSERT_EQ(greenCount(), 11 * 9);
+    EXPECT_FALSE(undo->isEnabled());
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_EQ(dialogs->texts("message"), QStringList{"Done."});
+    EXPECT_EQ(greenCount(), 0);
+    EXPECT_EQ(start->text(), "Start Removing");
+    EXPECT_EQ(form->pointer(), kPointerDefault);
+    EXPECT_TRUE(undo->isEnabled());
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 80; ++x)
+            if (x < 30 || x > 40 || y < 20 || y > 28)
+                ASSERT_EQ(box->image().pixel(x, y), original.pixel(x, y)) << x << "," << y;
+    EXPECT_EQ(box->picture(), box->image());
+}
+
+TEST_F(RemovalTest, SecondEmptyRunSaysNothingAndUndoBringsBackTheFirstResult) {
+    mark({30, 20}, {40, 28});
+    QTest::mouseClick(start, Qt::LeftButton);
+    const QImage firstResult = box->image();
+    dialogs->shown.clear();
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+    EXPECT_TRUE(undo->isEnabled());
+    mark({1, 1}, {5, 5});
+    QTest::mouseClick(undo, Qt::LeftButton);
+    EXPECT_EQ(box->image(), firstResult);
+    EXPECT_FALSE(undo->isEnabled());
+}
+
+TEST_F(RemovalTest, StopWithPreviewOffLeavesTheMarkedPicture) {
+    preview->setChecked(false);
+    mark({10, 10}, {60, 45});
+    const QImage marked = box->image();
+    QTimer::singleShot(0, start, [this] {
+        EXPECT_EQ(start->text(), "Stop");
+        EXPECT_EQ(form->pointer(), kPointerHourglass);
+        QTest::mouseClick(start, Qt::LeftButton);
+        EXPECT_EQ(start->text(), "Start Removing");
+    });
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+    EXPECT_EQ(box->image(), marked);
+    QTest::mouseClick(undo, Qt::LeftButton);
+    EXPECT_EQ(box->image(), original);
+}
+
+TEST_F(RemovalTest, StopWithPreviewShowsPartialFillButCommitsNothing) {
+    mark({10, 10}, {60, 45});
+    const int before = greenCount();
+    int stepsSeen = 0;
+    std::function<void()> stopLater = [&] {
+        // Let a few preview steps through, then click Stop.
+        if (++stepsSeen < 20) QTimer::singleShot(0, start, stopLater);
+        else QTest::mouseClick(start, Qt::LeftButton);
+    };
+    QTimer::singleShot(0, start, stopLater);
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+    const int after = greenCount();
+    EXPECT_LT(after, before);
+    EXPECT_GT(after, 0);
+    EXPECT_EQ(box->picture(), original);
+}
+
+TEST_F(RemovalTest, LoadingDuringARunEndsItAndKeepsTheNewPicture) {
+    mark({10, 10}, {60, 45});
+    QImage other(30, 20, QImage::Format_RGB32);
+    other.fill(Qt::blue);
+    const QString otherPath = folder.filePath("other.png");
+    ASSERT_TRUE(other.save(otherPath));
+    QTimer::singleShot(0, start, [&] { form->dropFiles({otherPath}); });
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_EQ(start->text(), "Start Removing");
+    EXPECT_EQ(box->size(), QSize(30, 20));
+    EXPECT_EQ(box->image(), other);
+    EXPECT_FALSE(form->isRemoving());
+}
+
+TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {
+    mark({-1, -1}, {79, 59});  // QTest reads (0, 0) as the widget centre
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_EQ(dialogs->texts("message").size(), 1);
+    EXPECT_TRUE(dialogs->texts("message")[0].contains("Block Size")) << dialogs->texts("message")[0].toStdString() << greenCount();
+    EXPECT_EQ(greenCount(), 80 * 60);
+}
+
+TEST_F(RemovalTest, CopyTakesTheMarksAndPasteReplacesThePicture) {
+    mark({2, 2}, {4, 4});
+    QTest::keyClick(form.get(), Qt::Key_C, Qt::ControlModifier);
+    const QImage copied = QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(copied, box->image());
+    EXPECT_EQ(copied.pixel(3, 3), qRgb(0, 255, 0));
+
+    QApplication::clipboard()->setText("just words");
+    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(box->image(), copied);
+
+    QImage pasted(600, 50, QImage::Format_RGB32);
+    pasted.fill(Qt::yellow);
+    QApplication::clipboard()->setImage(pasted);
+    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(box->size(), QSize(600, 50));
+    EXPECT_EQ(box->image(), pasted);
+    EXPECT_FALSE(form->findChild<QWidget*>("HscrPic")->isHidden());
+}
+
+}  // namespace
