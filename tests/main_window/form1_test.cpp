@@ -316,6 +316,11 @@ TEST_F(Form1Test, ScrollingMovesThePictureAndANewLoadResetsIt) {
     f.dropFiles({writePicture("big.png", 900, 700)});
     auto* h = control<QScrollBar>("HscrPic");
     auto* v = control<QScrollBar>("VscrPic");
+    f.show();
+    // A click in the track jumps to the end of the range.
+    QTest::mouseClick(h, Qt::LeftButton, {}, QPoint(h->width() - 20, 6));
+    EXPECT_EQ(h->value(), h->maximum());
+    EXPECT_EQ(f.picOrg()->x(), -h->maximum());
     h->setValue(37);
     v->setValue(12);
     EXPECT_EQ(f.picOrg()->pos(), QPoint(-37, -12));
