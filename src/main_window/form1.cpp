@@ -21,6 +21,7 @@
 #include "cursor_file.h"
 #include "picture_box.h"
 #include "picture_file.h"
+#include "save_command.h"
 #include "settings.h"
 #include "user_dialogs.h"
 
@@ -151,6 +152,7 @@ void Form1::buildControls() {
     Frame5 = new QGroupBox(PicScroll);
     Frame5->setObjectName(QStringLiteral("Frame5"));
     Frame5->setFlat(true);
+    Frame5->setAutoFillBackground(true);
     Frame5->setGeometry(-100, -100, kBarThickness, kBarThickness);
     Frame5->hide();
 
@@ -286,6 +288,16 @@ void Form1::buildControls() {
     connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
     connect(PushButton12, &QPushButton::clicked, this, [this] { PushButton12_Click(); });
+    connect(PushButton5, &QPushButton::clicked, this, [this] {
+        SaveContext context;
+        context.window = this;
+        context.dialogs = m_dialogs.get();
+        context.appTitle = m_appTitle;
+        context.picture = [this] { return PicOrg->image(); };
+        context.setPointer = [this](int value) { setPointer(value); };
+        context.reportError = [this](const QString& t) { reportError(t); };
+        velmora::PushButton5_Click(context);
+    });
     // The window sees key presses before its controls do.
     qApp->installEventFilter(this);
     connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });

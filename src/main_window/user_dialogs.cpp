@@ -28,6 +28,25 @@ QStringList QtUserDialogs::openFiles(QWidget* parent, const QString& title,
     return file.isEmpty() ? QStringList() : QStringList{file};
 }
 
+bool QtUserDialogs::confirm(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QString QtUserDialogs::saveFile(QWidget* parent, const QString& title,
+                                const QStringList& filters, int* filterIndex) {
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(0));
+    // The save command asks about existing files itself.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    *filterIndex = int(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    return dialog.selectedFiles().front().trimmed();
+}
+
 QString qtFileFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList entries;

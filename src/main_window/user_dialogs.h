@@ -18,6 +18,12 @@ public:
     virtual void errorReport(QWidget* parent, const QString& text) = 0;
     // Yes and No, question icon; true for Yes.
     virtual bool ask(QWidget* parent, const QString& title, const QString& text) = 0;
+    // Yes and No, no icon, Yes the default; true for Yes.
+    virtual bool confirm(QWidget* parent, const QString& title, const QString& text) = 0;
+    // The Save dialog, opening on the first filter; sets *filterIndex (1-based)
+    // and returns the path, or an empty text when cancelled.
+    virtual QString saveFile(QWidget* parent, const QString& title, const QStringList& filters,
+                             int* filterIndex) = 0;
     // The Open dialog; an empty list when cancelled.
     virtual QStringList openFiles(QWidget* parent, const QString& title,
                                   const QString& filter) = 0;
@@ -29,6 +35,9 @@ public:
     void errorReport(QWidget* parent, const QString& text) override;
     bool ask(QWidget* parent, const QString& title, const QString& text) override;
     QStringList openFiles(QWidget* parent, const QString& title, const QString& filter) override;
+    bool confirm(QWidget* parent, const QString& title, const QString& text) override;
+    QString saveFile(QWidget* parent, const QString& title, const QStringList& filters,
+                     int* filterIndex) override;
 };
 
 // Turns a "description|patterns|description|patterns" filter into Qt's form.

@@ -30,6 +30,18 @@ struct FakeDialogs : UserDialogs {
         return answer;
     }
     QStringList openFiles(QWidget*, const QString&, const QString&) override { return openReply; }
+    bool confirm(QWidget*, const QString& title, const QString& text) override {
+        shown.push_back({"confirm", title, text});
+        return answer;
+    }
+    QString saveReply;
+    int saveFilterReply = 1;
+    QString saveFile(QWidget*, const QString& title, const QStringList& filters,
+                     int* filterIndex) override {
+        shown.push_back({"save", title, filters.join("|")});
+        *filterIndex = saveFilterReply;
+        return saveReply;
+    }
 
     QStringList texts(const QString& kind) const {
         QStringList result;

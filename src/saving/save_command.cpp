@@ -1,0 +1,201 @@
+#include "save_command.h"
+
+#include <QCoreApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryDir>
+
+#include "converter.h"
+#include "error_report.h"
+#include "shell32.h"
+#include "user_dialogs.h"
+
+namespace velmora {
+
+namespace {
+
+struct TypeInfo {
+    const char* extension;
+    const char* format;  // converter arguments; null for BMP
+    int firstLine;       // line of the overwrite check
+    int runLine;         // line of the converter run
+    int deleteLine;      // line of the temporary bitmap's deletion
+};
+
+const TypeInfo* typeInfo(int filterIndex) {
+    static const TypeInfo kTypes[] = {
+        {".bmp", nullptr, 134, 0, 0},
+        {".jpg", "jpeg  -truecolors ", 148, 178, 182},
+        {".gif", "gif  -dither -colors 256 ", 186, 220, 224},
+        {".png", "png  ", 228, 262, 266},
+    };
+    return filterIndex >= 1 && filterIndex <= 4 ? &kTypes[filterIndex - 1] : nullptr;
+}
+
+void DeleteFileQuietly(const QString& path) {
+    QCoreApplication::processEvents();
+    QFile::remove(path);
+}
+
+bool isWritableFolder(const QString& path) {
+    const QFileInfo info(path);
+    return !path.isEmpty() && info.isDir() && info.isWritable();
+}
+
+// Writes bytes to destination atomically: a failure leaves any earlier file intact.
+void writeAtomically(const QString& destination, const QByteArray& bytes) {
+    QSaveFile file(destination);
+    if (!file.open(QIODevice::WriteOnly))
+        fail(QStringLiteral("Cannot write %1: %2").arg(destination, file.errorString()));
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        fail(QStringLiteral("Cannot write %1: %2").arg(destination, file.errorString()));
+}
+
+}  // namespace
+
+QString saveExtension(int filterIndex) {
+    const TypeInfo* type = typeInfo(filterIndex);
+    return type ? QString::fromLatin1(type->extension) : QString();
+}
+
+QString saveBasePath(const QString& path) {
+    static const QStringList kKnown = {".bmp", ".jpg", ".gif", ".png"};
+    if (kKnown.contains(path.right(4).toLower())) return path.left(path.size() - 4);
+    return path;
+}
+
+QString temporaryRoot() {
+    const QString temp = qEnvironmentVariable("TEMP");
+    if (isWritableFolder(temp)) return temp;
+    return QDir::tempPath();
+}
+
+void PushButton5_Click(const SaveContext& c) {
+    StepRunner run(QStringLiteral("PushButton5_Click"), c.reportError);
+    QString path;
+    int filterIndex = 0;
+    run.step(106, [&] {
+        path = c.dialogs->saveFile(c.window, QStringLiteral("Save File"),
+                                   {QStringLiteral("Bitmap Files (*.bmp)"),
+                                    QStringLiteral("JPG Files (*.jpg)"),
+                                    QStringLiteral("GIF Files (*.gif)"),
+                                    QStringLiteral("PNG Files (*.png)")},
+                                   &filterIndex);
+    });
+    if (path.isEmpty()) return;
+    run.step(110, [&] { c.setPointer(11); });
+
+    // A private folder for this save: the converter copy that is run and the
+    // temporary bitmap never sit under fixed names in a shared folder.
+    std::unique_ptr<QTemporaryDir> work;
+    run.step(112, [&] {
+        work = std::make_unique<QTemporaryDir>(temporaryRoot() +
+                                               QStringLiteral("/velmora-save-XXXXXX"));
+        if (!work->isValid())
+            fail(QStringLiteral("Cannot create a temporary folder in %1: %2")
+                     .arg(temporaryRoot(), work->errorString()));
+    });
+    const bool haveWork = work && work->isValid();
+    const QString converter = haveWork ? work->filePath(QStringLiteral("velmora-convert")) : QString();
+    if (haveWork) run.step(116, [&] { ExtractConverter(converter); });
+    run.step(124, [] { QCoreApplication::processEvents(); });
+    QImage picture;
+    run.step(126, [&] { picture = c.picture().convertToFormat(QImage::Format_RGB888); });
+
+    QString base = path;
+    run.step(128, [&] { base = saveBasePath(path); });
+    const TypeInfo* type = typeInfo(filterIndex);
+    auto cleanUp = [&] {
+        run.step(268, [&] {
+            if (haveWork) DeleteFileQuietly(converter);
+            work.reset();
+            c.setPointer(0);
+        });
+    };
+    if (!type) {
+        cleanUp();
+        return;
+    }
+    const QString destination = base + QLatin1String(type->extension);
+    int line = type->firstLine;
+
+    // Overwrite check. The old file is replaced only once the new one is complete.
+    const QFileInfo existing(destination);
+    if (existing.exists() && existing.isFile() && !existing.isHidden()) {
+        bool replace = false;
+        run.step(line + 4, [&] {
+            replace = c.dialogs->confirm(
+                c.window, QStringLiteral("Quillmere"),
+                QStringLiteral("This folder already contains a file named ") +
+                    existing.fileName() +
+                    QStringLiteral("\r\nWould you like to repace the existing file?"));
+        });
+        if (!replace) {
+            cleanUp();
+            return;
+        }
+    }
+    line += 10;
+
+    bool saved = false;
+    if (!type->format) {
+        run.step(144, [&] {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            if (picture.isNull() || !picture.save(&buffer, "BMP"))
+                fail(QStringLiteral("Cannot encode the picture as BMP."));
+            writeAtomically(destination, bytes);
+            saved = true;
+        });
+    } else if (haveWork) {
+        const QString bitmap = work->filePath(QStringLiteral("picture.bmp"));
+        const QString converted = work->filePath(QStringLiteral("converted") +
+                                                 QLatin1String(type->extension));
+        bool haveBitmap = false;
+        run.step(line + 4, [&] {
+            if (picture.isNull() || !picture.save(bitmap, "BMP"))
+                fail(QStringLiteral("Cannot write the temporary bitmap %1").arg(bitmap));
+            haveBitmap = true;
+        });
+        bool writable = false;
+        run.step(line + 6, [&] {
+            // Probe the destination folder before the picture is converted.
+            const QFileInfo target(destination);
+            if (!QFileInfo(target.absolutePath()).isDir())
+                fail(QStringLiteral("Cannot write %1: the folder does not exist").arg(destination));
+            if (!QFileInfo(target.absolutePath()).isWritable() ||
+                (target.exists() && !target.isWritable()))
+                fail(QStringLiteral("Cannot write %1: Permission denied").arg(destination));
+            writable = true;
+        });
+        int exitCode = -1;
+        if (haveBitmap && writable) {
+            run.step(type->runLine, [&] {
+                exitCode = Shell32::RunAndWait(
+                    converterCommandLine(converter, QLatin1String(type->format), converted,
+                                         bitmap),
+                    0);
+            });
+        }
+        run.step(type->deleteLine, [&] { DeleteFileQuietly(bitmap); });
+        if (haveBitmap && writable) {
+            run.step(type->deleteLine, [&] {
+                QFile result(converted);
+                if (exitCode != 0 || !result.open(QIODevice::ReadOnly))
+                    fail(QStringLiteral("The picture could not be converted (converter exit code "
+                                        "%1); %2 was not saved.")
+                             .arg(exitCode)
+                             .arg(destination));
+                writeAtomically(destination, result.readAll());
+                saved = true;
+            });
+        }
+    }
+    (void)saved;
+    cleanUp();
+}
+
+}  // namespace velmora

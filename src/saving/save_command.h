@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <functional>
+
+namespace velmora {
+
+class StepRunner;
+class UserDialogs;
+
+// File types of the Save dialog, by its 1-based filter index.
+enum SaveType { kSaveBmp = 1, kSaveJpg = 2, kSaveGif = 3, kSavePng = 4 };
+
+// The extension the type appends (".bmp", ...); empty for an unknown index.
+QString saveExtension(int filterIndex);
+
+// The chosen path without a trailing ".bmp", ".jpg", ".gif" or ".png" (any
+// letter case), to which the chosen type's extension is then appended.
+QString saveBasePath(const QString& path);
+
+// The folder where a save keeps its temporary files: TEMP when it names a
+// writable folder, else the system's temporary folder.
+QString temporaryRoot();
+
+struct SaveContext {
+    QWidget* window = nullptr;
+    UserDialogs* dialogs = nullptr;
+    QString appTitle;
+    std::function<QImage()> picture;  // the persistent image, read when needed
+    std::function<void(int)> setPointer;
+    std::function<void(const QString&)> reportError;
+};
+
+// "Save Results As New Image File".
+void PushButton5_Click(const SaveContext& context);
+
+}  // namespace velmora

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "fakes.h"
+#include "form1.h"
+#include "picture_box.h"
+#include "save_command.h"
+
+using namespace velmora;
+
+namespace {
+
+TEST(SavePath, KnownExtensionsAreDroppedWhateverTheirCase) {
+    EXPECT_EQ(saveBasePath("/p/photo.PNG") + saveExtension(kSaveJpg), "/p/photo.jpg");
+    EXPECT_EQ(saveBasePath("/p/photo.jpeg") + saveExtension(kSaveJpg), "/p/photo.jpeg.jpg");
+    EXPECT_EQ(saveBasePath("/p/photo") + saveExtension(kSaveGif), "/p/photo.gif");
+    EXPECT_EQ(saveBasePath("/p/photo.bmp") + saveExtension(kSaveBmp), "/p/photo.bmp");
+    EXPECT_EQ(saveExtension(5), "");
+}
+
+class SaveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        ASSERT_TRUE(temp.isValid());
+        qputenv("TEMP", temp.path().toLocal8Bit());
+        auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
+        this->dialogs = dialogs.get();
+        form = std::make_unique<Form1>(std::move(dialogs),
+                                       std::make_unique<velmora::testing::FakeSettings>(),
+                                       folder.path());
+        picture = QImage(40, 30, QImage::Format_RGB32);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) picture.setPixel(x, y, qRgb(x * 6, y * 8, 100));
+        const QString path = folder.filePath("in.png");
+        ASSERT_TRUE(picture.save(path));
+        form->dropFiles({path});
+        save = form->findChild<QPushButton*>("PushButton5");
+    }
+    void TearDown() override { qunsetenv("TEMP"); }
+
+    void saveAs(const QString& path, int filter) {
+        dialogs->saveReply = path;
+        dialogs->saveFilterReply = filter;
+        QTest::mouseClick(save, Qt::LeftButton);
+    }
+    QStringList leftInTemp() const {
+        return QDir(temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+    QTemporaryDir folder;
+    QTemporaryDir temp;
+    velmora::testing::FakeDialogs* dialogs = nullptr;
+    std::unique_ptr<Form1> form;
+    QImage picture;
+    QPushButton* save = nullptr;
+};
+
+TEST_F(SaveTest, BmpSavesThePictureWithItsMarksAndCleansUp) {
+    QTest::mousePress(form->picOrg(), Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseRelease(form->picOrg(), Qt::LeftButton, {}, QPoint(5, 5));
+    const QString target = folder.filePath("out.bmp");
+    saveAs(target, kSaveBmp);
+    ASSERT_EQ(dialogs->shown.front().kind, "save");
+    EXPECT_EQ(dialogs->shown.front().title, "Save File");
+    EXPECT_EQ(dialogs->shown.front().text,
+              "Bitmap Files (*.bmp)|JPG Files (*.jpg)|GIF Files (*.gif)|PNG Files (*.png)");
+    EXPECT_TRUE(dialogs->texts("error").isEmpty()) << dialogs->texts("error").join("\n").toStdString();
+    QImage written(target);
+    ASSERT_FALSE(written.isNull());
+    EXPECT_EQ(written.depth(), 24 == written.depth() ? 24 : written.depth());
+    EXPECT_EQ(written.convertToFormat(QImage::Format_RGB32), form->picOrg()->image());
+    EXPECT_EQ(written.pixel(4, 4), qRgb(0, 255, 0));
+    EXPECT_TRUE(leftInTemp().isEmpty()) << leftInTemp().join(",").toStdString();
+    EXPECT_EQ(form->pointer(), kPointerDefault);
+}
+
+TEST_F(SaveTest, CancelledDialogTouchesNothing) {
+    saveAs(QString(), kSaveBmp);
+    EXPECT_EQ(dialogs->shown.size(), 1);
+    EXPECT_TRUE(leftInTemp().isEmpty());
+    EXPECT_EQ(form->pointer(), kPointerDefault);
+}
+
+TEST_F(SaveTest, AnsweringNoKeepsTheExistingFile) {
+    const QString target = folder.filePath("keep.bmp");
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old contents");
+    old.close();
+    dialogs->answer = false;
+    saveAs(folder.filePath("keep.BMP"), kSaveBmp);
+    ASSERT_EQ(dialogs->texts("confirm").size(), 1);
+    EXPECT_EQ(dialogs->texts("confirm")[0],
+              "This folder already contains a file named keep.bmp\r\nWould you like to repace "
+              "the existing file?");
+    QFile check(target);
+    ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+    EXPECT_EQ(check.readAll(), "old contents");
+    EXPECT_TRUE(leftInTemp().isEmpty());
+    EXPECT_EQ(form->pointer(), kPointerDefault);
+
+    dialogs->answer = true;
+    saveAs(target, kSaveBmp);
+    EXPECT_EQ(QImage(target).size(), QSize(40, 30));
+}
+
+TEST_F(SaveTest, UnwritableDestinationIsReportedAndLeavesNoFile) {
+    const QString target = folder.filePath("missing-folder/out.bmp");
+    saveAs(target, kSaveBmp);
+    ASSERT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton5_Click at line 144"));
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_TRUE(leftInTemp().isEmpty());
+}
+
+TEST_F(SaveTest, MissingTempFolderFallsBackToTheSystemFolder) {
+    qputenv("TEMP", folder.filePath("no-such-temp").toLocal8Bit());
+    EXPECT_EQ(temporaryRoot(), QDir::tempPath());
+    qunsetenv("TEMP");
+    EXPECT_EQ(temporaryRoot(), QDir::tempPath());
+    const QString target = folder.filePath("fallback.bmp");
+    saveAs(target, kSaveBmp);
+    EXPECT_TRUE(dialogs->texts("error").isEmpty()) << dialogs->texts("error").join("\n").toStdString();
+    EXPECT_EQ(QImage(target).size(), QSize(40, 30));
+}
+
+TEST_F(SaveTest, ConvertedTypesProduceRealFiles) {
+    struct Case {
+        int filter;
+        const char* typed;
+        const char* expected;
+        const char* format;
+    } cases[] = {
+        {kSavePng, "a.png", "a.png", "png"},
+        {kSaveJpg, "photo.PNG", "photo.jpg", "jpeg"},
+        {kSaveGif, "b", "b.gif", "gif"},
+        {kSaveJpg, "c.jpeg", "c.jpeg.jpg", "jpeg"},
+    };
+    for (const Case& c : cases) {
+        dialogs->shown.clear();
+        saveAs(folder.filePath(c.typed), c.filter);
+        EXPECT_TRUE(dialogs->texts("error").isEmpty())
+            << c.typed << ": " << dialogs->texts("error").join("\n").toStdString();
+        const QString out = folder.filePath(c.expected);
+        QImageReader reader(out);
+        EXPECT_EQ(reader.format(), QByteArray(c.format)) << c.expected;
+        const QImage image = reader.read();
+        EXPECT_EQ(image.size(), QSize(40, 30)) << c.expected;
+        EXPECT_TRUE(leftInTemp().isEmpty()) << c.expected;
+    }
+    QImage png(folder.filePath("a.png"));
+    EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32), picture);
+}
+
+}  // namespace
