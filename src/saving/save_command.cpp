@@ -139,7 +139,6 @@ void PushButton5_Click(const SaveContext& c) {
     }
     line += 10;
 
-    bool saved = false;
     if (!type->format) {
         run.step(144, [&] {
             QByteArray bytes;
@@ -148,7 +147,6 @@ void PushButton5_Click(const SaveContext& c) {
             if (picture.isNull() || !picture.save(&buffer, "BMP"))
                 fail(QStringLiteral("Cannot encode the picture as BMP."));
             writeAtomically(destination, bytes);
-            saved = true;
         });
     } else if (haveWork) {
         const QString bitmap = work->filePath(QStringLiteral("picture.bmp"));
@@ -190,11 +188,9 @@ void PushButton5_Click(const SaveContext& c) {
                              .arg(exitCode)
                              .arg(destination));
                 writeAtomically(destination, result.readAll());
-                saved = true;
             });
         }
     }
-    (void)saved;
     cleanUp();
 }
 
