@@ -362,13 +362,14 @@ double InpaintEngine::blockDistance(int px, int py, int cx, int cy) const {
     return sum;
 }
 
-bool InpaintEngine::FindSourceBlock(int px, int py, int& sx, int& sy) const {
+bool InpaintEngine::bestSourceIn(int top, int bottom, int left, int right, double limit, int px,
+                                 int py, int& sx, int& sy) const {
     // Strictly smaller wins, so equal sums keep the first candidate in scan order;
-    // sums at or above the threshold are never taken.
-    double best = kNoMatch;
+    // sums at or above the limit are never taken.
+    double best = limit;
     bool found = false;
-    for (int cy = m_searchTop; cy <= m_searchBottom; ++cy)
-        for (int cx = m_searchLeft; cx <= m_searchRight; ++cx) {
+    for (int cy = top; cy <= bottom; ++cy)
+        for (int cx = left; cx <= right; ++cx) {
             if (!m_sourceBlockOk[index(cx, cy)]) continue;
             const double sum = blockDistance(px, py, cx, cy);
             if (sum < best) {
@@ -381,21 +382,14 @@ bool InpaintEngine::FindSourceBlock(int px, int py, int& sx, int& sy) const {
     return found;
 }
 
+bool InpaintEngine::FindSourceBlock(int px, int py, int& sx, int& sy) const {
+    return bestSourceIn(m_searchTop, m_searchBottom, m_searchLeft, m_searchRight, kNoMatch, px, py,
+                        sx, sy);
+}
+
 bool InpaintEngine::findSourceBlockAnywhere(int px, int py, int& sx, int& sy) const {
-    double best = std::numeric_limits<double>::infinity();
-    bool found = false;
-    for (int cy = 0; cy < m_height; ++cy)
-        for (int cx = 0; cx < m_width; ++cx) {
-            if (!m_sourceBlockOk[index(cx, cy)]) continue;
-            const double sum = blockDistance(px, py, cx, cy);
-            if (sum < best) {
-                best = sum;
-                sx = cx;
-                sy = cy;
-                found = true;
-            }
-        }
-    return found;
+    return bestSourceIn(0, m_height - 1, 0, m_width - 1, std::numeric_limits<double>::infinity(),
+                        px, py, sx, sy);
 }
 
 long long InpaintEngine::CopyBlock(int px, int py, int sx, int sy, double c) {

@@ -155,6 +155,9 @@ private:
     // Sum of squared differences between the known part of the block at (px, py)
     // and the block at (cx, cy).
     double blockDistance(int px, int py, int cx, int cy) const;
+    // Best source centre in the inclusive box with a sum below limit; false when none.
+    bool bestSourceIn(int top, int bottom, int left, int right, double limit, int px, int py,
+                      int& sx, int& sy) const;
 
     int m_width = 0;
     int m_height = 0;
