@@ -99,7 +99,12 @@ void PushButton5_Click(const SaveContext& c) {
     });
     const bool haveWork = work && work->isValid();
     const QString converter = haveWork ? work->filePath(QStringLiteral("velmora-convert")) : QString();
-    if (haveWork) run.step(116, [&] { ExtractConverter(converter); });
+    if (haveWork) {
+        run.step(116, [&] {
+            if (c.extractConverter) c.extractConverter(converter);
+            else ExtractConverter(converter);
+        });
+    }
     run.step(124, [] { QCoreApplication::processEvents(); });
     QImage picture;
     run.step(126, [&] { picture = c.picture().convertToFormat(QImage::Format_RGB888); });

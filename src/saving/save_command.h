@@ -31,6 +31,8 @@ struct SaveContext {
     std::function<QImage()> picture;  // the persistent image, read when needed
     std::function<void(int)> setPointer;
     std::function<void(const QString&)> reportError;
+    // Writes the converter program to the given path; ExtractConverter unless replaced.
+    std::function<void(const QString&)> extractConverter;
 };
 
 // "Save Results As New Image File".

@@ -159,4 +159,28 @@ TEST_F(SaveTest, ConvertedTypesProduceRealFiles) {
     EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32), picture);
 }
 
+TEST_F(SaveTest, FailingConverterIsReportedAndLeavesNoFile) {
+    SaveContext context;
+    context.window = form.get();
+    context.dialogs = dialogs;
+    context.picture = [this] { return picture; };
+    context.setPointer = [](int) {};
+    context.reportError = [this](const QString& t) { dialogs->errorReport(nullptr, t); };
+    context.extractConverter = [](const QString& path) {
+        QFile script(path);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexit 3\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    };
+    dialogs->saveReply = folder.filePath("never.png");
+    dialogs->saveFilterReply = kSavePng;
+    PushButton5_Click(context);
+    ASSERT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_TRUE(dialogs->texts("error")[0].contains("never.png was not saved"));
+    EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton5_Click at line 266"));
+    EXPECT_FALSE(QFile::exists(folder.filePath("never.png")));
+    EXPECT_TRUE(leftInTemp().isEmpty());
+}
+
 }  // namespace
