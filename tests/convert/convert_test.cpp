@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+namespace {
+
+struct Outcome {
+    int exitCode;
+    QString err;
+};
+
+// Splits like the OS does for the save command's line, doubled spaces included.
+Outcome convert(const QString &formatArgs, const QString &out, const QString &in)
+{
+    QStringList args = formatArgs.split(' ', Qt::SkipEmptyParts);
+    args.prepend("-out");
+    args << "-o" << out << in;
+    QProcess p;
+    p.start(VELMORA_CONVERT_PATH, args);
+    p.waitForFinished(30000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+QImage fewColours(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgb((x % 8) * 30, (y % 6) * 40, ((x + y) % 5) * 60)); // 240 colours
+    return img;
+}
+
+QImage gradient(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgb(x * 255 / (w - 1), y * 255 / (h - 1), (x + y) * 255 / (w + h - 2)));
+    return img;
+}
+
+double meanAbsError(const QImage &a, const QImage &b)
+{
+    QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int r = 0; r < x.height(); ++r)
+        for (int c = 0; c < x.width(); ++c) {
+            QRgb p = x.pixel(c, r), q = y.pixel(c, r);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+class Convert : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QString bmp(const QImage &img, const QString &name = "in.bmp")
+    {
+        QString p = path(name);
+        EXPECT_TRUE(img.convertToFormat(QImage::Format_RGB888).save(p, "BMP"));
+        return p;
+    }
+    void expectOneLineError(const Outcome &r)
+    {
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_TRUE(r.err.startsWith("velmora-convert: error: ")) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    }
+};
+
+TEST_F(Convert, PngIsPixelIdentical)
+{
+    QImage src = gradient(61, 43);
+    Outcome r = convert("png  ", path("out.png"), bmp(src));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QImage back(path("out.png"));
+    ASSERT_FALSE(back.isNull());
+    EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), src);
+}
+
+TEST_F(Convert, JpegKeepsSizeAndIsClose)
+{
+    QImage src = gradient(80, 50);
+    Outcome r = convert("jpeg  -truecolors ", path("out.jpg"), bmp(src));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QFile f(path("out.jpg"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.read(3).startsWith("\xff\xd8\xff"));
+    QImage back(path("out.jpg"));
+    ASSERT_EQ(back.size(), src.size());
+    EXPECT_LT(meanAbsError(src, back), 3.0);
+}
+
+TEST_F(Convert, GifWithFewColoursIsExact)
+{
+    QImage src = fewColours(40, 30);
+    Outcome r = convert("gif  -dither -colors 256 ", path("out.gif"), bmp(src));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QImage back(path("out.gif"));
+    ASSERT_FALSE(back.isNull());
+    EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), src);
+}
+
+TEST_F(Convert, GifOfGradientHasAtMost256ColoursAndIsClose)
+{
+    QImage src = gradient(96, 64);
+    Outcome r = convert("gif  -dither -colors 256 ", path("out.gif"), bmp(src));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QImage back(path("out.gif"));
+    ASSERT_EQ(back.size(), src.size());
+    QImage rgb = back.convertToFormat(QImage::Format_RGB32);
+    QSet<QRgb> seen;
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x)
+            seen.insert(rgb.pixel(x, y));
+    EXPECT_LE(seen.size(), 256);
+    EXPECT_LT(meanAbsError(src, back), 8.0);
+}
+
+TEST_F(Convert, GifIsDeterministic)
+{
+    QString in = bmp(gradient(50, 40));
+    ASSERT_EQ(convert("gif  -dither -colors 256 ", path("a.gif"), in).exitCode, 0);
+    ASSERT_EQ(convert("gif  -dither -colors 256 ", path("b.gif"), in).exitCode, 0);
+    QFile a(path("a.gif")), b(path("b.gif"));
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(a.readAll(), b.readAll());
+}
+
+TEST_F(Convert, ExistingOutputIsNeverReplaced)
+{
+    QString out = path("out.png");
+    {
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+    }
+    Outcome r = convert("png  ", out, bmp(gradient(8, 8)));
+    expectOneLineError(r);
+    QFile f(out);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("keep me"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no leftover temporary
+}
+
+TEST_F(Convert, TruncatedBmpFailsWithoutOutput)
+{
+    QString in = bmp(gradient(64, 64));
+    QFile f(in);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.resize(40);
+    f.close();
+    Outcome r = convert("png  ", path("out.png"), in);
+    expectOneLineError(r);
+    EXPECT_FALSE(QFile::exists(path("out.png")));
+}
+
+TEST_F(Convert, MissingInputFailsWithoutOutput)
+{
+    Outcome r = convert("jpeg  -truecolors ", path("out.jpg"), path("nowhere.bmp"));
+    expectOneLineError(r);
+    EXPECT_FALSE(QFile::exists(path("out.jpg")));
+}
+
+TEST_F(Convert, UnknownOptionIsRejected)
+{
+    Outcome r = convert("png -fast ", path("out.png"), bmp(gradient(8, 8)));
+    expectOneLineError(r);
+    EXPECT_FALSE(QFile::exists(path("out.png")));
+}
+
+TEST_F(Convert, OutputIntoMissingFolderFails)
+{
+    Outcome r = convert("gif  -dither -colors 256 ", path("missing/out.gif"), bmp(gradient(8, 8)));
+    expectOneLineError(r);
+}
+
+TEST_F(Convert, PathsWithSpacesWork)
+{
+    QImage src = fewColours(9, 7);
+    Outcome r = convert("png  ", path("my out.png"), bmp(src, "my in.bmp"));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(QImage(path("my out.png")).convertToFormat(QImage::Format_RGB32), src);
+}
+
+} // namespace
