@@ -96,7 +96,6 @@ int main(int argc, char **argv)
     int fd = mkstemp(tmpl.data());
     if (fd < 0)
         fail(QStringLiteral("cannot write %1: %2").arg(output, QString::fromLocal8Bit(std::strerror(errno))));
-    const QString tmpPath = QFile::decodeName(tmpl);
     auto abandon = [&](const QString &why) {
         ::unlink(tmpl.constData());
         fail(QStringLiteral("cannot write %1: %2").arg(output, why));
@@ -131,7 +130,10 @@ int main(int argc, char **argv)
         }
         ::close(check);
     }
-    ::chmod(tmpl.constData(), 0644 & ~[] { mode_t m = umask(0); umask(m); return m; }());
+    // mkstemp makes the file private; give it the permissions a plain new file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(tmpl.constData(), 0666 & ~mask);
 
     // link() refuses an existing target, so a file that appeared meanwhile is never replaced.
     if (::link(tmpl.constData(), outPath.constData()) != 0) {
@@ -142,6 +144,5 @@ int main(int argc, char **argv)
         fail(QStringLiteral("cannot write %1: %2").arg(output, QString::fromLocal8Bit(std::strerror(e))));
     }
     ::unlink(tmpl.constData());
-    Q_UNUSED(tmpPath);
     return 0;
 }
