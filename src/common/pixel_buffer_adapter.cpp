@@ -1,5 +1,6 @@
 #include "pixel_buffer_adapter.h"
 
+#include <QSysInfo>
 #include <algorithm>
 
 namespace velmora {
@@ -43,17 +44,25 @@ QImage toQImage(const PixelBuffer& buffer) {
     return image;
 }
 
-void copyToQImage(const PixelBuffer& buffer, const PixelRect& rect, QImage* image) {
+void copyToQImage(const PixelView& picture, const PixelRect& rect, QImage* image) {
     const int x0 = std::max(rect.x, 0);
     const int y0 = std::max(rect.y, 0);
-    const int x1 = std::min({rect.x + rect.width, buffer.width, image->width()});
-    const int y1 = std::min({rect.y + rect.height, buffer.height, image->height()});
+    const int x1 = std::min({rect.x + rect.width, picture.width, image->width()});
+    const int y1 = std::min({rect.y + rect.height, picture.height, image->height()});
     for (int y = y0; y < y1; ++y) {
         QRgb* line = reinterpret_cast<QRgb*>(image->scanLine(y));
-        const std::uint8_t* in = &buffer.bytes[buffer.offset(0, y)];
+        const std::uint8_t* in = picture.pixel(0, y);
         for (int x = x0; x < x1; ++x)
             line[x] = qRgba(in[4 * x + 2], in[4 * x + 1], in[4 * x], in[4 * x + 3]);
     }
+}
+
+PixelView pixelViewOf(QImage* image) {
+    if (image->isNull() || QSysInfo::ByteOrder != QSysInfo::LittleEndian) return {};
+    if (image->format() != QImage::Format_RGB32 && image->format() != QImage::Format_ARGB32)
+        *image = image->convertToFormat(QImage::Format_RGB32);
+    // A 32-bit QRgb stored little-endian is exactly B, G, R, A in memory.
+    return {image->bits(), image->width(), image->height(), image->bytesPerLine()};
 }
 
 }  // namespace velmora

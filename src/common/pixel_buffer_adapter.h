@@ -17,8 +17,14 @@ PixelBuffer toPixelBuffer(const QImage& image);
 // Format_ARGB32 so that byte 3 survives. Precondition: buffer.isValid().
 QImage toQImage(const PixelBuffer& buffer);
 
-// Copies the pixels of rect (clipped to both) from buffer into image, an
-// RGB32 or ARGB32 picture of the buffer's size, leaving the rest alone.
-void copyToQImage(const PixelBuffer& buffer, const PixelRect& rect, QImage* image);
+// Copies the pixels of rect (clipped to both) from picture into image, an
+// RGB32 or ARGB32 picture of the same size, leaving the rest alone.
+void copyToQImage(const PixelView& picture, const PixelRect& rect, QImage* image);
+
+// Lets the engine work on `image` in place, without a copy of the picture.
+// Converts `image` to RGB32 unless it is RGB32 or ARGB32 already. The view is
+// valid while `image` lives and is neither resized nor shared; an empty view
+// for a null image or on a host whose byte order does not give B, G, R, A.
+PixelView pixelViewOf(QImage* image);
 
 }  // namespace velmora

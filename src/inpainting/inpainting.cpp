@@ -4,162 +4,243 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
+#include <vector>
+
+#include "block_search.h"
+#include "worker_pool.h"
 
 namespace velmora {
 
 namespace {
 
+constexpr std::int8_t kKnown = 0;
+constexpr std::int8_t kUnfilled = -1;
+constexpr std::int8_t kFront = -2;
+
 // Sums at or above this never make a candidate in the windowed search.
-constexpr double kNoMatch = 99999999.0;
+constexpr std::int64_t kNoMatch = 99999999;
 
-}  // namespace
+std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
 
-double grayOf(double red, double green, double blue) {
+bool isMask(std::uint32_t v, const MaskColour& mask) {
+    return ((v >> 16) & 0xFF) == mask.red && ((v >> 8) & 0xFF) == mask.green &&
+           (v & 0xFF) == mask.blue;
+}
+
+// Gray on the 0..255 scale. The numerator is an exact integer, so every order of
+// its terms gives the same double.
+double grayOfPixel(std::uint32_t v) {
+    const double blue = double(v & 0xFF);
+    const double green = double((v >> 8) & 0xFF);
+    const double red = double((v >> 16) & 0xFF);
     return (19267.0 * green + 3735.0 * red + 9765.0 * blue) / 32767.0;
 }
 
-// ---------------------------------------------------------------------------
-// Working state
-// ---------------------------------------------------------------------------
+InpaintResult failure(InpaintStatus status, std::string message) {
+    InpaintResult r;
+    r.status = status;
+    r.message = std::move(message);
+    return r;
+}
 
-void InpaintEngine::load(const PixelBuffer& picture, int blockRadius) {
-    // Step 1: the grid is the picture as read; W, H and w come with it.
-    m_grid = picture;
-    m_width = picture.width;
-    m_height = picture.height;
-    m_blockRadius = blockRadius;
+// One removal run. Everything that can change lies in the marked box, so the
+// per-pixel state covers only that box and the margins the priorities read
+// (the region); every pixel outside it is known and stays as it was.
+class Run {
+public:
+    Run(PixelView picture, const InpaintOptions& options)
+        : m_picture(picture),
+          m_options(options),
+          m_width(picture.width),
+          m_height(picture.height),
+          m_w(options.blockSize) {}
 
-    // Step 2: every per-pixel array starts at 0 (false).
-    const std::size_t n = std::size_t(m_width) * std::size_t(m_height);
-    m_pixelValue.assign(n, 0);
-    m_red.assign(n, 0.0);
-    m_green.assign(n, 0.0);
-    m_blue.assign(n, 0.0);
-    m_gray.assign(n, 0.0);
-    m_maskState.assign(n, 0);
-    m_confidence.assign(n, 0.0);
-    m_priority.assign(n, 0.0);
-    m_sourceBlockOk.assign(n, 0);
-    m_pixelsToFill = 0;
+    // Finds the marked box; false when nothing is marked.
+    bool findMarkedBox();
+    // Sizes and fills the working state; throws std::bad_alloc.
+    void load();
+    bool hasAnySource() const;
+    InpaintResult fill(InpaintObserver* observer);
 
-    // Step 3: the box starts inverted so that the first marked pixel sets it.
-    m_targetTop = m_height;
-    m_targetBottom = 0;
-    m_targetLeft = m_width;
-    m_targetRight = 0;
-    m_searchTop = 0;
-    m_searchBottom = -1;
-    m_searchLeft = 0;
-    m_searchRight = -1;
-
-    // Step 4: pixel copies and the three channels, row-major.
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t* p = &m_grid.bytes[i * 4];
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
-        m_pixelValue[i] = v;
-        m_red[i] = p[2];
-        m_green[i] = p[1];
-        m_blue[i] = p[0];
+private:
+    std::size_t at(int x, int y) const {
+        return std::size_t(y - m_region.top) * std::size_t(m_regionWidth) +
+               std::size_t(x - m_region.left);
     }
+    std::int8_t stateAt(int x, int y) const {
+        return m_region.contains(x, y) ? m_state[at(x, y)] : kKnown;
+    }
+    bool onFront(int x, int y) const;
+    void markFront(const Box& window);
+    Box blockBox(int x, int y, int margin) const;
+    bool selectTarget(int& px, int& py) const;
+    bool findSource(int px, int py, int& sx, int& sy, bool anywhere);
+    double confidenceTerm(int x, int y) const;
+    double dataTerm(int x, int y) const;
+    std::pair<double, double> gradient(int x, int y) const;
+    std::pair<double, double> frontDirection(int x, int y) const;
+    double priority(int x, int y) const { return confidenceTerm(x, y) * dataTerm(x, y); }
+    void updatePriorities(const Box& window);
+    long long copyBlock(int px, int py, int sx, int sy, double c);
+    void updateMask(int px, int py);
+    void writeBack(const Box& box);
+
+    PixelView m_picture;
+    InpaintOptions m_options;
+    int m_width;
+    int m_height;
+    int m_w;
+    Box m_box;     // marked box
+    Box m_region;  // marked box with the margins the priorities read
+    int m_regionWidth = 0;
+    Box m_window;  // candidate centres of the windowed search
+    long long m_pixelsToFill = 0;
+    std::vector<std::uint32_t> m_pixel;  // current values over the region
+    std::vector<std::int8_t> m_state;
+    std::vector<double> m_confidence;
+    std::vector<double> m_priority;
+    std::vector<double> m_gray;
+    SourceMap m_sources;
+    TargetBlock m_target;
+    std::unique_ptr<WorkerPool> m_pool;
+    bool m_havePrevious = false;
+    int m_prevPx = 0, m_prevPy = 0, m_prevSx = 0, m_prevSy = 0;
+};
+
+bool Run::findMarkedBox() {
+    Box box{m_width, m_height, -1, -1};
+    long long count = 0;
+    for (int y = 0; y < m_height; ++y) {
+        const std::uint8_t* row = m_picture.pixel(0, y);
+        for (int x = 0; x < m_width; ++x) {
+            const std::uint8_t* p = row + 4 * std::ptrdiff_t(x);
+            if (p[2] != m_options.mask.red || p[1] != m_options.mask.green ||
+                p[0] != m_options.mask.blue)
+                continue;
+            ++count;
+            box.left = std::min(box.left, x);
+            box.right = std::max(box.right, x);
+            box.top = std::min(box.top, y);
+            box.bottom = std::max(box.bottom, y);
+        }
+    }
+    m_box = box;
+    m_pixelsToFill = count;
+    return count > 0;
 }
 
-void InpaintEngine::BuildGrayImage() {
-    const std::size_t n = m_gray.size();
-    for (std::size_t i = 0; i < n; ++i) m_gray[i] = grayOf(m_red[i], m_green[i], m_blue[i]);
+Box Run::blockBox(int x, int y, int margin) const {
+    const int r = m_w + margin;
+    return {std::max(0, x - r), std::max(0, y - r), std::min(m_width - 1, x + r),
+            std::min(m_height - 1, y + r)};
 }
 
-PixelRect InpaintEngine::blockRect(int x, int y) const {
-    const int w = m_blockRadius;
-    const int left = std::max(0, x - w);
-    const int right = std::min(m_width - 1, x + w);
-    const int top = std::max(0, y - w);
-    const int bottom = std::min(m_height - 1, y + w);
-    return {left, top, right - left + 1, bottom - top + 1};
+void Run::load() {
+    // The mask update reads two pixels past a block and the front test one more.
+    const int margin = m_w + 3;
+    m_region = {std::max(0, m_box.left - margin), std::max(0, m_box.top - margin),
+                std::min(m_width - 1, m_box.right + margin),
+                std::min(m_height - 1, m_box.bottom + margin)};
+    m_regionWidth = m_region.right - m_region.left + 1;
+    const std::size_t n = std::size_t(m_region.area());
+    m_pixel.resize(n);
+    m_state.resize(n);
+    m_confidence.resize(n);
+    m_priority.assign(n, 0.0);
+    m_gray.resize(n);
+    for (int y = m_region.top; y <= m_region.bottom; ++y)
+        for (int x = m_region.left; x <= m_region.right; ++x) {
+            const std::size_t i = at(x, y);
+            const std::uint32_t v = load32(m_picture.pixel(x, y));
+            m_pixel[i] = v;
+            m_gray[i] = grayOfPixel(v);
+            const bool marked = isMask(v, m_options.mask);
+            m_state[i] = marked ? kUnfilled : kKnown;
+            m_confidence[i] = marked ? 0.0 : 1.0;
+        }
+    markFront(m_box);
+
+    const int b = m_options.scanBorder;
+    m_window = {m_box.left - b < 0 ? 0 : m_box.left - b, m_box.top - b < 0 ? 0 : m_box.top - b,
+                m_box.right + b > m_width - 1 ? m_width - 1 : m_box.right + b,
+                m_box.bottom + b > m_height - 1 ? m_height - 1 : m_box.bottom + b};
+
+    // Source centres whose block meets the marked box are checked against a
+    // summed table of the marked pixels; all others only need to fit the picture.
+    m_sources.width = m_width;
+    m_sources.height = m_height;
+    m_sources.radius = m_w;
+    m_sources.zone = {std::max(0, m_box.left - m_w), std::max(0, m_box.top - m_w),
+                      std::min(m_width - 1, m_box.right + m_w),
+                      std::min(m_height - 1, m_box.bottom + m_w)};
+    const int bw = m_box.right - m_box.left + 1;
+    const int bh = m_box.bottom - m_box.top + 1;
+    std::vector<std::int32_t> table(std::size_t(bw + 1) * std::size_t(bh + 1), 0);
+    auto t = [&](int x, int y) -> std::int32_t& {
+        return table[std::size_t(y) * std::size_t(bw + 1) + std::size_t(x)];
+    };
+    for (int y = 0; y < bh; ++y)
+        for (int x = 0; x < bw; ++x)
+            t(x + 1, y + 1) = t(x, y + 1) + t(x + 1, y) - t(x, y) +
+                              (m_state[at(m_box.left + x, m_box.top + y)] < 0 ? 1 : 0);
+    const Box& z = m_sources.zone;
+    m_sources.okIn.assign(std::size_t(z.area()), 0);
+    std::size_t k = 0;
+    for (int y = z.top; y <= z.bottom; ++y)
+        for (int x = z.left; x <= z.right; ++x, ++k) {
+            if (x < m_w || x > m_width - m_w - 1 || y < m_w || y > m_height - m_w - 1) continue;
+            const int l = std::max(x - m_w, m_box.left) - m_box.left;
+            const int r = std::min(x + m_w, m_box.right) - m_box.left + 1;
+            const int tp = std::max(y - m_w, m_box.top) - m_box.top;
+            const int bt = std::min(y + m_w, m_box.bottom) - m_box.top + 1;
+            const std::int32_t marked =
+                l >= r || tp >= bt ? 0 : t(r, bt) - t(l, bt) - t(r, tp) + t(l, tp);
+            m_sources.okIn[k] = marked == 0 ? 1 : 0;
+        }
+
+    for (int y = m_box.top; y <= m_box.bottom; ++y)
+        for (int x = m_box.left; x <= m_box.right; ++x)
+            if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
+
+    const int threads = effectiveThreadCount(m_options.threads);
+    if (threads > 1) m_pool = std::make_unique<WorkerPool>(threads);
 }
 
-// ---------------------------------------------------------------------------
-// Target mask and fill front
-// ---------------------------------------------------------------------------
-
-bool InpaintEngine::hasMaskColour(std::ptrdiff_t i, const MaskColour& mask) const {
-    const std::uint8_t* p = &m_grid.bytes[std::size_t(i) * 4];
-    return p[2] == mask.red && p[1] == mask.green && p[0] == mask.blue;
+bool Run::hasAnySource() const {
+    if (m_width < 2 * m_w + 1 || m_height < 2 * m_w + 1) return false;
+    const Box centres{m_w, m_w, m_width - m_w - 1, m_height - m_w - 1};
+    const Box& z = m_sources.zone;
+    if (centres.left < z.left || centres.right > z.right || centres.top < z.top ||
+        centres.bottom > z.bottom)
+        return true;
+    return std::find(m_sources.okIn.begin(), m_sources.okIn.end(), 1) != m_sources.okIn.end();
 }
 
 // A pixel to fill is on the front when it lies on the picture border or one of
 // its four direct neighbours is known; diagonal contact does not count.
-bool InpaintEngine::onFront(int x, int y) const {
+bool Run::onFront(int x, int y) const {
     if (y == 0 || y == m_height - 1 || x == 0 || x == m_width - 1) return true;
-    const std::ptrdiff_t i = index(x, y);
-    return m_maskState[i + 1] == kKnown || m_maskState[i - 1] == kKnown ||
-           m_maskState[i + m_width] == kKnown || m_maskState[i - m_width] == kKnown;
+    return stateAt(x + 1, y) == kKnown || stateAt(x - 1, y) == kKnown ||
+           stateAt(x, y + 1) == kKnown || stateAt(x, y - 1) == kKnown;
 }
 
-void InpaintEngine::BuildTargetMask(const MaskColour& mask) {
-    // 1. Exact colour decides: mask colour is to fill (confidence 0), the rest known (1).
-    const std::ptrdiff_t n = std::ptrdiff_t(m_maskState.size());
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        if (hasMaskColour(i, mask)) {
-            m_maskState[i] = kUnfilled;
-            m_confidence[i] = 0.0;
-            ++m_pixelsToFill;
-        } else {
-            m_maskState[i] = kKnown;
-            m_confidence[i] = 1.0;
-        }
-    }
-    // 2-3. Widen the box and mark the front. The front test compares with 0 only,
-    // so pixels marked -2 earlier in this scan do not sway their neighbours.
-    for (int y = 0; y < m_height; ++y) {
-        for (int x = 0; x < m_width; ++x) {
-            const std::ptrdiff_t i = index(x, y);
-            if (m_maskState[i] != kUnfilled) continue;
-            if (x < m_targetLeft) m_targetLeft = x;
-            if (x > m_targetRight) m_targetRight = x;
-            if (y > m_targetBottom) m_targetBottom = y;
-            if (y < m_targetTop) m_targetTop = y;
-            if (onFront(x, y)) m_maskState[i] = kFront;
-        }
-    }
-}
-
-void InpaintEngine::UpdateMask(int px, int py, const MaskColour& mask) {
-    // 1. The block and a two-pixel margin, clipped to the picture.
-    const int w = m_blockRadius;
-    const int top = std::max(0, py - w - 2);
-    const int bottom = std::min(m_height - 1, py + w + 2);
-    const int left = std::max(0, px - w - 2);
-    const int right = std::min(m_width - 1, px + w + 2);
-    // 2. Re-derive from colour: copied pixels have left the mask colour.
-    for (int y = top; y <= bottom; ++y)
-        for (int x = left; x <= right; ++x) {
-            const std::ptrdiff_t i = index(x, y);
-            m_maskState[i] = hasMaskColour(i, mask) ? kUnfilled : kKnown;
-        }
-    // 3. Mark the front again; neighbours outside the window keep their state.
-    for (int y = top; y <= bottom; ++y)
-        for (int x = left; x <= right; ++x) {
-            const std::ptrdiff_t i = index(x, y);
-            if (m_maskState[i] == kUnfilled && onFront(x, y)) m_maskState[i] = kFront;
+void Run::markFront(const Box& window) {
+    for (int y = window.top; y <= window.bottom; ++y)
+        for (int x = window.left; x <= window.right; ++x) {
+            std::int8_t& s = m_state[at(x, y)];
+            if (s == kUnfilled && onFront(x, y)) s = kFront;
         }
 }
 
-bool InpaintEngine::HasUnfilledPixels() const {
-    for (int y = m_targetTop; y <= m_targetBottom; ++y)
-        for (int x = m_targetLeft; x <= m_targetRight; ++x)
-            if (m_maskState[index(x, y)] < 0) return true;
-    return false;
-}
-
-// ---------------------------------------------------------------------------
-// Fill priority
-// ---------------------------------------------------------------------------
-
-std::pair<double, double> InpaintEngine::Gradient(int x, int y) const {
-    const std::ptrdiff_t i = index(x, y);
-    const std::ptrdiff_t W = m_width;
+std::pair<double, double> Run::gradient(int x, int y) const {
+    const std::size_t i = at(x, y);
+    const std::size_t W = std::size_t(m_regionWidth);
     double gx = 0.0;
     double gy = 0.0;
     // Central differences inside, one-sided (not halved) at the borders.
@@ -182,27 +263,23 @@ std::pair<double, double> InpaintEngine::Gradient(int x, int y) const {
     return {gx, gy};
 }
 
-std::pair<double, double> InpaintEngine::FrontDirection(int x, int y) const {
-    // 1. The first two front pixels of the clipped 3 x 3 neighbourhood, in scan order.
+std::pair<double, double> Run::frontDirection(int x, int y) const {
+    // The first two front pixels of the clipped 3 x 3 neighbourhood, in scan order.
     int found = 0;
     int xs[2] = {0, 0};
     int ys[2] = {0, 0};
-    const int top = std::max(0, y - 1);
-    const int bottom = std::min(m_height - 1, y + 1);
-    const int left = std::max(0, x - 1);
-    const int right = std::min(m_width - 1, x + 1);
-    for (int ny = top; ny <= bottom && found < 2; ++ny)
-        for (int nx = left; nx <= right && found < 2; ++nx) {
+    const Box n = {std::max(0, x - 1), std::max(0, y - 1), std::min(m_width - 1, x + 1),
+                   std::min(m_height - 1, y + 1)};
+    for (int ny = n.top; ny <= n.bottom && found < 2; ++ny)
+        for (int nx = n.left; nx <= n.right && found < 2; ++nx) {
             if (nx == x && ny == y) continue;
-            if (m_maskState[index(nx, ny)] == kFront) {
+            if (m_state[at(nx, ny)] == kFront) {
                 xs[found] = nx;
                 ys[found] = ny;
                 ++found;
             }
         }
-    // 2. An isolated pixel or a stroke tip gets a fixed slanted direction.
     if (found < 2) return {0.6, 0.8};
-    // 3. The row difference comes first.
     const int dx = xs[1] - xs[0];
     const int dy = ys[1] - ys[0];
     const double len = std::sqrt(double(dx * dx + dy * dy));
@@ -211,35 +288,53 @@ std::pair<double, double> InpaintEngine::FrontDirection(int x, int y) const {
     return {u, v};
 }
 
-double InpaintEngine::ConfidenceTerm(int x, int y) const {
-    // Summed rows outer, columns inner from 0.0: another order changes the last
-    // bits and can flip a near-tie between priorities.
-    const PixelRect r = blockRect(x, y);
+double Run::confidenceTerm(int x, int y) const {
+    // Rows outer, columns inner, from 0.0: the order fixes the last bits, which
+    // can decide a near-tie between priorities. Adding a zero changes nothing.
+    const Box r = blockBox(x, y, 0);
     double sum = 0.0;
-    for (int ny = r.y; ny < r.y + r.height; ++ny)
-        for (int nx = r.x; nx < r.x + r.width; ++nx) sum += m_confidence[index(nx, ny)];
-    // Divided by the full block area, also where the block is clipped.
-    const double side = 2.0 * m_blockRadius + 1.0;
+    for (int ny = r.top; ny <= r.bottom; ++ny) {
+        const double* c = &m_confidence[at(r.left, ny)];
+        for (int k = 0, n = r.right - r.left + 1; k < n; ++k)
+            if (c[k] != 0.0) sum += c[k];
+    }
+    const double side = 2.0 * m_w + 1.0;
     return sum / (side * side);
 }
 
-double InpaintEngine::DataTerm(int x, int y) const {
-    // 1-2. Strongest gradient among known pixels whose four linear-index
-    // neighbours are known too; the index wraps across rows at columns 0 and W-1.
-    const PixelRect r = blockRect(x, y);
-    const std::ptrdiff_t last = std::ptrdiff_t(m_width) * m_height - 1;
-    const std::ptrdiff_t W = m_width;
-    auto knownAt = [&](std::ptrdiff_t j) { return j >= 0 && j <= last && m_maskState[j] >= 0; };
+double Run::dataTerm(int x, int y) const {
+    // Strongest gradient among known pixels whose four linear-index neighbours
+    // are known too; the index wraps across rows at columns 0 and W-1.
+    const Box r = blockBox(x, y, 0);
+    auto knownAt = [&](int nx, int ny) {
+        if (nx < 0) {
+            nx = m_width - 1;
+            --ny;
+        } else if (nx > m_width - 1) {
+            nx = 0;
+            ++ny;
+        }
+        return ny >= 0 && ny <= m_height - 1 && stateAt(nx, ny) >= 0;
+    };
     double bestMagnitude = 0.0;
     double gxBest = 0.0;
     double gyBest = 0.0;
-    for (int ny = r.y; ny < r.y + r.height; ++ny)
-        for (int nx = r.x; nx < r.x + r.width; ++nx) {
-            const std::ptrdiff_t j = index(nx, ny);
-            if (m_maskState[j] < 0 || !knownAt(j + 1) || !knownAt(j - 1) || !knownAt(j + W) ||
-                !knownAt(j - W))
+    for (int ny = r.top; ny <= r.bottom; ++ny)
+        for (int nx = r.left; nx <= r.right; ++nx) {
+            if (m_state[at(nx, ny)] < 0) continue;
+            const bool inner = nx > r.left && nx < r.right && ny > r.top && ny < r.bottom;
+            if (inner) {
+                // Neighbours inside the block need no wrap or border care.
+                const std::size_t i = at(nx, ny);
+                const std::size_t W = std::size_t(m_regionWidth);
+                if (m_state[i + 1] < 0 || m_state[i - 1] < 0 || m_state[i + W] < 0 ||
+                    m_state[i - W] < 0)
+                    continue;
+            } else if (!knownAt(nx + 1, ny) || !knownAt(nx - 1, ny) || !knownAt(nx, ny + 1) ||
+                       !knownAt(nx, ny - 1)) {
                 continue;
-            const auto [gx, gy] = Gradient(nx, ny);
+            }
+            const auto [gx, gy] = gradient(nx, ny);
             const double magnitude = gx * gx + gy * gy;
             if (magnitude > bestMagnitude) {
                 bestMagnitude = magnitude;
@@ -247,59 +342,46 @@ double InpaintEngine::DataTerm(int x, int y) const {
                 gyBest = gy;
             }
         }
-    // 3-4. How strongly that edge runs across the front.
-    const auto [u, v] = FrontDirection(x, y);
+    const auto [u, v] = frontDirection(x, y);
     return std::fabs(u * gyBest - v * gxBest) / 255.0;
 }
 
-double InpaintEngine::Priority(int x, int y) const {
-    const double c = ConfidenceTerm(x, y);
-    return c * DataTerm(x, y);
+void Run::updatePriorities(const Box& window) {
+    for (int y = window.top; y <= window.bottom; ++y)
+        for (int x = window.left; x <= window.right; ++x)
+            if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
 }
 
-void InpaintEngine::computeInitialPriorities() {
-    for (int y = m_targetTop; y <= m_targetBottom; ++y)
-        for (int x = m_targetLeft; x <= m_targetRight; ++x)
-            if (m_maskState[index(x, y)] == kFront) m_priority[index(x, y)] = Priority(x, y);
-}
-
-void InpaintEngine::UpdatePriorities(int px, int py) {
-    // The block and a three-pixel margin; front pixels elsewhere keep their value.
-    const int w = m_blockRadius;
-    const int top = std::max(0, py - w - 3);
-    const int bottom = std::min(m_height - 1, py + w + 3);
-    const int left = std::max(0, px - w - 3);
-    const int right = std::min(m_width - 1, px + w + 3);
-    for (int y = top; y <= bottom; ++y)
-        for (int x = left; x <= right; ++x)
-            if (m_maskState[index(x, y)] == kFront) m_priority[index(x, y)] = Priority(x, y);
-}
-
-bool InpaintEngine::selectTarget(int& px, int& py) const {
+bool Run::selectTarget(int& px, int& py) const {
     double best = 0.0;
     bool found = false;
     bool haveFirstFront = false;
     int firstX = 0;
     int firstY = 0;
-    for (int y = m_targetTop; y <= m_targetBottom; ++y)
-        for (int x = m_targetLeft; x <= m_targetRight; ++x) {
-            const std::ptrdiff_t i = index(x, y);
-            if (m_maskState[i] != kFront) continue;
+    const int n = m_box.right - m_box.left + 1;
+    for (int y = m_box.top; y <= m_box.bottom; ++y) {
+        const std::int8_t* row = &m_state[at(m_box.left, y)];
+        const double* prio = &m_priority[at(m_box.left, y)];
+        const void* from = row;
+        while (const void* hit = std::memchr(from, std::uint8_t(kFront),
+                                             std::size_t(row + n - static_cast<const std::int8_t*>(from)))) {
+            const int k = int(static_cast<const std::int8_t*>(hit) - row);
             if (!haveFirstFront) {
                 haveFirstFront = true;
-                firstX = x;
+                firstX = m_box.left + k;
                 firstY = y;
             }
             // Strictly greater: of equal priorities the first in scan order wins.
-            if (m_priority[i] > best) {
-                best = m_priority[i];
-                px = x;
+            if (prio[k] > best) {
+                best = prio[k];
+                px = m_box.left + k;
                 py = y;
                 found = true;
             }
+            from = row + k + 1;
+            if (k + 1 >= n) break;
         }
-    // Flat surroundings give every front pixel priority 0; taking the first
-    // front pixel then keeps each step filling something.
+    }
     if (!found && haveFirstFront) {
         px = firstX;
         py = firstY;
@@ -307,114 +389,40 @@ bool InpaintEngine::selectTarget(int& px, int& py) const {
     return found;
 }
 
-// ---------------------------------------------------------------------------
-// Source block search and copy
-// ---------------------------------------------------------------------------
-
-void InpaintEngine::setSearchWindow(int scanBorder) {
-    const int b = scanBorder;
-    m_searchLeft = m_targetLeft - b < 0 ? 0 : m_targetLeft - b;
-    m_searchRight = m_targetRight + b > m_width - 1 ? m_width - 1 : m_targetRight + b;
-    m_searchTop = m_targetTop - b < 0 ? 0 : m_targetTop - b;
-    m_searchBottom = m_targetBottom + b > m_height - 1 ? m_height - 1 : m_targetBottom + b;
-}
-
-void InpaintEngine::MarkSourceBlocks() {
-    // A source block lies wholly inside the picture and holds only pixels known
-    // at the start; it is never updated, so filled pixels never serve as sources.
-    const int w = m_blockRadius;
-    for (int y = 0; y < m_height; ++y)
-        for (int x = 0; x < m_width; ++x) {
-            if (x < w || x > m_width - w - 1 || y < w || y > m_height - w - 1) continue;
-            bool ok = true;
-            for (int by = y - w; by <= y + w && ok; ++by)
-                for (int bx = x - w; bx <= x + w; ++bx)
-                    if (m_maskState[index(bx, by)] != kKnown) {
-                        ok = false;
-                        break;
-                    }
-            m_sourceBlockOk[index(x, y)] = ok ? 1 : 0;
-        }
-}
-
-bool InpaintEngine::hasAnySourceBlock() const {
-    return std::find(m_sourceBlockOk.begin(), m_sourceBlockOk.end(), 1) != m_sourceBlockOk.end();
-}
-
-double InpaintEngine::blockDistance(int px, int py, int cx, int cy) const {
-    const int w = m_blockRadius;
-    double sum = 0.0;
-    for (int dy = -w; dy <= w; ++dy) {
-        const int ty = py + dy;
-        if (ty < 0 || ty > m_height - 1) continue;
-        for (int dx = -w; dx <= w; ++dx) {
-            const int tx = px + dx;
-            if (tx < 0 || tx > m_width - 1) continue;
-            const std::ptrdiff_t t = index(tx, ty);
-            if (m_maskState[t] < 0) continue;
-            const std::ptrdiff_t s = index(cx + dx, cy + dy);
-            const double dr = m_red[t] - m_red[s];
-            const double dg = m_green[t] - m_green[s];
-            const double db = m_blue[t] - m_blue[s];
-            sum += dr * dr + dg * dg + db * db;
-        }
+bool Run::findSource(int px, int py, int& sx, int& sy, bool anywhere) {
+    prepareTarget(
+        m_target, m_width, m_height, m_w, px, py,
+        [this](int x, int y) { return m_pixel[at(x, y)]; },
+        [this](int x, int y) { return m_state[at(x, y)] >= 0; });
+    // The last source moved as the target moved is usually an excellent match.
+    std::vector<std::pair<int, int>> seeds;
+    if (m_havePrevious) {
+        seeds.push_back({m_prevSx + (px - m_prevPx), m_prevSy + (py - m_prevPy)});
+        seeds.push_back({m_prevSx, m_prevSy});
     }
-    return sum;
+    const Box whole{0, 0, m_width - 1, m_height - 1};
+    const SearchBest best =
+        searchBestSource(m_picture, m_sources, m_target, anywhere ? whole : m_window,
+                         anywhere ? std::numeric_limits<std::int64_t>::max() : kNoMatch, seeds,
+                         m_pool.get());
+    if (best.index < 0) return false;
+    sx = int(best.index % m_width);
+    sy = int(best.index / m_width);
+    return true;
 }
 
-bool InpaintEngine::bestSourceIn(int top, int bottom, int left, int right, double limit, int px,
-                                 int py, int& sx, int& sy) const {
-    // Strictly smaller wins, so equal sums keep the first candidate in scan order;
-    // sums at or above the limit are never taken.
-    double best = limit;
-    bool found = false;
-    for (int cy = top; cy <= bottom; ++cy)
-        for (int cx = left; cx <= right; ++cx) {
-            if (!m_sourceBlockOk[index(cx, cy)]) continue;
-            const double sum = blockDistance(px, py, cx, cy);
-            if (sum < best) {
-                best = sum;
-                sx = cx;
-                sy = cy;
-                found = true;
-            }
-        }
-    return found;
-}
-
-bool InpaintEngine::FindSourceBlock(int px, int py, int& sx, int& sy) const {
-    return bestSourceIn(m_searchTop, m_searchBottom, m_searchLeft, m_searchRight, kNoMatch, px, py,
-                        sx, sy);
-}
-
-bool InpaintEngine::findSourceBlockAnywhere(int px, int py, int& sx, int& sy) const {
-    return bestSourceIn(0, m_height - 1, 0, m_width - 1, std::numeric_limits<double>::infinity(),
-                        px, py, sx, sy);
-}
-
-long long InpaintEngine::CopyBlock(int px, int py, int sx, int sy, double c) {
-    const int w = m_blockRadius;
+long long Run::copyBlock(int px, int py, int sx, int sy, double c) {
+    const Box b = blockBox(px, py, 0);
     long long copied = 0;
-    for (int dy = -w; dy <= w; ++dy)
-        for (int dx = -w; dx <= w; ++dx) {
-            const int tx = px + dx;
-            const int ty = py + dy;
-            const int ux = sx + dx;
-            const int uy = sy + dy;
-            // 1. Only pixels still to fill, and only from inside the picture.
-            if (tx < 0 || tx > m_width - 1 || ty < 0 || ty > m_height - 1) continue;
-            const std::ptrdiff_t t = index(tx, ty);
-            if (m_maskState[t] >= 0) continue;
-            if (ux < 0 || ux > m_width - 1 || uy < 0 || uy > m_height - 1) continue;
-            const std::ptrdiff_t s = index(ux, uy);
-            // 2. The whole 4-byte pixel, byte 3 included.
-            m_pixelValue[t] = m_pixelValue[s];
-            std::memcpy(&m_grid.bytes[std::size_t(t) * 4], &m_pixelValue[s], 4);
-            // 3-5. Channels, gray from the copied channels, the step's confidence.
-            m_red[t] = m_red[s];
-            m_green[t] = m_green[s];
-            m_blue[t] = m_blue[s];
-            m_gray[t] = (3735.0 * m_red[t] + 19267.0 * m_green[t] + 9765.0 * m_blue[t]) / 32767.0;
+    for (int ty = b.top; ty <= b.bottom; ++ty)
+        for (int tx = b.left; tx <= b.right; ++tx) {
+            const std::size_t t = at(tx, ty);
+            if (m_state[t] >= 0) continue;
+            // Sources are known from the start and never written, so the picture
+            // itself holds them.
+            const std::uint32_t v = load32(m_picture.pixel(sx + (tx - px), sy + (ty - py)));
+            m_pixel[t] = v;
+            m_gray[t] = grayOfPixel(v);
             m_confidence[t] = c;
             ++copied;
         }
@@ -422,34 +430,81 @@ long long InpaintEngine::CopyBlock(int px, int py, int sx, int sy, double c) {
     return copied;
 }
 
-// ---------------------------------------------------------------------------
-// Removal run
-// ---------------------------------------------------------------------------
-
-namespace {
-
-InpaintResult failure(InpaintStatus status, std::string message) {
-    InpaintResult r;
-    r.steps = 0;
-    r.status = status;
-    r.message = std::move(message);
-    return r;
+void Run::updateMask(int px, int py) {
+    const Box window = blockBox(px, py, 2);
+    for (int y = window.top; y <= window.bottom; ++y)
+        for (int x = window.left; x <= window.right; ++x) {
+            const std::size_t i = at(x, y);
+            m_state[i] = isMask(m_pixel[i], m_options.mask) ? kUnfilled : kKnown;
+        }
+    markFront(window);
 }
 
-// Copies the rectangle `r` of `from` into `to`; both have the same size.
-void copyRect(const PixelBuffer& from, PixelBuffer& to, const PixelRect& r) {
-    for (int y = r.y; y < r.y + r.height; ++y) {
-        const std::size_t o = from.offset(r.x, y);
-        std::memcpy(&to.bytes[o], &from.bytes[o], std::size_t(r.width) * 4u);
+void Run::writeBack(const Box& box) {
+    for (int y = box.top; y <= box.bottom; ++y)
+        std::memcpy(m_picture.pixel(box.left, y), &m_pixel[at(box.left, y)],
+                    std::size_t(box.right - box.left + 1) * 4u);
+}
+
+InpaintResult Run::fill(InpaintObserver* observer) {
+    auto stopped = [observer] { return observer != nullptr && observer->yield(); };
+    auto stopResult = [] { return failure(InpaintStatus::Stopped, "The removal was stopped."); };
+
+    int n = 0;
+    int px = 0, py = 0;  // target, persists from step to step
+    int sx = 0, sy = 0;  // source, persists from step to step
+    bool sourceFound = false;
+    while (m_pixelsToFill > 0) {
+        ++n;
+        selectTarget(px, py);
+        if (stopped()) return stopResult();
+
+        // Best source in the search window; the previous source when the window
+        // has none; the whole picture when no source has been found yet.
+        if (findSource(px, py, sx, sy, false))
+            sourceFound = true;
+        else if (!sourceFound)
+            sourceFound = findSource(px, py, sx, sy, true);
+        if (stopped()) return stopResult();
+
+        const double c = confidenceTerm(px, py);
+        copyBlock(px, py, sx, sy, c);
+        m_havePrevious = true;
+        m_prevPx = px;
+        m_prevPy = py;
+        m_prevSx = sx;
+        m_prevSy = sy;
+        if (stopped()) return stopResult();
+
+        updateMask(px, py);
+        if (stopped()) return stopResult();
+
+        updatePriorities(blockBox(px, py, 3));
+        if (stopped()) return stopResult();
+
+        if (observer) observer->stepFinished(n, m_pixelsToFill);
+        if (m_options.preview && observer) {
+            const Box changed = blockBox(px, py, 0);
+            writeBack(changed);
+            observer->preview(m_picture, {changed.left, changed.top,
+                                          changed.right - changed.left + 1,
+                                          changed.bottom - changed.top + 1});
+            (void)observer->yield();  // not tested: the next test follows the next selection
+        }
     }
+    writeBack(m_box);
+    InpaintResult done;
+    done.steps = n;
+    return done;
 }
 
 }  // namespace
 
-InpaintResult Inpaint(PixelBuffer& picture, const InpaintOptions& options,
-                      InpaintObserver* observer) {
+InpaintResult Inpaint(PixelView picture, const InpaintOptions& options, InpaintObserver* observer) {
     // The boundary check: everything past it may trust sizes and options.
-    if (!picture.isValid())
+    if (picture.width < 0 || picture.height < 0 ||
+        (picture.bytes == nullptr && picture.width > 0 && picture.height > 0) ||
+        picture.stride < std::ptrdiff_t(picture.width) * 4)
         return failure(InpaintStatus::InvalidInput,
                        "The picture buffer does not hold 4 bytes for every pixel.");
     if (picture.width > kMaxPictureSide || picture.height > kMaxPictureSide)
@@ -459,75 +514,32 @@ InpaintResult Inpaint(PixelBuffer& picture, const InpaintOptions& options,
         return failure(InpaintStatus::InvalidInput, "The block size is out of range.");
     if (options.scanBorder < 0)
         return failure(InpaintStatus::InvalidInput, "The scan border is negative.");
+    if (options.threads < 0)
+        return failure(InpaintStatus::InvalidInput, "The thread count is negative.");
 
-    auto stopped = [observer] { return observer != nullptr && observer->yield(); };
-
-    InpaintEngine engine;
+    Run run(picture, options);
+    // Nothing marked: the picture stays as it is and no step is made.
+    if (!run.findMarkedBox()) return {};
     try {
-        // Set-up: read the picture, gray image, mask and front, search window,
-        // source blocks, priorities. No yield happens here.
-        engine.load(picture, options.blockSize);
-        engine.BuildGrayImage();
-        engine.BuildTargetMask(options.mask);
-        engine.setSearchWindow(options.scanBorder);
-        engine.MarkSourceBlocks();
+        run.load();
     } catch (const std::bad_alloc&) {
         return failure(InpaintStatus::OutOfMemory,
                        "There is not enough memory to work on this picture.");
     }
-
-    // Nothing marked: the picture stays as it is and no step is made.
-    if (!engine.HasUnfilledPixels()) return {};
     // Without a single whole known block there is nothing to copy from.
-    if (!engine.hasAnySourceBlock())
+    if (!run.hasAnySource())
         return failure(InpaintStatus::NoSourceArea,
                        "No area of the picture can serve as a source: it is smaller "
                        "than one block or marked almost everywhere.");
+    return run.fill(observer);
+}
 
-    engine.computeInitialPriorities();
-
-    int n = 0;
-    int px = 0, py = 0;  // target, persists from step to step
-    int sx = 0, sy = 0;  // source, persists from step to step
-    bool sourceFound = false;
-    while (engine.HasUnfilledPixels()) {
-        ++n;
-        // Highest priority front pixel; the first front pixel when all are 0.
-        engine.selectTarget(px, py);
-        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
-
-        // Best source in the search window; the previous source when the window
-        // has none; the whole picture when no source has been found yet.
-        if (engine.FindSourceBlock(px, py, sx, sy))
-            sourceFound = true;
-        else if (!sourceFound)
-            sourceFound = engine.findSourceBlockAnywhere(px, py, sx, sy);
-        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
-
-        const double c = engine.ConfidenceTerm(px, py);
-        engine.CopyBlock(px, py, sx, sy, c);
-        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
-
-        engine.UpdateMask(px, py, options.mask);
-        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
-
-        engine.UpdatePriorities(px, py);
-        if (stopped()) return failure(InpaintStatus::Stopped, "The removal was stopped.");
-
-        if (observer) observer->stepFinished(n, engine.pixelsToFill());
-        if (options.preview && observer) {
-            // Only the block just filled differs from the last write.
-            const PixelRect changed = engine.blockRect(px, py);
-            copyRect(engine.grid(), picture, changed);
-            observer->preview(picture, changed);
-            (void)observer->yield();  // not tested: the next test follows the next selection
-        }
-    }
-
-    picture = engine.grid();
-    InpaintResult done;
-    done.steps = n;
-    return done;
+InpaintResult Inpaint(PixelBuffer& picture, const InpaintOptions& options,
+                      InpaintObserver* observer) {
+    if (!picture.isValid())
+        return failure(InpaintStatus::InvalidInput,
+                       "The picture buffer does not hold 4 bytes for every pixel.");
+    return Inpaint(picture.view(), options, observer);
 }
 
 }  // namespace velmora

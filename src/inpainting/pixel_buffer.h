@@ -6,6 +6,20 @@
 
 namespace velmora {
 
+// A picture in someone else's memory, laid out as PixelBuffer describes except
+// that rows lie `stride` bytes apart (stride >= 4 * width). The engine works on
+// this, so a caller can hand over a decoded picture without copying it.
+struct PixelView {
+    std::uint8_t* bytes = nullptr;
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t stride = 0;
+
+    std::uint8_t* pixel(int x, int y) const {
+        return bytes + std::ptrdiff_t(y) * stride + std::ptrdiff_t(x) * 4;
+    }
+};
+
 // A 32-bit picture as the engine reads and writes it.
 // Layout: rows top to bottom, each row exactly 4 * width bytes, no padding;
 // pixel (x, y) is the 4 bytes at offset 4 * (y * width + x).
@@ -39,6 +53,9 @@ struct PixelBuffer {
         bytes[o + 1] = g;
         bytes[o + 2] = r;
     }
+    // The buffer as a view; valid while the buffer lives and is not resized.
+    PixelView view() { return {bytes.data(), width, height, std::ptrdiff_t(width) * 4}; }
+
     std::uint8_t red(int x, int y) const { return bytes[offset(x, y) + 2]; }
     std::uint8_t green(int x, int y) const { return bytes[offset(x, y) + 1]; }
     std::uint8_t blue(int x, int y) const { return bytes[offset(x, y)]; }

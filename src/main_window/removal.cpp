@@ -28,7 +28,7 @@ public:
         return StopRequested || *m_abandoned;
     }
 
-    void preview(const PixelBuffer& buffer, const PixelRect& changed) override {
+    void preview(const PixelView& buffer, const PixelRect& changed) override {
         // A picture replaced during the run must never receive this buffer.
         if (*m_abandoned || m_picture->image().size() != QSize(buffer.width, buffer.height))
             return;

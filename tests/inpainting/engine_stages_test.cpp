@@ -1,14 +1,17 @@
-// The stages of a removal, each checked on a small hand-worked picture.
+// The stages of a removal, each checked on a small hand-worked picture. They are
+// run on the plain engine; the differential tests tie the shipped one to it.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "inpainting.h"
+#include "reference_inpainting.h"
 #include "test_pictures.h"
 
 using namespace velmora;
 using namespace velmora::test;
+using velmora::reference::grayOf;
+using velmora::reference::InpaintEngine;
 
 namespace {
 constexpr std::int16_t kKnown = InpaintEngine::kKnown;

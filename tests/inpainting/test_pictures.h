@@ -3,8 +3,10 @@
 // Small hand-made pictures for the engine tests.
 
 #include <cstdint>
+#include <cstring>
 
 #include "inpainting.h"
+#include "reference_inpainting.h"
 #include "pixel_buffer.h"
 
 namespace velmora::test {
@@ -54,7 +56,7 @@ inline long long countGreen(const PixelBuffer& p) {
 }
 
 // Runs the set-up stages of a removal, up to the initial priorities.
-inline void setUpEngine(InpaintEngine& e, const PixelBuffer& p, int w, int scanBorder = 10) {
+inline void setUpEngine(reference::InpaintEngine& e, const PixelBuffer& p, int w, int scanBorder = 10) {
     e.load(p, w);
     e.BuildGrayImage();
     e.BuildTargetMask(MaskColour{});
@@ -73,9 +75,12 @@ public:
         ++yields;
         return stopAfterYields >= 0 && yields > stopAfterYields;
     }
-    void preview(const PixelBuffer& picture, const PixelRect&) override {
+    void preview(const PixelView& picture, const PixelRect&) override {
         ++previews;
-        lastPreview = picture;
+        lastPreview = PixelBuffer(picture.width, picture.height);
+        for (int y = 0; y < picture.height; ++y)
+            std::memcpy(&lastPreview.bytes[lastPreview.offset(0, y)], picture.pixel(0, y),
+                        std::size_t(picture.width) * 4u);
     }
     PixelBuffer lastPreview;
 };

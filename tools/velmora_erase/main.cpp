@@ -23,11 +23,13 @@ constexpr int kMinBlockSize = 2;
 constexpr int kMaxBlockSize = 32;
 constexpr int kMinScanBorder = 10;
 constexpr int kMaxScanBorder = 500;
+constexpr int kMaxThreads = 64;
 constexpr int kExitError = 1;
 constexpr int kExitNoSource = 2;
 
 const char kUsage[] =
-    "usage: velmora-erase [--block-size N] [--scan-border N] [--mask MASK] INPUT OUTPUT";
+    "usage: velmora-erase [--block-size N] [--scan-border N] [--threads N] [--mask MASK] INPUT "
+    "OUTPUT";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "velmora-erase: error: %s\n", message.c_str());
@@ -54,7 +56,7 @@ public:
     ~ProgressLine() override { finish(); }
 
     bool yield() override { return false; }
-    void preview(const velmora::PixelBuffer&, const velmora::PixelRect&) override {}
+    void preview(const velmora::PixelView&, const velmora::PixelRect&) override {}
     void stepFinished(int steps, long long pixelsLeft) override {
         if (!m_enabled || m_total <= 0) return;
         const int percent = int((m_total - pixelsLeft) * 100 / m_total);
@@ -85,6 +87,7 @@ int main(int argc, char** argv) {
     QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
     int blockSize = 4;
     int scanBorder = 10;
+    int threads = 0;
     QString maskPath;
     std::string positional[2];
     int positionalCount = 0;
@@ -106,7 +109,8 @@ int main(int argc, char** argv) {
                 value = arg.substr(eq + 1);
                 haveValue = true;
             }
-            if (name != "--block-size" && name != "--scan-border" && name != "--mask")
+            if (name != "--block-size" && name != "--scan-border" && name != "--threads" &&
+                name != "--mask")
                 return fail("unknown option " + name + "; " + kUsage);
             if (!haveValue) {
                 if (a + 1 >= argc) return fail("option " + name + " needs a value");
@@ -124,6 +128,10 @@ int main(int argc, char** argv) {
                 if (v < kMinBlockSize || v > kMaxBlockSize)
                     return fail("--block-size must lie between 2 and 32, not " + value);
                 blockSize = v;
+            } else if (name == "--threads") {
+                if (v < 1 || v > kMaxThreads)
+                    return fail("--threads must lie between 1 and 64, not " + value);
+                threads = v;
             } else {
                 if (v < kMinScanBorder || v > kMaxScanBorder)
                     return fail("--scan-border must lie between 10 and 500, not " + value);
@@ -165,19 +173,24 @@ int main(int argc, char** argv) {
         }
     }
 
-    velmora::PixelBuffer buffer = velmora::toPixelBuffer(picture);
+    // The engine works on the decoded picture in place: a large photo is held once.
+    const velmora::PixelView view = velmora::pixelViewOf(&picture);
+    if (view.bytes == nullptr) return fail("cannot prepare the picture for the engine");
     long long marked = 0;
-    for (std::size_t i = 0; i + 3 < buffer.bytes.size(); i += 4)
-        if (buffer.bytes[i] == 0 && buffer.bytes[i + 1] == 255 && buffer.bytes[i + 2] == 0)
-            ++marked;
+    for (int y = 0; y < view.height; ++y) {
+        const std::uint8_t* p = view.pixel(0, y);
+        for (int x = 0; x < view.width; ++x, p += 4)
+            if (p[0] == 0 && p[1] == 255 && p[2] == 0) ++marked;
+    }
 
     velmora::InpaintOptions options;
     options.blockSize = blockSize;
     options.scanBorder = scanBorder;
+    options.threads = threads;
     velmora::InpaintResult result;
     {
         ProgressLine progress(marked);
-        result = velmora::Inpaint(buffer, options, &progress);
+        result = velmora::Inpaint(view, options, &progress);
     }
     switch (result.status) {
         case velmora::InpaintStatus::Ok:
@@ -189,8 +202,7 @@ int main(int argc, char** argv) {
             return fail(result.message);
     }
 
-    const QImage output = velmora::toQImage(buffer);
-    if (!output.save(outputPath, format.constData())) {
+    if (!picture.save(outputPath, format.constData())) {
         QFile::remove(outputPath);  // a half-written file is worse than none
         return fail("cannot write " + positional[1]);
     }

@@ -1,0 +1,173 @@
+#pragma once
+
+// The source block search: for one target block, the candidate centre whose
+// block differs least from the target's known pixels. Sums are exact integers,
+// so any visiting order, early abandoning and any split across threads give the
+// very result of a plain scan: the smallest sum, and of equal sums the first
+// candidate in row-major order.
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "pixel_buffer.h"
+
+namespace velmora {
+
+class WorkerPool;
+
+// An inclusive box of pixel positions; empty when left > right or top > bottom.
+struct Box {
+    int left = 0;
+    int top = 0;
+    int right = -1;
+    int bottom = -1;
+
+    bool contains(int x, int y) const { return x >= left && x <= right && y >= top && y <= bottom; }
+    long long area() const {
+        return right < left || bottom < top ? 0 : (long long)(right - left + 1) * (bottom - top + 1);
+    }
+};
+
+// Which centres may serve as sources: a block wholly inside the picture that held
+// no pixel to fill when the run began. Only centres near the marked box (the zone)
+// need a look-up; every other centre inside the margins qualifies.
+struct SourceMap {
+    int width = 0;
+    int height = 0;
+    int radius = 0;
+    Box zone;                        // centres whose block meets the marked box
+    std::vector<std::uint8_t> okIn;  // 1 where a zone centre qualifies, row-major over zone
+
+    bool ok(int x, int y) const {
+        if (x < radius || x > width - radius - 1 || y < radius || y > height - radius - 1)
+            return false;
+        if (!zone.contains(x, y)) return true;
+        return okIn[std::size_t(y - zone.top) * std::size_t(zone.right - zone.left + 1) +
+                    std::size_t(x - zone.left)] != 0;
+    }
+};
+
+// The known pixels of one target block, laid out for the sum kernels: rows in the
+// order they are summed, each as runs of four pixels with a lane mask.
+struct TargetBlock {
+    struct Row {
+        int dy;          // from the block's top row, 0..2w
+        int chunkBegin;  // into chunks
+        int chunkEnd;
+        int pixelBegin;  // into pixels
+        int pixelEnd;
+    };
+    struct Chunk {
+        int dx;  // first pixel, from the block's left column
+        alignas(32) std::int16_t value[16];  // B, G, R, 0 of four pixels; 0 where masked
+        alignas(32) std::int16_t mask[16];   // -1 on counted lanes, 0 elsewhere
+    };
+    struct Pixel {
+        int dx, dy;
+        int blue, green, red;
+    };
+    int radius = 0;
+    std::vector<Row> rows;
+    std::vector<Chunk> chunks;
+    std::vector<Pixel> pixels;  // the same pixels one by one, for blocks under four wide
+    long long knownPixels = 0;
+};
+
+struct SearchBest {
+    std::int64_t sum = std::numeric_limits<std::int64_t>::max();
+    std::int64_t index = -1;  // y * width + x of the centre; -1: none yet
+};
+
+// Fills `target` from the block around (px, py). `pixelAt(x, y)` gives the current
+// BGRA value and `counted(x, y)` whether that pixel takes part in the sum.
+template <class PixelAt, class Counted>
+void prepareTarget(TargetBlock& target, int width, int height, int radius, int px, int py,
+                   PixelAt pixelAt, Counted counted);
+
+// Best centre in `area` with a sum below `limit`; index -1 when none.
+// `seeds` are tried first: a good early bound lets most candidates be dropped
+// after a row or two, and changes nothing else.
+SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
+                            const TargetBlock& target, const Box& area, std::int64_t limit,
+                            const std::vector<std::pair<int, int>>& seeds, WorkerPool* pool);
+
+// The kernel set the processor can run: "avx2" or "sse2" on x86-64, "scalar" elsewhere.
+const char* blockSearchKernel();
+
+// ---------------------------------------------------------------------------
+
+template <class PixelAt, class Counted>
+void prepareTarget(TargetBlock& target, int width, int height, int radius, int px, int py,
+                   PixelAt pixelAt, Counted counted) {
+    const int side = 2 * radius + 1;
+    target.radius = radius;
+    target.rows.clear();
+    target.chunks.clear();
+    target.pixels.clear();
+    target.knownPixels = 0;
+    struct RowCount {
+        int dy;
+        int count;
+    };
+    std::vector<RowCount> order;
+    order.reserve(std::size_t(side));
+    std::vector<std::uint8_t> use(std::size_t(side), 0);
+    for (int dy = 0; dy < side; ++dy) {
+        const int ty = py - radius + dy;
+        if (ty < 0 || ty > height - 1) continue;
+        int count = 0;
+        for (int dx = 0; dx < side; ++dx) {
+            const int tx = px - radius + dx;
+            if (tx >= 0 && tx <= width - 1 && counted(tx, ty)) ++count;
+        }
+        if (count > 0) order.push_back({dy, count});
+    }
+    // Fuller rows first: they raise the partial sum fastest, so poor candidates
+    // are dropped sooner. Integer sums do not care about the order.
+    for (std::size_t i = 1; i < order.size(); ++i)
+        for (std::size_t j = i; j > 0 && order[j].count > order[j - 1].count; --j)
+            std::swap(order[j], order[j - 1]);
+
+    for (const RowCount& rc : order) {
+        const int ty = py - radius + rc.dy;
+        for (int dx = 0; dx < side; ++dx) use[std::size_t(dx)] = 0;
+        for (int dx = 0; dx < side; ++dx) {
+            const int tx = px - radius + dx;
+            if (tx < 0 || tx > width - 1 || !counted(tx, ty)) continue;
+            use[std::size_t(dx)] = 1;
+            const std::uint32_t v = pixelAt(tx, ty);
+            target.pixels.push_back({dx, rc.dy, int(v & 0xFF), int((v >> 8) & 0xFF),
+                                     int((v >> 16) & 0xFF)});
+            ++target.knownPixels;
+        }
+        TargetBlock::Row row{rc.dy, int(target.chunks.size()), 0,
+                             int(target.pixels.size()) - rc.count, int(target.pixels.size())};
+        if (side >= 4) {
+            // Runs of four, the last one moved left to end at the block's edge so no
+            // read leaves the source block; its overlap is masked out.
+            for (int start = 0; start < side; start += 4) {
+                const int dx0 = start + 4 <= side ? start : side - 4;
+                TargetBlock::Chunk chunk{};
+                chunk.dx = dx0;
+                bool any = false;
+                for (int k = 0; k < 4; ++k) {
+                    const int dx = dx0 + k;
+                    if (dx < start || !use[std::size_t(dx)]) continue;
+                    const std::uint32_t v = pixelAt(px - radius + dx, ty);
+                    for (int c = 0; c < 3; ++c) {
+                        chunk.value[4 * k + c] = std::int16_t((v >> (8 * c)) & 0xFF);
+                        chunk.mask[4 * k + c] = -1;
+                    }
+                    any = true;
+                }
+                if (any) target.chunks.push_back(chunk);
+            }
+        }
+        row.chunkEnd = int(target.chunks.size());
+        target.rows.push_back(row);
+    }
+}
+
+}  // namespace velmora

@@ -1,0 +1,94 @@
+#pragma once
+
+// The candidate scan shared by every kernel set. Each kernel file includes this
+// with its own instruction set switched on; the anonymous namespace keeps the
+// copies apart.
+
+#include <algorithm>
+#include <cstdint>
+
+#include "block_search.h"
+
+namespace velmora::detail {
+
+// One share of a search: candidate rows area.top + rowStart, + rowStep, ...
+struct ScanJob {
+    const PixelView* picture = nullptr;
+    const SourceMap* sources = nullptr;
+    const TargetBlock* target = nullptr;
+    Box area;
+    int rowStart = 0;
+    int rowStep = 1;
+    SearchBest best;  // in: the bound to beat; out: the best of this share
+};
+
+void scanScalar(ScanJob& job);
+void scanSse2(ScanJob& job);
+void scanAvx2(ScanJob& job);
+
+namespace {
+
+// Sum over the pixel list, one row at a time; stops once `threshold` is reached.
+inline std::int64_t scalarSum(const TargetBlock& t, const std::uint8_t* block,
+                              std::ptrdiff_t stride, std::int64_t threshold) {
+    std::int64_t partial = 0;
+    for (const TargetBlock::Row& row : t.rows) {
+        const std::uint8_t* line = block + std::ptrdiff_t(row.dy) * stride;
+        std::int64_t rowSum = 0;
+        for (int k = row.pixelBegin; k < row.pixelEnd; ++k) {
+            const TargetBlock::Pixel& p = t.pixels[std::size_t(k)];
+            const std::uint8_t* s = line + std::ptrdiff_t(p.dx) * 4;
+            const int db = int(s[0]) - p.blue;
+            const int dg = int(s[1]) - p.green;
+            const int dr = int(s[2]) - p.red;
+            rowSum += db * db + dg * dg + dr * dr;
+        }
+        partial += rowSum;
+        if (partial >= threshold) return partial;
+    }
+    return partial;
+}
+
+// `sum(target, blockTopLeft, stride, threshold)` must return the exact sum, or any
+// value >= threshold once the sum is known to reach it.
+template <class SumFn>
+inline void scanCandidates(ScanJob& job, SumFn sum) {
+    const PixelView& picture = *job.picture;
+    const SourceMap& map = *job.sources;
+    const TargetBlock& target = *job.target;
+    const int w = target.radius;
+    const int x0 = std::max(job.area.left, w);
+    const int x1 = std::min(job.area.right, picture.width - w - 1);
+    const int y0 = std::max(job.area.top, w);
+    const int y1 = std::min(job.area.bottom, picture.height - w - 1);
+    const std::size_t zoneWidth = std::size_t(map.zone.right - map.zone.left + 1);
+    std::int64_t bestSum = job.best.sum;
+    std::int64_t bestIndex = job.best.index;
+    for (int cy = job.area.top + job.rowStart; cy <= job.area.bottom; cy += job.rowStep) {
+        if (cy < y0 || cy > y1) continue;
+        const bool zoneRow = cy >= map.zone.top && cy <= map.zone.bottom;
+        const std::uint8_t* zoneOk =
+            zoneRow ? map.okIn.data() + std::size_t(cy - map.zone.top) * zoneWidth : nullptr;
+        const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
+        const std::uint8_t* blockRow = picture.bytes + std::ptrdiff_t(cy - w) * picture.stride;
+        for (int cx = x0; cx <= x1; ++cx) {
+            if (zoneRow && cx >= map.zone.left && cx <= map.zone.right &&
+                !zoneOk[cx - map.zone.left])
+                continue;
+            const std::int64_t index = rowIndex + cx;
+            // A tie wins only for a candidate earlier in scan order than the best.
+            const std::int64_t threshold = bestSum + (index < bestIndex ? 1 : 0);
+            const std::int64_t s =
+                sum(target, blockRow + std::ptrdiff_t(cx - w) * 4, picture.stride, threshold);
+            if (s < threshold) {
+                bestSum = s;
+                bestIndex = index;
+            }
+        }
+    }
+    job.best.sum = bestSum;
+    job.best.index = bestIndex;
+}
+
+}  // namespace
+}  // namespace velmora::detail

@@ -1,0 +1,45 @@
+#pragma once
+
+// A few threads kept for the length of one removal run, so each step's search
+// can be shared out without starting threads every step.
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace velmora {
+
+class WorkerPool {
+public:
+    // Up to `threads` shares run at once, the caller's thread being one of them.
+    // Fewer when the system will not give more threads.
+    explicit WorkerPool(int threads);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    int size() const { return int(m_workers.size()) + 1; }
+    // Calls job(0) .. job(size() - 1), job(0) on this thread; returns when all are done.
+    // Jobs must not throw.
+    void run(const std::function<void(int)>& job);
+
+private:
+    void work(int share);
+
+    std::vector<std::thread> m_workers;
+    std::mutex m_mutex;
+    std::condition_variable m_start;
+    std::condition_variable m_done;
+    const std::function<void(int)>* m_job = nullptr;
+    std::uint64_t m_generation = 0;
+    int m_pending = 0;
+    bool m_quit = false;
+};
+
+// The thread count a run uses for `requested` (0: one per processor).
+int effectiveThreadCount(int requested);
+
+}  // namespace velmora
