@@ -1,59 +1,267 @@
-// Full removal runs on photos: build/bin/inpaint_bench
+// The engine against the plain one on the heavy cases, side by side in one run:
+//   build/bin/inpaint_bench
+// prints Google Benchmark's lines, then a table of each case: our time with one
+// thread and with all, the plain engine's time, the ratio, and the engine's peak
+// heap. The last rows run velmora-erase on a 6000 x 4000 photo and report its
+// peak memory against the decoded picture.
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QImage>
+#include <QTemporaryDir>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "block_search.h"
 #include "inpainting.h"
 #include "picture_file.h"
 #include "pixel_buffer_adapter.h"
+#include "reference_inpainting.h"
+
+// Heap accounting for the whole program: bytes in use now and at the peak.
+namespace {
+std::atomic<long long> g_heapNow{0};
+std::atomic<long long> g_heapPeak{0};
+
+// Each block carries its size and header length just before the address handed out.
+void* countedAlloc(std::size_t size, std::size_t align = 16) {
+    const std::size_t header = align < 16 ? 16 : align;
+    const std::size_t total = (size + header + align - 1) / align * align;
+    char* block = static_cast<char*>(std::aligned_alloc(align, total));
+    if (block == nullptr) throw std::bad_alloc();
+    char* user = block + header;
+    reinterpret_cast<std::size_t*>(user)[-1] = size;
+    reinterpret_cast<std::size_t*>(user)[-2] = header;
+    const long long now = g_heapNow += (long long)size;
+    long long peak = g_heapPeak.load();
+    while (now > peak && !g_heapPeak.compare_exchange_weak(peak, now)) {
+    }
+    return user;
+}
+void countedFree(void* p) {
+    if (p == nullptr) return;
+    char* user = static_cast<char*>(p);
+    g_heapNow -= (long long)reinterpret_cast<std::size_t*>(user)[-1];
+    std::free(user - reinterpret_cast<std::size_t*>(user)[-2]);
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return countedAlloc(size); }
+void* operator new[](std::size_t size) { return countedAlloc(size); }
+void* operator new(std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
+void* operator new[](std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
+void operator delete(void* p) noexcept { countedFree(p); }
+void operator delete[](void* p) noexcept { countedFree(p); }
+void operator delete(void* p, std::size_t) noexcept { countedFree(p); }
+void operator delete[](void* p, std::size_t) noexcept { countedFree(p); }
+void operator delete(void* p, std::align_val_t) noexcept { countedFree(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { countedFree(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { countedFree(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { countedFree(p); }
 
 namespace {
 
-struct PhotoCase {
+struct Mark {
+    int x, y, width, height;
+};
+
+struct Case {
+    const char* name;
     const char* file;
-    int x, y, width, height;  // the marked box
+    int scaleTo;  // 0: as it is; else the width to scale to, keeping 3:2
+    std::vector<Mark> marks;
+    int blockSize;
+    int scanBorder;
 };
 
-// A date-stamp strip in a corner, an object in texture, an object on a figure.
-const PhotoCase kCases[] = {
-    {"coffee.png", 470, 370, 120, 22},
-    {"brick.png", 200, 240, 40, 30},
-    {"astronaut.png", 300, 120, 60, 25},
-};
+const std::vector<Case>& cases() {
+    static const std::vector<Case> all = {
+        {"corners of 512x512, w 8, border 50", "astronaut.png", 0,
+         {{12, 12, 24, 20}, {476, 12, 24, 24}, {12, 478, 22, 22}, {474, 474, 26, 24}}, 8, 50},
+        {"100x80 mark, w 32, border 50", "astronaut.png", 0, {{206, 216, 100, 80}}, 32, 50},
+        {"marks across 451x300, w 5, border 50", "chelsea.png", 0,
+         {{20, 30, 30, 20}, {200, 40, 24, 30}, {380, 60, 40, 16}, {90, 200, 35, 30},
+          {300, 240, 50, 20}},
+         5, 50},
+        {"date stamp 120x12 on 640x427, w 4, border 50", "rocket.jpg", 0, {{500, 400, 120, 12}}, 4,
+         50},
+        {"date stamp 120x12 on 640x427, w 4, border 500", "rocket.jpg", 0, {{500, 400, 120, 12}},
+         4, 500},
+        {"stamp 120x40 on 6000x4000, w 4, border 10", "rocket.jpg", 6000,
+         {{5800, 3900, 120, 40}}, 4, 10},
+    };
+    return all;
+}
 
-velmora::PixelBuffer markedPhoto(const PhotoCase& c) {
+QImage casePicture(const Case& c) {
     QString error;
     QImage image = velmora::readPictureFile(QStringLiteral(VELMORA_TEST_DATA "/") + c.file, &error);
     if (image.isNull()) return {};
-    for (int y = c.y; y < c.y + c.height; ++y)
-        for (int x = c.x; x < c.x + c.width; ++x) image.setPixel(x, y, qRgb(0, 255, 0));
-    return velmora::toPixelBuffer(image);
+    if (c.scaleTo > 0)
+        image = image.scaled(c.scaleTo, c.scaleTo * 2 / 3, Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+    image = image.convertToFormat(QImage::Format_RGB32);
+    for (const Mark& m : c.marks)
+        for (int y = m.y; y < m.y + m.height; ++y)
+            for (int x = m.x; x < m.x + m.width; ++x) image.setPixel(x, y, qRgb(0, 255, 0));
+    return image;
 }
 
-void BM_Inpaint(benchmark::State& state) {
-    const PhotoCase& c = kCases[state.range(0)];
-    const velmora::PixelBuffer marked = markedPhoto(c);
-    if (marked.bytes.empty()) {
+const velmora::PixelBuffer& marked(int index) {
+    static std::map<int, velmora::PixelBuffer> cache;
+    auto it = cache.find(index);
+    if (it == cache.end())
+        it = cache.emplace(index, velmora::toPixelBuffer(casePicture(cases()[std::size_t(index)])))
+                 .first;
+    return it->second;
+}
+
+struct Row {
+    double seconds[3] = {0, 0, 0};  // ours one thread, ours all threads, plain
+    long long peakHeap = 0;         // ours, beyond the picture
+    int steps[2] = {0, 0};          // ours, plain
+    bool same = true;
+};
+std::map<int, Row> g_rows;
+std::map<int, velmora::PixelBuffer> g_results;
+
+enum Engine { kOneThread = 0, kAllThreads = 1, kPlain = 2 };
+
+void BM_Fill(benchmark::State& state) {
+    const int index = int(state.range(0));
+    const Engine engine = Engine(state.range(1));
+    const Case& c = cases()[std::size_t(index)];
+    const velmora::PixelBuffer& input = marked(index);
+    if (input.bytes.empty()) {
         state.SkipWithError("photo missing");
         return;
     }
     velmora::InpaintOptions options;
-    options.blockSize = 4;
-    options.scanBorder = int(state.range(1));
+    options.blockSize = c.blockSize;
+    options.scanBorder = c.scanBorder;
+    options.threads = engine == kOneThread ? 1 : 0;
+    Row& row = g_rows[index];
+    velmora::PixelBuffer picture;
     int steps = 0;
     for (auto _ : state) {
-        velmora::PixelBuffer picture = marked;
-        steps = velmora::Inpaint(picture, options, nullptr).steps;
-        benchmark::DoNotOptimize(picture.bytes.data());
+        state.PauseTiming();
+        picture = input;
+        const long long before = g_heapNow.load();
+        g_heapPeak = before;
+        state.ResumeTiming();
+        const velmora::InpaintResult r = engine == kPlain
+                                             ? velmora::reference::Inpaint(picture, options, nullptr)
+                                             : velmora::Inpaint(picture, options, nullptr);
+        state.PauseTiming();
+        steps = r.steps;
+        if (engine != kPlain) row.peakHeap = std::max(row.peakHeap, g_heapPeak.load() - before);
+        state.ResumeTiming();
     }
+    row.steps[engine == kPlain ? 1 : 0] = steps;
+    auto& result = g_results[index];
+    if (result.bytes.empty())
+        result = picture;
+    else if (result.bytes != picture.bytes)
+        row.same = false;
     state.counters["steps"] = steps;
-    state.SetLabel(c.file);
+    state.SetLabel(std::string(c.name) + (engine == kPlain ? " [plain]"
+                                          : engine == kOneThread ? " [1 thread]"
+                                                                 : " [all threads]"));
 }
 
-BENCHMARK(BM_Inpaint)
-    ->ArgsProduct({{0, 1, 2}, {10, 50, 200}})
-    ->Unit(benchmark::kMillisecond);
+// Runs velmora-erase on the big photo and returns its peak resident memory in bytes.
+long long eraseToolPeak(const Case& c, int threads, long long* decodedBytes) {
+    QTemporaryDir dir;
+    const QImage image = casePicture(c);
+    *decodedBytes = image.sizeInBytes();
+    const QString in = dir.filePath("big.png");
+    if (!image.save(in, "PNG", 100)) return -1;  // fastest PNG; the tool's decode is what counts
+    const std::string input = in.toStdString();
+    const std::string output = dir.filePath("out.bmp").toStdString();
+    const std::string block = std::to_string(c.blockSize);
+    const std::string border = std::to_string(c.scanBorder);
+    const std::string threadArg = std::to_string(threads);
+    std::vector<std::string> args = {VELMORA_ERASE_PATH, "--block-size", block, "--scan-border",
+                                     border, "--threads", threadArg, input, output};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return (long long)usage.ru_maxrss * 1024;
+}
+
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+            // The run name is BM_Fill/<case>/<engine>/...
+            int index = 0, engine = 0;
+            if (run.run_name.function_name != "BM_Fill") continue;
+            if (std::sscanf(run.run_name.args.c_str(), "%d/%d", &index, &engine) != 2) continue;
+            g_rows[index].seconds[engine] = run.GetAdjustedRealTime() / 1e3;  // ms unit
+        }
+    }
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+BENCHMARK(BM_Fill)
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {kOneThread, kAllThreads}})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5);
+BENCHMARK(BM_Fill)
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {kPlain}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    std::printf("\nkernels: %s, threads for 'all': %d\n", velmora::blockSearchKernel(),
+                int(std::thread::hardware_concurrency()));
+    std::printf("%-48s %10s %10s %10s %8s %8s %10s %6s\n", "case", "1 thread", "all", "plain",
+                "ratio 1", "ratio all", "heap", "same");
+    for (const auto& [index, row] : g_rows) {
+        const Case& c = cases()[std::size_t(index)];
+        const double plain = row.seconds[kPlain];
+        std::printf("%-48s %8.2f ms %8.2f ms %8.0f ms %7.0fx %8.0fx %7.1f MB %6s\n", c.name,
+                    row.seconds[kOneThread] * 1e3, row.seconds[kAllThreads] * 1e3, plain * 1e3,
+                    row.seconds[kOneThread] > 0 ? plain / row.seconds[kOneThread] : 0.0,
+                    row.seconds[kAllThreads] > 0 ? plain / row.seconds[kAllThreads] : 0.0,
+                    double(row.peakHeap) / 1e6,
+                    row.same && row.steps[0] == row.steps[1] ? "yes" : "NO");
+    }
+
+    const Case& big = cases().back();
+    long long decoded = 0;
+    const long long peak = eraseToolPeak(big, int(std::max(1u, std::thread::hardware_concurrency())), &decoded);
+    if (peak > 0)
+        std::printf("\nvelmora-erase on %s: peak resident memory %.0f MB = %.2f x the decoded "
+                    "picture (%.0f MB)\n",
+                    big.name, double(peak) / 1e6, double(peak) / double(decoded),
+                    double(decoded) / 1e6);
+    else
+        std::printf("\nvelmora-erase on %s: the run failed\n", big.name);
+    benchmark::Shutdown();
+    return 0;
+}
