@@ -1,13 +1,124 @@
 #include "picture_file.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+
+#include <cstdlib>
 
 namespace velmora {
 
 namespace {
 // Refuse pictures whose decoded size would not fit in memory comfortably.
 constexpr qint64 kMaxPixels = 400LL * 1000 * 1000;
+
+// The decoders show a file cut short as if it were whole (grey, background or
+// leftover memory where the data ran out) and report success. The checks below
+// walk just enough of each format to see whether the file ends too soon; PNG
+// needs none, its decoder refuses a short file itself.
+
+quint32 littleEndian(const QByteArray& b, qsizetype at, int bytes) {
+    quint32 value = 0;
+    for (int k = bytes - 1; k >= 0; --k) value = (value << 8) | quint8(b[at + k]);
+    return value;
+}
+
+// Uncompressed rows take an exact number of bytes; run-length data states its length.
+bool bmpCutShort(const QByteArray& b) {
+    if (b.size() < 26) return true;
+    const qint64 offset = littleEndian(b, 10, 4);
+    const quint32 headerSize = littleEndian(b, 14, 4);
+    qint64 width, height, bits, compression = 0, dataSize = 0;
+    if (headerSize == 12) {
+        width = littleEndian(b, 18, 2);
+        height = littleEndian(b, 20, 2);
+        bits = littleEndian(b, 24, 2);
+    } else {
+        if (b.size() < 38) return true;
+        width = qint32(littleEndian(b, 18, 4));
+        height = qint32(littleEndian(b, 22, 4));
+        bits = littleEndian(b, 28, 2);
+        compression = littleEndian(b, 30, 4);
+        dataSize = littleEndian(b, 34, 4);
+    }
+    const qint64 available = b.size() - offset;
+    if (available < 0) return true;
+    if (compression == 1 || compression == 2) return available < dataSize;
+    const qint64 rowBytes = (std::llabs(width) * bits + 31) / 32 * 4;
+    return rowBytes > 0 && std::llabs(height) > available / rowBytes;
+}
+
+// Segments carry their length up to each scan, whose coded data runs to the next
+// marker that is not a restart; the picture is whole once EOI is reached.
+bool jpegCutShort(const QByteArray& b) {
+    const qsizetype n = b.size();
+    qsizetype i = 2;  // after SOI
+    for (;;) {
+        while (i < n && quint8(b[i]) != 0xFF) ++i;  // stray bytes, which libjpeg skips too
+        while (i < n && quint8(b[i]) == 0xFF) ++i;  // fill bytes
+        if (i >= n) return true;
+        const quint8 marker = quint8(b[i++]);
+        if (marker == 0xD9) return false;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;
+        if (i + 2 > n) return true;
+        const qsizetype length = (quint8(b[i]) << 8) | quint8(b[i + 1]);
+        if (length < 2 || i + length > n) return true;
+        i += length;
+        if (marker != 0xDA) continue;
+        for (;; ++i) {
+            if (i + 1 >= n) return true;
+            if (quint8(b[i]) != 0xFF) continue;
+            const quint8 next = quint8(b[i + 1]);
+            if (next != 0x00 && (next < 0xD0 || next > 0xD7)) break;
+            ++i;
+        }
+    }
+}
+
+// Only the first picture is shown: it must be whole, up to its data's end block.
+bool gifCutShort(const QByteArray& b) {
+    const qsizetype n = b.size();
+    if (n < 13) return true;
+    qsizetype i = 13;
+    const auto skipTable = [&](quint8 flags) {
+        if (flags & 0x80) i += 3 * (qsizetype(1) << ((flags & 7) + 1));
+    };
+    const auto skipSubBlocks = [&] {
+        for (;;) {
+            if (i >= n) return false;
+            const int size = quint8(b[i++]);
+            if (size == 0) return true;
+            i += size;
+        }
+    };
+    skipTable(quint8(b[10]));
+    for (;;) {
+        if (i >= n) return true;
+        const quint8 block = quint8(b[i++]);
+        if (block == 0x21) {
+            ++i;  // the extension's label
+            if (!skipSubBlocks()) return true;
+        } else if (block == 0x2C) {
+            if (i + 9 > n) return true;
+            const quint8 flags = quint8(b[i + 8]);
+            i += 9;
+            skipTable(flags);
+            ++i;  // the smallest code size
+            return !skipSubBlocks();
+        } else {
+            return false;  // the trailer or damage the decoder judges itself
+        }
+    }
+}
+
+bool cutShort(const QByteArray& bytes, const QByteArray& format) {
+    if (format == "bmp") return bmpCutShort(bytes);
+    if (format == "jpeg" || format == "jpg") return jpegCutShort(bytes);
+    if (format == "gif") return gifCutShort(bytes);
+    return false;
+}
+
 }  // namespace
 
 QImage readPictureFile(const QString& path, QString* error) {
@@ -24,7 +135,19 @@ QImage readPictureFile(const QString& path, QString* error) {
         *error = QStringLiteral("Permission denied: %1").arg(path);
         return {};
     }
-    QImageReader reader(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
+        return {};
+    }
+    QByteArray bytes = file.readAll();
+    if (bytes.isEmpty()) {
+        *error = QStringLiteral("The file %1 is empty.").arg(path);
+        return {};
+    }
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(false);
     reader.setDecideFormatFromContent(true);
     const QSize size = reader.size();
@@ -33,6 +156,11 @@ QImage readPictureFile(const QString& path, QString* error) {
                      .arg(path)
                      .arg(size.width())
                      .arg(size.height());
+        return {};
+    }
+    if (cutShort(bytes, reader.format())) {
+        *error =
+            QStringLiteral("%1 is incomplete: the file ends before the picture does.").arg(path);
         return {};
     }
     QImageReader::setAllocationLimit(2048);

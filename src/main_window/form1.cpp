@@ -493,11 +493,14 @@ void Form1::LoadWorkPicture(const QString& path, StepRunner& run, int firstStep)
         }
         return image;
     };
-    run.step(line, [&] {
-        const QImage image = load();
-        pictureSize = image.size();
-        PicOrg->setPicture(image);
-    });
+    // A file that could not be read changes nothing: the later steps would act
+    // on the picture already shown (asking about its size, even shrinking it).
+    if (!run.step(line, [&] {
+            const QImage image = load();
+            pictureSize = image.size();
+            PicOrg->setPicture(image);
+        }))
+        return;
     run.step(line += 2, [&] { PicOrg->setAutoSize(true); });
     run.step(line += 2, [&] { LoadedHeight = float(PicOrg->height()); });
     run.step(line += 2, [&] { LoadedWidth = float(PicOrg->width()); });

@@ -160,7 +160,8 @@ void PushButton5_Click(const SaveContext& c) {
         bool haveBitmap = false;
         run.step(line + 4, [&] {
             if (picture.isNull() || !picture.save(bitmap, "BMP"))
-                fail(QStringLiteral("Cannot write the temporary bitmap %1").arg(bitmap));
+                fail(QStringLiteral("Cannot write the temporary bitmap %1; %2 was not saved.")
+                         .arg(bitmap, destination));
             haveBitmap = true;
         });
         bool writable = false;

@@ -1,0 +1,228 @@
+#include "hostile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+#include <algorithm>
+#include <csignal>
+#include <map>
+
+#include "picture_box.h"
+
+namespace velmora::hostile {
+
+std::string routeName(Route route) { return route == Route::Open ? "Open" : "Drop"; }
+
+QImage distinctPicture(int width, int height, int seed) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                           qRgb((x * 7 + seed * 31) % 256, (y * 11 + seed * 17) % 256,
+                                (x * y + seed * 5) % 200));
+    return image;
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
+
+QByteArray gifOf(const QString& bmpPath, const QString& workFolder) {
+    const QString gif = workFolder + QStringLiteral("/converted.gif");
+    const int exit =
+        QProcess::execute(QStringLiteral(VELMORA_CONVERT),
+                          {"-out", "gif", "-dither", "-colors", "256", "-o", gif, bmpPath});
+    EXPECT_EQ(exit, 0);
+    return fileBytes(gif);
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size()) << path.toStdString();
+}
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                  QDir::System);
+}
+
+Window::Window(const QString& programFolder) {
+    auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
+    m_dialogs = dialogs.get();
+    m_form = std::make_unique<Form1>(
+        std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(), programFolder);
+}
+
+Window::~Window() = default;
+
+QPushButton* Window::button(const char* name) {
+    auto* found = m_form->findChild<QPushButton*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+void Window::load(const QString& path, Route route) {
+    if (route == Route::Open) {
+        m_dialogs->openReply = {path};
+        QTest::mouseClick(button("PushButton1"), Qt::LeftButton);
+        return;
+    }
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    PictureBox* box = m_form->picOrg();
+    QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &enter);
+    ASSERT_TRUE(enter.isAccepted()) << "the picture refused the drag of " << path.toStdString();
+    QDropEvent drop(QPointF(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &drop);
+}
+
+Shown Window::shown() const {
+    const PictureBox* box = m_form->picOrg();
+    return {box->picture(), box->image(), box->size()};
+}
+
+QStringList Window::complaints() const {
+    return m_dialogs->texts("message") + m_dialogs->texts("error");
+}
+
+void Window::expectLoads(const QString& path, Route route, const QImage& expected,
+                         const std::string& label) {
+    m_dialogs->shown.clear();
+    load(path, route);
+    EXPECT_TRUE(m_dialogs->shown.isEmpty())
+        << label << ": " << complaints().join(" | ").toStdString();
+    const Shown now = shown();
+    EXPECT_EQ(now.size, expected.size()) << label;
+    EXPECT_TRUE(now.picture == expected) << label << ": the picture on screen is not the file's";
+    EXPECT_TRUE(now.image == expected) << label;
+}
+
+void Window::expectRefused(const Shown& before, const QString& reason, const std::string& label) {
+    const QStringList said = complaints();
+    const bool named = std::any_of(said.begin(), said.end(), [&](const QString& text) {
+        return text.contains(reason, Qt::CaseInsensitive);
+    });
+    EXPECT_TRUE(named) << label << ": expected a message about \"" << reason.toStdString()
+                       << "\", the user saw: " << said.join(" | ").toStdString();
+    // A question about the size of a picture that was never loaded only confuses.
+    EXPECT_TRUE(m_dialogs->texts("ask").isEmpty()) << label;
+    const Shown now = shown();
+    EXPECT_EQ(now.size, before.size) << label;
+    EXPECT_TRUE(now.picture == before.picture) << label << ": the previous picture changed";
+    EXPECT_TRUE(now.image == before.image) << label << ": the image on screen changed";
+}
+
+void setMode(const QString& path, int mode) {
+    EXPECT_EQ(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0) << path.toStdString();
+}
+
+SharedFolder::SharedFolder() : m_dir(QDir::tempPath() + QStringLiteral("/velmora-hostile-XXXXXX")) {
+    if (m_dir.isValid()) setMode(m_dir.path(), 0755);
+}
+
+QString SharedFolder::makeFolder(const QString& name, int mode) const {
+    const QString path = m_dir.filePath(name);
+    EXPECT_TRUE(QDir().mkpath(path)) << path.toStdString();
+    setMode(path, mode);
+    return path;
+}
+
+namespace {
+
+std::map<std::string, DeniedCheck>& deniedChecks() {
+    static std::map<std::string, DeniedCheck> checks;
+    return checks;
+}
+
+class DeniedTest : public ::testing::Test {
+public:
+    DeniedTest(DeniedCheck check, QString folder) : m_check(check), m_folder(std::move(folder)) {}
+    void TestBody() override { m_check(m_folder); }
+
+private:
+    DeniedCheck m_check;
+    QString m_folder;
+};
+
+}  // namespace
+
+bool registerDeniedCheck(const char* name, DeniedCheck check) {
+    deniedChecks()[name] = check;
+    return true;
+}
+
+void runDenied(const char* name, const SharedFolder& folder) {
+    const auto found = deniedChecks().find(name);
+    ASSERT_NE(found, deniedChecks().end()) << name;
+    if (::geteuid() != 0) {
+        found->second(folder.path());
+        return;
+    }
+    const QString copy =
+        folder.makeFolder(QStringLiteral("bin"), 0755) + QStringLiteral("/hostile");
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+    setMode(copy, 0755);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VELMORA_DENIED_CHECK"), QString::fromLatin1(name));
+    environment.insert(QStringLiteral("VELMORA_DENIED_FOLDER"), folder.path());
+    environment.insert(QStringLiteral("HOME"), folder.path());
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("setpriv"),
+                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                 QStringLiteral("--clear-groups"), QStringLiteral("--"), copy});
+    ASSERT_TRUE(child.waitForStarted(10000)) << "setpriv (util-linux) could not be started";
+    ASSERT_TRUE(child.waitForFinished(180000)) << "the check as user nobody did not end";
+    const std::string output = child.readAll().toStdString();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output;
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    // A copy that ran no test at all would end well too.
+    EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
+}
+
+void selectRequestedDeniedCheck() {
+    const QString name = qEnvironmentVariable("VELMORA_DENIED_CHECK");
+    if (name.isEmpty()) return;
+    static const std::string testName = name.toStdString();
+    const auto found = deniedChecks().find(testName);
+    const DeniedCheck check = found == deniedChecks().end() ? nullptr : found->second;
+    const QString folder = qEnvironmentVariable("VELMORA_DENIED_FOLDER");
+    ::testing::RegisterTest(
+        "DeniedCheck", testName.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+        [check, folder]() -> DeniedTest* {
+            return new DeniedTest(
+                check ? check : [](const QString&) { FAIL() << "no such check"; }, folder);
+        });
+    GTEST_FLAG_SET(filter, "DeniedCheck." + testName);
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) {
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &m_old), 0);
+    // Without this the first write past the limit ends the process.
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_old;
+    limit.rlim_cur = std::min(bytes, m_old.rlim_max);
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &m_old);
+    std::signal(SIGXFSZ, m_oldHandler);
+}
+
+}  // namespace velmora::hostile
