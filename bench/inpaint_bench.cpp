@@ -186,7 +186,7 @@ long long eraseToolPeak(const Case& c, int threads, long long* decodedBytes) {
     const QImage image = casePicture(c);
     *decodedBytes = image.sizeInBytes();
     const QString in = dir.filePath("big.png");
-    if (!image.save(in, "PNG", 100)) return -1;  // fastest PNG; the tool's decode is what counts
+    if (!image.save(in, "PNG")) return -1;
     const std::string input = in.toStdString();
     const std::string output = dir.filePath("out.bmp").toStdString();
     const std::string block = std::to_string(c.blockSize);

@@ -140,29 +140,38 @@ QImage readPictureFile(const QString& path, QString* error) {
         *error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
         return {};
     }
-    QByteArray bytes = file.readAll();
-    if (bytes.isEmpty()) {
-        *error = QStringLiteral("The file %1 is empty.").arg(path);
-        return {};
+    QByteArray format;
+    {
+        // The whole file is read once for the checks, then let go before decoding,
+        // so a large picture is not held twice.
+        QByteArray bytes = file.readAll();
+        if (bytes.isEmpty()) {
+            *error = QStringLiteral("The file %1 is empty.").arg(path);
+            return {};
+        }
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader probe(&buffer);
+        probe.setDecideFormatFromContent(true);
+        const QSize size = probe.size();
+        if (size.isValid() && qint64(size.width()) * size.height() > kMaxPixels) {
+            *error = QStringLiteral("The picture %1 is too large (%2 x %3 pixels).")
+                         .arg(path)
+                         .arg(size.width())
+                         .arg(size.height());
+            return {};
+        }
+        format = probe.format();
+        if (cutShort(bytes, format)) {
+            *error =
+                QStringLiteral("%1 is incomplete: the file ends before the picture does.").arg(path);
+            return {};
+        }
     }
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    file.seek(0);
+    QImageReader reader(&file, format);
     reader.setAutoTransform(false);
-    reader.setDecideFormatFromContent(true);
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > kMaxPixels) {
-        *error = QStringLiteral("The picture %1 is too large (%2 x %3 pixels).")
-                     .arg(path)
-                     .arg(size.width())
-                     .arg(size.height());
-        return {};
-    }
-    if (cutShort(bytes, reader.format())) {
-        *error =
-            QStringLiteral("%1 is incomplete: the file ends before the picture does.").arg(path);
-        return {};
-    }
+    reader.setDecideFormatFromContent(format.isEmpty());
     QImageReader::setAllocationLimit(2048);
     QImage image = reader.read();
     if (image.isNull()) {
