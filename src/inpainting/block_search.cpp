@@ -1,5 +1,7 @@
 #include "block_search.h"
 
+#include <algorithm>
+
 #include "block_search_scan.h"
 #include "worker_pool.h"
 
@@ -42,7 +44,8 @@ const char* blockSearchKernel() { return kernel().name; }
 
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
-                            const std::vector<std::pair<int, int>>& seeds, WorkerPool* pool) {
+                            const std::vector<std::pair<int, int>>& seeds,
+                            const CellPlane* plane, WorkerPool* pool) {
     // Blocks under four pixels wide have no runs of four; they are summed one by one.
     const ScanFn scan = target.radius >= 2 ? kernel().scan : detail::scanScalar;
 
@@ -61,6 +64,7 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     }
 
     base.area = area;
+    if (plane != nullptr && !plane->sums.empty() && !target.cells.empty()) base.plane = plane;
     const int shares =
         pool != nullptr && area.area() * target.knownPixels >= kMinSharedWork ? pool->size() : 1;
     if (shares == 1) {
@@ -77,6 +81,46 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     for (const detail::ScanJob& job : jobs)
         if (better(job.best, best)) best = job.best;
     return best;
+}
+
+void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres) {
+    const int k = CellPlane::kCell;
+    plane.sums.clear();
+    const Box fit{std::max(centres.left, radius), std::max(centres.top, radius),
+                  std::min(centres.right, picture.width - radius - 1),
+                  std::min(centres.bottom, picture.height - radius - 1)};
+    if (fit.area() == 0 || 2 * radius + 1 < k) return;
+    // Cells of a block start at its top-left and end k - 1 before its far side.
+    plane.cover = {fit.left - radius, fit.top - radius, fit.right + radius - (k - 1),
+                   fit.bottom + radius - (k - 1)};
+    const int w = plane.cover.right - plane.cover.left + 1;
+    const int h = plane.cover.bottom - plane.cover.top + 1;
+    plane.stride = w + CellPlane::kPadding;
+    plane.sums.assign(std::size_t(plane.stride) * std::size_t(h) * 4u, 0);
+    // Sums along rows first, then down the columns.
+    const int rows = h + k - 1;
+    std::vector<std::int16_t> across(std::size_t(w) * std::size_t(rows) * 4u);
+    for (int r = 0; r < rows; ++r) {
+        const std::uint8_t* line = picture.pixel(plane.cover.left, plane.cover.top + r);
+        std::int16_t* out = &across[std::size_t(r) * std::size_t(w) * 4u];
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int i = 0; i < k; ++i) sum += line[4 * (x + i) + c];
+                out[4 * x + c] = std::int16_t(sum);
+            }
+    }
+    for (int y = 0; y < h; ++y) {
+        std::int16_t* out = &plane.sums[std::size_t(y) * std::size_t(plane.stride) * 4u];
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int i = 0; i < k; ++i)
+                    sum += across[(std::size_t(y + i) * std::size_t(w) + std::size_t(x)) * 4u +
+                                  std::size_t(c)];
+                out[4 * x + c] = std::int16_t(sum);
+            }
+    }
 }
 
 }  // namespace velmora

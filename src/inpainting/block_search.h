@@ -49,6 +49,27 @@ struct SourceMap {
     }
 };
 
+// Sums over 3 x 3 cells of the picture, as B, G, R, 0 in 16 bits, for every cell
+// whose top-left pixel lies in `cover`. A block sum is at least the sum, over
+// cells wholly known in the target, of the squared cell-sum differences divided
+// by 9 (Cauchy-Schwarz on each cell), so a few cells can rule a candidate out.
+struct CellPlane {
+    static constexpr int kCell = 3;
+    static constexpr int kPadding = 8;  // entries after each row, for whole vector loads
+    Box cover;
+    int stride = 0;  // entries per row
+    std::vector<std::int16_t> sums;
+
+    const std::int16_t* entry(int x, int y) const {
+        return sums.data() + (std::size_t(y - cover.top) * std::size_t(stride) +
+                              std::size_t(x - cover.left)) * 4u;
+    }
+};
+
+// The plane for blocks of radius `radius` centred in `centres`; empty when no
+// such block fits the picture.
+void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres);
+
 // The known pixels of one target block, laid out for the sum kernels: rows in the
 // order they are summed, each as runs of four pixels with a lane mask.
 struct TargetBlock {
@@ -72,6 +93,12 @@ struct TargetBlock {
     std::vector<Row> rows;
     std::vector<Chunk> chunks;
     std::vector<Pixel> pixels;  // the same pixels one by one, for blocks under four wide
+    struct Cell {
+        int dx, dy;           // top-left pixel, from the block's top-left
+        std::int64_t sums;    // B, G, R, 0 in 16 bits each, B lowest
+    };
+    // Wholly known 3 x 3 cells on the block's grid.
+    std::vector<Cell> cells;
     long long knownPixels = 0;
 };
 
@@ -89,9 +116,12 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
 // Best centre in `area` with a sum below `limit`; index -1 when none.
 // `seeds` are tried first: a good early bound lets most candidates be dropped
 // after a row or two, and changes nothing else.
+// `plane`, when given, must cover the blocks of `area` and `limit` must stay below
+// 2^62 / 9; it only speeds the search up.
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
-                            const std::vector<std::pair<int, int>>& seeds, WorkerPool* pool);
+                            const std::vector<std::pair<int, int>>& seeds,
+                            const CellPlane* plane, WorkerPool* pool);
 
 // The kernel set the processor can run: "avx2" or "sse2" on x86-64, "scalar" elsewhere.
 const char* blockSearchKernel();
@@ -106,6 +136,7 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
     target.rows.clear();
     target.chunks.clear();
     target.pixels.clear();
+    target.cells.clear();
     target.knownPixels = 0;
     struct RowCount {
         int dy;
@@ -168,6 +199,27 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
         row.chunkEnd = int(target.chunks.size());
         target.rows.push_back(row);
     }
+
+    const int k = CellPlane::kCell;
+    for (int cy = 0; cy + k <= side; cy += k)
+        for (int cx = 0; cx + k <= side; cx += k) {
+            std::int64_t b = 0, g = 0, r = 0;
+            bool whole = true;
+            for (int dy = cy; dy < cy + k && whole; ++dy)
+                for (int dx = cx; dx < cx + k; ++dx) {
+                    const int tx = px - radius + dx;
+                    const int ty = py - radius + dy;
+                    if (tx < 0 || tx > width - 1 || ty < 0 || ty > height - 1 || !counted(tx, ty)) {
+                        whole = false;
+                        break;
+                    }
+                    const std::uint32_t v = pixelAt(tx, ty);
+                    b += v & 0xFF;
+                    g += (v >> 8) & 0xFF;
+                    r += (v >> 16) & 0xFF;
+                }
+            if (whole) target.cells.push_back({cx, cy, b | (g << 16) | (r << 32)});
+        }
 }
 
 }  // namespace velmora

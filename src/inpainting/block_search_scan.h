@@ -16,6 +16,7 @@ struct ScanJob {
     const PixelView* picture = nullptr;
     const SourceMap* sources = nullptr;
     const TargetBlock* target = nullptr;
+    const CellPlane* plane = nullptr;  // may be null
     Box area;
     int rowStart = 0;
     int rowStep = 1;

@@ -107,6 +107,7 @@ private:
     std::vector<double> m_priority;
     std::vector<double> m_gray;
     SourceMap m_sources;
+    CellPlane m_cells;  // over the search window's blocks
     TargetBlock m_target;
     std::unique_ptr<WorkerPool> m_pool;
     bool m_havePrevious = false;
@@ -207,6 +208,8 @@ void Run::load() {
     for (int y = m_box.top; y <= m_box.bottom; ++y)
         for (int x = m_box.left; x <= m_box.right; ++x)
             if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
+
+    buildCellPlane(m_cells, m_picture, m_w, m_window);
 
     const int threads = effectiveThreadCount(m_options.threads);
     if (threads > 1) m_pool = std::make_unique<WorkerPool>(threads);
@@ -404,7 +407,7 @@ bool Run::findSource(int px, int py, int& sx, int& sy, bool anywhere) {
     const SearchBest best =
         searchBestSource(m_picture, m_sources, m_target, anywhere ? whole : m_window,
                          anywhere ? std::numeric_limits<std::int64_t>::max() : kNoMatch, seeds,
-                         m_pool.get());
+                         anywhere ? nullptr : &m_cells, m_pool.get());
     if (best.index < 0) return false;
     sx = int(best.index % m_width);
     sy = int(best.index / m_width);
