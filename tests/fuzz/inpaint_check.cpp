@@ -72,6 +72,7 @@ struct Case {
     InpaintOptions options;
     ObserverKind observer = ObserverKind::None;
     long long stopAfter = 0;  // yields answered "go on" before the first "stop"
+    int invalid = 0;          // 0, or which bad option or buffer the run is given
 };
 
 bool isGreen(const PixelBuffer& p, std::size_t pixel) {
@@ -204,6 +205,33 @@ Case decode(const std::uint8_t* data, std::size_t size) {
                     if (x < 0 || x >= width || y >= height) break;
                     markPixel(p, x, y);
                 }
+                break;
+        }
+    }
+    // A bad option or buffer instead, each of which the engine must refuse untouched.
+    if ((flags & 0xc0) == 0xc0) {
+        c.invalid = 1 + radius % 6;
+        switch (c.invalid) {
+            case 1:
+                c.options.blockSize = 0;
+                break;
+            case 2:
+                c.options.blockSize = -1 - border;
+                break;
+            case 3:
+                c.options.blockSize = velmora::kMaxBlockRadius + 1 + border;
+                break;
+            case 4:
+                c.options.scanBorder = -1 - border;
+                break;
+            case 5:
+                c.options.scanBorder = INT_MIN;
+                break;
+            default:  // the byte count does not match the size
+                if (border & 1)
+                    p.bytes.pop_back();
+                else
+                    ++p.width;
                 break;
         }
     }
@@ -342,6 +370,18 @@ struct Outcome {
     std::vector<long long> stepLog;
 };
 
+// A refused run: InvalidInput, nothing touched, the observer never called.
+void runRefused(const Case& c) {
+    PixelBuffer picture = c.input;
+    CheckingObserver watcher(c.input, picture, 0, true, 0);
+    const InpaintResult r = Inpaint(picture, c.options, &watcher);
+    FUZZ_CHECK(r.status == InpaintStatus::InvalidInput);
+    FUZZ_CHECK(r.steps == 0 && !r.message.empty());
+    FUZZ_CHECK(picture.width == c.input.width && picture.height == c.input.height);
+    FUZZ_CHECK(picture.bytes == c.input.bytes);
+    FUZZ_CHECK(watcher.yields == 0 && watcher.stepsSeen == 0 && watcher.previewCount == 0);
+}
+
 // One run of `c` with every promise about it checked.
 Outcome runChecked(const Case& c) {
     const PixelBuffer& input = c.input;
@@ -441,9 +481,9 @@ std::string describe(const Case& c) {
     std::snprintf(text, sizeof text,
                   "%dx%d marked %lld, blockSize %d, scanBorder %d, preview %s, observer %s, "
                   "stop after %lld yields",
-                  c.input.width, c.input.height, countGreen(c.input), c.options.blockSize,
-                  c.options.scanBorder, c.options.preview ? "on" : "off", kinds[int(c.observer)],
-                  c.stopAfter);
+                  c.input.width, c.input.height, c.input.isValid() ? countGreen(c.input) : -1,
+                  c.options.blockSize, c.options.scanBorder, c.options.preview ? "on" : "off",
+                  kinds[int(c.observer)], c.stopAfter);
     return text;
 }
 
@@ -452,6 +492,11 @@ std::string describe(const Case& c) {
 std::string CheckInput(const std::uint8_t* data, std::size_t size) {
     const Case c = decode(data, size);
     g_case = describe(c);
+    if (c.invalid != 0) {
+        g_case += ", bad option or buffer " + std::to_string(c.invalid);
+        runRefused(c);
+        return g_case + " -> InvalidInput";
+    }
 
     const Outcome first = runChecked(c);
     // The same input gives the same run, call for call.

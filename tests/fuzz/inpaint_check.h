@@ -17,7 +17,8 @@ namespace velmora_fuzz {
 //   3  scan border: bits 6-7 pick 0..7, 0..picture side, side..side+63 or 64 * (0..63);
 //      with VELMORA_FUZZ_KNOWN_FAULTS=1 the last 4 values of that become INT_MAX-3..INT_MAX
 //   4  flags: bit 0 preview; bits 1-2 observer (0 none, 1 never stops, 2-3 stops
-//      after k yields); bit 3 pixels given one by one; bits 4-5 colours - 1 (1..4)
+//      after k yields); bit 3 pixels given one by one; bits 4-5 colours - 1 (1..4);
+//      bits 6-7 both set: instead a bad block size, scan border or buffer (byte 2 picks)
 //   5, 6  k = byte 5 + 256 * (byte 6 mod 8)
 //   7..   palette: 4 bytes per colour (blue, green, red, byte 3)
 //   then, with bit 3: one 2-bit colour index per pixel, four pixels a byte

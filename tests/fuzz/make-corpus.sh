@@ -58,6 +58,11 @@ seed ties-stripes     17 17 00 00 1b 00 00  00 00 00 01 ff ff ff 02 "$(rep '44' 
 seed byte3-travels    0b 0b 01 02 11 00 00  40 40 40 00 c0 c0 c0 7f  08 06 00 05 0b 03 05 05 01 01
 # All marked but three repainted rows: a single row of source blocks.
 seed three-known-rows 09 09 00 0a 02 00 00  33 66 99 ff  06 00 00 00 00 00 00 00 09 02
+# Bad options and buffers, refused without touching anything: block size 0, a
+# negative scan border, a byte missing from the buffer.
+seed refused-block-0     09 09 00 00 c6 00 00  40 40 40 ff  03 02 02 02 02
+seed refused-border      09 09 03 00 c6 00 00  40 40 40 ff  03 02 02 02 02
+seed refused-short-buffer 09 09 05 01 c6 00 00  40 40 40 ff  03 02 02 02 02
 
 # Known engine faults, kept apart from the corpus until they are mended (see faults/README.md).
 dir=$here/faults
