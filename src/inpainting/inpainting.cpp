@@ -167,10 +167,11 @@ void Run::load() {
         }
     markFront(m_box);
 
-    const int b = m_options.scanBorder;
-    m_window = {m_box.left - b < 0 ? 0 : m_box.left - b, m_box.top - b < 0 ? 0 : m_box.top - b,
-                m_box.right + b > m_width - 1 ? m_width - 1 : m_box.right + b,
-                m_box.bottom + b > m_height - 1 ? m_height - 1 : m_box.bottom + b};
+    // In 64 bits: a border near the top of the int range must clip, not wrap.
+    const long long b = m_options.scanBorder;
+    m_window = {int(std::max(0LL, m_box.left - b)), int(std::max(0LL, m_box.top - b)),
+                int(std::min<long long>(m_width - 1, m_box.right + b)),
+                int(std::min<long long>(m_height - 1, m_box.bottom + b))};
 
     // Source centres whose block meets the marked box are checked against a
     // summed table of the marked pixels; all others only need to fit the picture.

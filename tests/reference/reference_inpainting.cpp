@@ -312,11 +312,12 @@ bool InpaintEngine::selectTarget(int& px, int& py) const {
 // ---------------------------------------------------------------------------
 
 void InpaintEngine::setSearchWindow(int scanBorder) {
-    const int b = scanBorder;
-    m_searchLeft = m_targetLeft - b < 0 ? 0 : m_targetLeft - b;
-    m_searchRight = m_targetRight + b > m_width - 1 ? m_width - 1 : m_targetRight + b;
-    m_searchTop = m_targetTop - b < 0 ? 0 : m_targetTop - b;
-    m_searchBottom = m_targetBottom + b > m_height - 1 ? m_height - 1 : m_targetBottom + b;
+    // In 64 bits: a border near the top of the int range must clip, not wrap.
+    const long long b = scanBorder;
+    m_searchLeft = int(m_targetLeft - b < 0 ? 0 : m_targetLeft - b);
+    m_searchRight = int(m_targetRight + b > m_width - 1 ? m_width - 1 : m_targetRight + b);
+    m_searchTop = int(m_targetTop - b < 0 ? 0 : m_targetTop - b);
+    m_searchBottom = int(m_targetBottom + b > m_height - 1 ? m_height - 1 : m_targetBottom + b);
 }
 
 void InpaintEngine::MarkSourceBlocks() {
