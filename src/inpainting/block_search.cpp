@@ -64,7 +64,7 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     }
 
     base.area = area;
-    if (plane != nullptr && !plane->sums.empty() && !target.cells.empty()) base.plane = plane;
+    if (plane != nullptr && !plane->empty() && !target.cells.empty()) base.plane = plane;
     const int shares =
         pool != nullptr && area.area() * target.knownPixels >= kMinSharedWork ? pool->size() : 1;
     if (shares == 1) {
@@ -85,34 +85,41 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
 
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres) {
     const int k = CellPlane::kCell;
-    plane.sums.clear();
+    plane.cellSums.clear();
+    plane.pixelTimes3.clear();
     const Box fit{std::max(centres.left, radius), std::max(centres.top, radius),
                   std::min(centres.right, picture.width - radius - 1),
                   std::min(centres.bottom, picture.height - radius - 1)};
-    if (fit.area() == 0 || 2 * radius + 1 < k) return;
-    // Cells of a block start at its top-left and end k - 1 before its far side.
-    plane.cover = {fit.left - radius, fit.top - radius, fit.right + radius - (k - 1),
-                   fit.bottom + radius - (k - 1)};
+    if (fit.area() == 0) return;
+    plane.cover = {fit.left - radius, fit.top - radius, fit.right + radius, fit.bottom + radius};
     const int w = plane.cover.right - plane.cover.left + 1;
     const int h = plane.cover.bottom - plane.cover.top + 1;
     plane.stride = w + CellPlane::kPadding;
-    plane.sums.assign(std::size_t(plane.stride) * std::size_t(h) * 4u, 0);
-    // Sums along rows first, then down the columns.
-    const int rows = h + k - 1;
-    std::vector<std::int16_t> across(std::size_t(w) * std::size_t(rows) * 4u);
-    for (int r = 0; r < rows; ++r) {
-        const std::uint8_t* line = picture.pixel(plane.cover.left, plane.cover.top + r);
-        std::int16_t* out = &across[std::size_t(r) * std::size_t(w) * 4u];
+    const std::size_t entries = std::size_t(plane.stride) * std::size_t(h) * 4u;
+    plane.pixelTimes3.assign(entries, 0);
+    plane.cellSums.assign(entries, 0);
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* line = picture.pixel(plane.cover.left, plane.cover.top + y);
+        std::int16_t* out = &plane.pixelTimes3[std::size_t(y) * std::size_t(plane.stride) * 4u];
         for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) out[4 * x + c] = std::int16_t(3 * line[4 * x + c]);
+    }
+    if (w < k || h < k) return;
+    // Sums along rows first, then down the columns; pixels times 3 sum to 3 x the cell.
+    std::vector<std::int16_t> across(std::size_t(w) * std::size_t(h) * 4u, 0);
+    for (int y = 0; y < h; ++y) {
+        const std::int16_t* in = &plane.pixelTimes3[std::size_t(y) * std::size_t(plane.stride) * 4u];
+        std::int16_t* out = &across[std::size_t(y) * std::size_t(w) * 4u];
+        for (int x = 0; x + k <= w; ++x)
             for (int c = 0; c < 3; ++c) {
                 int sum = 0;
-                for (int i = 0; i < k; ++i) sum += line[4 * (x + i) + c];
-                out[4 * x + c] = std::int16_t(sum);
+                for (int i = 0; i < k; ++i) sum += in[4 * (x + i) + c];
+                out[4 * x + c] = std::int16_t(sum / 3);
             }
     }
-    for (int y = 0; y < h; ++y) {
-        std::int16_t* out = &plane.sums[std::size_t(y) * std::size_t(plane.stride) * 4u];
-        for (int x = 0; x < w; ++x)
+    for (int y = 0; y + k <= h; ++y) {
+        std::int16_t* out = &plane.cellSums[std::size_t(y) * std::size_t(plane.stride) * 4u];
+        for (int x = 0; x + k <= w; ++x)
             for (int c = 0; c < 3; ++c) {
                 int sum = 0;
                 for (int i = 0; i < k; ++i)

@@ -49,24 +49,28 @@ struct SourceMap {
     }
 };
 
-// Sums over 3 x 3 cells of the picture, as B, G, R, 0 in 16 bits, for every cell
-// whose top-left pixel lies in `cover`. A block sum is at least the sum, over
-// cells wholly known in the target, of the squared cell-sum differences divided
-// by 9 (Cauchy-Schwarz on each cell), so a few cells can rule a candidate out.
+// Lower-bound tables over the pixels of the candidate blocks (`cover`), as B, G,
+// R, 0 in 16 bits: sums of the 3 x 3 cell whose top-left is each pixel, and each
+// pixel times 3. A block sum is at least, over cells wholly known in the target,
+// the squared cell-sum differences divided by 9 (Cauchy-Schwarz on each cell),
+// plus the exact sum over the known pixels no cell covers; with pixels times 3,
+// both come out as 9 times their share and add up in one loop.
 struct CellPlane {
     static constexpr int kCell = 3;
     static constexpr int kPadding = 8;  // entries after each row, for whole vector loads
     Box cover;
     int stride = 0;  // entries per row
-    std::vector<std::int16_t> sums;
+    std::vector<std::int16_t> cellSums;    // zero where a cell would leave the cover
+    std::vector<std::int16_t> pixelTimes3;
 
-    const std::int16_t* entry(int x, int y) const {
-        return sums.data() + (std::size_t(y - cover.top) * std::size_t(stride) +
-                              std::size_t(x - cover.left)) * 4u;
+    bool empty() const { return pixelTimes3.empty(); }
+    const std::int16_t* entry(bool single, int x, int y) const {
+        return (single ? pixelTimes3 : cellSums).data() +
+               (std::size_t(y - cover.top) * std::size_t(stride) + std::size_t(x - cover.left)) * 4u;
     }
 };
 
-// The plane for blocks of radius `radius` centred in `centres`; empty when no
+// The tables for blocks of radius `radius` centred in `centres`; empty when no
 // such block fits the picture.
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres);
 
@@ -94,11 +98,14 @@ struct TargetBlock {
     std::vector<Chunk> chunks;
     std::vector<Pixel> pixels;  // the same pixels one by one, for blocks under four wide
     struct Cell {
-        int dx, dy;           // top-left pixel, from the block's top-left
-        std::int64_t sums;    // B, G, R, 0 in 16 bits each, B lowest
+        int dx, dy;         // top-left pixel, from the block's top-left
+        bool single;        // one pixel, weighed by 3, rather than a 3 x 3 cell
+        std::int64_t sums;  // B, G, R, 0 in 16 bits each, B lowest
     };
-    // Wholly known 3 x 3 cells on the block's grid.
+    // Wholly known 3 x 3 cells that do not overlap, then every known pixel they
+    // leave out; cells come first as they rule out most for their cost.
     std::vector<Cell> cells;
+    std::size_t firstSingle = 0;
     long long knownPixels = 0;
 };
 
@@ -201,24 +208,47 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
     }
 
     const int k = CellPlane::kCell;
-    for (int cy = 0; cy + k <= side; cy += k)
-        for (int cx = 0; cx + k <= side; cx += k) {
-            std::int64_t b = 0, g = 0, r = 0;
+    std::vector<std::uint8_t> known(std::size_t(side) * std::size_t(side), 0);
+    auto knownAt = [&](int dx, int dy) -> std::uint8_t& {
+        return known[std::size_t(dy) * std::size_t(side) + std::size_t(dx)];
+    };
+    for (int dy = 0; dy < side; ++dy)
+        for (int dx = 0; dx < side; ++dx) {
+            const int tx = px - radius + dx;
+            const int ty = py - radius + dy;
+            knownAt(dx, dy) =
+                tx >= 0 && tx <= width - 1 && ty >= 0 && ty <= height - 1 && counted(tx, ty);
+        }
+    // Greedy, in scan order: each cell takes nine known pixels no cell has yet.
+    for (int cy = 0; cy + k <= side; ++cy)
+        for (int cx = 0; cx + k <= side; ++cx) {
             bool whole = true;
             for (int dy = cy; dy < cy + k && whole; ++dy)
-                for (int dx = cx; dx < cx + k; ++dx) {
-                    const int tx = px - radius + dx;
-                    const int ty = py - radius + dy;
-                    if (tx < 0 || tx > width - 1 || ty < 0 || ty > height - 1 || !counted(tx, ty)) {
+                for (int dx = cx; dx < cx + k; ++dx)
+                    if (knownAt(dx, dy) != 1) {
                         whole = false;
                         break;
                     }
-                    const std::uint32_t v = pixelAt(tx, ty);
+            if (!whole) continue;
+            std::int64_t b = 0, g = 0, r = 0;
+            for (int dy = cy; dy < cy + k; ++dy)
+                for (int dx = cx; dx < cx + k; ++dx) {
+                    knownAt(dx, dy) = 2;  // taken
+                    const std::uint32_t v = pixelAt(px - radius + dx, py - radius + dy);
                     b += v & 0xFF;
                     g += (v >> 8) & 0xFF;
                     r += (v >> 16) & 0xFF;
                 }
-            if (whole) target.cells.push_back({cx, cy, b | (g << 16) | (r << 32)});
+            target.cells.push_back({cx, cy, false, b | (g << 16) | (r << 32)});
+        }
+    target.firstSingle = target.cells.size();
+    for (int dy = 0; dy < side; ++dy)
+        for (int dx = 0; dx < side; ++dx) {
+            if (knownAt(dx, dy) != 1) continue;
+            const std::uint32_t v = pixelAt(px - radius + dx, py - radius + dy);
+            const std::int64_t b = 3 * (v & 0xFF), g = 3 * ((v >> 8) & 0xFF),
+                               r = 3 * ((v >> 16) & 0xFF);
+            target.cells.push_back({dx, dy, true, b | (g << 16) | (r << 32)});
         }
 }
 

@@ -36,6 +36,7 @@ inline std::int64_t avx2Sum(const TargetBlock& t, const std::uint8_t* block,
 // Cells per 32-bit run: each adds at most 2 * 2295^2 to a lane, and a run of
 // 128 stays below 2^31 even after the pairwise add.
 constexpr std::size_t kCellRun = 128;
+constexpr std::size_t kSingleRun = 16;
 
 // Eight neighbouring candidates at once: their cell bounds first, then the exact
 // sum only for those the bound cannot rule out, one by one in scan order.
@@ -76,13 +77,16 @@ void scanWithCells(ScanJob& job) {
             __m256i boundHi = _mm256_setzero_si256();  // candidates 4..7
             unsigned open = valid;
             const std::size_t cells = target.cells.size();
-            for (std::size_t c0 = 0; c0 < cells && open != 0; c0 += kCellRun) {
-                const std::size_t c1 = std::min(cells, c0 + kCellRun);
+            for (std::size_t c0 = 0, c1 = 0; c0 < cells && open != 0; c0 = c1) {
+                // A look after the cells, then after every few single pixels.
+                c1 = c0 < target.firstSingle ? std::min(target.firstSingle, c0 + kCellRun)
+                                             : std::min(cells, c0 + kSingleRun);
                 __m256i accLo = _mm256_setzero_si256();
                 __m256i accHi = _mm256_setzero_si256();
                 for (std::size_t c = c0; c < c1; ++c) {
                     const TargetBlock::Cell& cell = target.cells[c];
-                    const std::int16_t* e = plane.entry(gx - w + cell.dx, cy - w + cell.dy);
+                    const std::int16_t* e =
+                        plane.entry(cell.single, gx - w + cell.dx, cy - w + cell.dy);
                     const __m256i t = _mm256_set1_epi64x(cell.sums);
                     const __m256i lo = _mm256_sub_epi16(
                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e)), t);
