@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
   fonts-liberation2 xvfb xauth
+  xdotool xclip
 )
 missing=()
 for p in "${packages[@]}"; do
