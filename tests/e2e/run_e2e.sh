@@ -364,6 +364,9 @@ paste_picture() {
     arrange_view "$PASTED_W" "$PASTED_H"
     park_pointer
     wait_for 30 "pasted picture in the view" view_shows "$PASTED" 0 0
+    # The undo copy of the sample's removal must not come back over the pasted picture.
+    same_as "$WORK/undo-disabled.png" "${UNDO_BUTTON[@]}" ||
+        fail "Undo Remove is still enabled after the paste"
     shot pasted
 }
 
