@@ -244,11 +244,12 @@ save_as() {  # save_as FILE: the Save button, Qt's Save dialog, the PNG type, th
     sleep 0.3
     shot save-dialog
     xdotool key Return
-    wait_for 60 "saved file $file" test -s "$file"
+    # With the wrong type chosen the program would write a BMP of the same name.
+    wait_for 60 "saved file $file" eval '[ -s "$file" ] || [ -e "${file%.png}.bmp" ]'
+    [ ! -e "${file%.png}.bmp" ] || fail "a BMP file was saved instead of a PNG"
     wait_for 30 "closing of the Save dialog" eval '! other_window "^Save File" >/dev/null'
     sleep 0.5
     error_box_shown && fail "the program reported an error while saving"
-    [ ! -e "${file%.png}.bmp" ] || fail "a BMP file was saved instead of a PNG"
     cp "$file" "$ARTIFACTS/"
 }
 
@@ -272,10 +273,10 @@ start_program() {
     shot started
     # How the Start button and the disabled Undo button look when idle.
     rect_of PushButton3
-    START_BUTTON=($L $T $W $H)
+    START_BUTTON=("$L" "$T" "$W" "$H")
     grab "$WORK/start-idle.png" "${START_BUTTON[@]}"
     rect_of PushButton12
-    UNDO_BUTTON=($L $T $W $H)
+    UNDO_BUTTON=("$L" "$T" "$W" "$H")
     grab "$WORK/undo-disabled.png" "${UNDO_BUTTON[@]}"
 }
 
@@ -328,7 +329,7 @@ remove_stamp() {
     stage "remove the date stamp"
     press_control PushButton3
     wait_for 120 "message at the end of the removal" message_box_shown
-    shot done
+    shot done-message
     local X Y WIDTH HEIGHT SCREEN WINDOW
     eval "$(xdotool getwindowgeometry --shell "$(other_window '^Velmora$')")"
     # "Done." makes a far narrower box than the tip or the "Nothing was removed" text.
@@ -411,9 +412,9 @@ start_and_stop() {
     press_control PushButton3
     park_pointer
     wait_for 90 "first filled block in the view" view_differs_from "$WORK/before-run.png"
+    message_box_shown && fail "the removal ended before Stop could be pressed"
     same_as "$WORK/start-idle.png" "${START_BUTTON[@]}" &&
         fail "the Start Removing button does not read Stop during the run"
-    message_box_shown && fail "the removal ended before Stop could be pressed"
     shot running
     press_control PushButton3
     park_pointer
