@@ -25,10 +25,24 @@ if [ -z "${VELMORA_E2E_INSIDE_X:-}" ]; then
     ARTIFACTS=$(realpath "$ARTIFACTS")
     rm -f "$ARTIFACTS"/*.png "$ARTIFACTS"/*.log
     export VELMORA_E2E_INSIDE_X=1
-    exec xvfb-run -a -e "$ARTIFACTS/xvfb.log" \
-        -s "-screen 0 1280x1024x24 -dpi 96 -nolisten tcp" \
-        bash "$0" "$VELMORA" "$CHECK" "$SOURCE_DIR" "$ARTIFACTS"
+    # xvfb-run -a can race another server for the same display number; the
+    # inner run exits 3 when its display does not answer, and a retry picks another.
+    for attempt in 1 2 3; do
+        status=0
+        xvfb-run -a -e "$ARTIFACTS/xvfb.log" \
+            -s "-screen 0 1280x1024x24 -dpi 96 -nolisten tcp" \
+            bash "$0" "$VELMORA" "$CHECK" "$SOURCE_DIR" "$ARTIFACTS" || status=$?
+        [ "$status" -eq 3 ] || exit "$status"
+        echo "e2e: X server on a shared display number (try $attempt); starting another" >&2
+        sleep 1
+    done
+    echo "e2e: could not start a private X server; see $ARTIFACTS/xvfb.log" >&2
+    exit 1
 fi
+
+# Our own server answers, has the screen asked for and shows no one else's windows.
+[ "$(xdotool getdisplaygeometry 2>/dev/null)" = "1280 1024" ] || exit 3
+[ -z "$(xdotool search --onlyvisible --name . 2>/dev/null)" ] || exit 3
 
 SAMPLE="$(dirname "$VELMORA")/Samples/sample.jpg"
 FORM_SOURCE="$SOURCE_DIR/src/main_window/form1.cpp"
