@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
   fonts-liberation2 xvfb xauth
   clang-14 libclang-rt-14-dev
+  xdotool xclip
 )
 missing=()
 for p in "${packages[@]}"; do

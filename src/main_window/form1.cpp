@@ -499,6 +499,8 @@ void Form1::LoadWorkPicture(const QString& path, StepRunner& run, int firstStep)
             const QImage image = load();
             pictureSize = image.size();
             PicOrg->setPicture(image);
+            // The undo copy is of the picture just replaced; restoring it would lose this one.
+            PushButton12->setEnabled(false);
         }))
         return;
     run.step(line += 2, [&] { PicOrg->setAutoSize(true); });

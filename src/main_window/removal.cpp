@@ -133,6 +133,7 @@ void Form1::pasteFromClipboard() {
                      .arg(image.width())
                      .arg(image.height()));
         PicOrg->setPicture(image);
+        PushButton12->setEnabled(false);  // the undo copy is of the replaced picture
     });
     run.step(102, [this] { ArrangeScrollBars(); });
 }

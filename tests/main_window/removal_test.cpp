@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -78,9 +79,11 @@ TEST_F(RemovalTest, RemovalFillsTheMarkOnlyAndSaysDone) {
     EXPECT_EQ(form->pointer(), kPointerDefault);
     EXPECT_TRUE(undo->isEnabled());
     for (int y = 0; y < 60; ++y)
-        for (int x = 0; x < 80; ++x)
-            if (x < 30 || x > 40 || y < 20 || y > 28)
+        for (int x = 0; x < 80; ++x) {
+            if (x < 30 || x > 40 || y < 20 || y > 28) {
                 ASSERT_EQ(box->image().pixel(x, y), original.pixel(x, y)) << x << "," << y;
+            }
+        }
     EXPECT_EQ(box->picture(), box->image());
 }
 
@@ -145,6 +148,48 @@ TEST_F(RemovalTest, LoadingDuringARunEndsItAndKeepsTheNewPicture) {
     EXPECT_EQ(box->size(), QSize(30, 20));
     EXPECT_EQ(box->image(), other);
     EXPECT_FALSE(form->isRemoving());
+}
+
+// The undo copy belongs to the picture it was taken from: restoring it over a
+// newly loaded or pasted picture would throw that picture away.
+TEST_F(RemovalTest, ANewPictureLeavesNothingToUndo) {
+    mark({30, 20}, {40, 28});
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_TRUE(undo->isEnabled());
+
+    QImage pasted(50, 40, QImage::Format_RGB32);
+    pasted.fill(Qt::yellow);
+    QApplication::clipboard()->setImage(pasted);
+    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(box->image(), pasted);
+    EXPECT_FALSE(undo->isEnabled());
+    QTest::mouseClick(undo, Qt::LeftButton);
+    EXPECT_EQ(box->image(), pasted);
+
+    mark({5, 5}, {9, 9});
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_TRUE(undo->isEnabled());
+    form->dropFiles({path});
+    EXPECT_EQ(box->image(), original);
+    EXPECT_FALSE(undo->isEnabled());
+}
+
+TEST_F(RemovalTest, AFailedLoadKeepsTheUndo) {
+    mark({30, 20}, {40, 28});
+    QTest::mouseClick(start, Qt::LeftButton);
+    const QImage result = box->image();
+    ASSERT_TRUE(undo->isEnabled());
+    const QString broken = folder.filePath("broken.png");
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a picture");
+    file.close();
+    form->dropFiles({broken});
+    EXPECT_EQ(dialogs->texts("error").size(), 1);
+    EXPECT_EQ(box->image(), result);
+    EXPECT_TRUE(undo->isEnabled());
+    QTest::mouseClick(undo, Qt::LeftButton);
+    EXPECT_EQ(box->image(), original);
 }
 
 TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {

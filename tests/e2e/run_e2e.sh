@@ -1,0 +1,489 @@
+#!/usr/bin/env bash
+# End-to-end test of the shipped program: starts it in its own Xvfb server and
+# uses it the way a person does, with real pointer and key events (xdotool),
+# the X clipboard (xclip) and Qt's own Save dialog.
+#   usage: run_e2e.sh VELMORA PICTURE_CHECK SOURCE_DIR ARTIFACT_DIR
+# A screenshot of every stage lands in ARTIFACT_DIR as NN-stage.png.
+set -euo pipefail
+
+if [ $# -ne 4 ]; then
+    echo "usage: $0 VELMORA PICTURE_CHECK SOURCE_DIR ARTIFACT_DIR" >&2
+    exit 2
+fi
+VELMORA=$(realpath "$1")
+CHECK=$(realpath "$2")
+SOURCE_DIR=$(realpath "$3")
+ARTIFACTS=$4
+
+# First run: start a private X server and run this script again inside it.
+if [ -z "${VELMORA_E2E_INSIDE_X:-}" ]; then
+    for tool in xvfb-run xauth xdotool xclip; do
+        command -v "$tool" >/dev/null ||
+            { echo "e2e: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
+    done
+    mkdir -p "$ARTIFACTS"
+    ARTIFACTS=$(realpath "$ARTIFACTS")
+    rm -f "$ARTIFACTS"/*.png "$ARTIFACTS"/*.log
+    export VELMORA_E2E_INSIDE_X=1
+    # xvfb-run -a can race another server for the same display number; the
+    # inner run exits 3 when its display does not answer, and a retry picks another.
+    for attempt in 1 2 3; do
+        status=0
+        xvfb-run -a -e "$ARTIFACTS/xvfb.log" \
+            -s "-screen 0 1280x1024x24 -dpi 96 -nolisten tcp" \
+            bash "$0" "$VELMORA" "$CHECK" "$SOURCE_DIR" "$ARTIFACTS" || status=$?
+        [ "$status" -eq 3 ] || exit "$status"
+        echo "e2e: X server on a shared display number (try $attempt); starting another" >&2
+        sleep 1
+    done
+    echo "e2e: could not start a private X server; see $ARTIFACTS/xvfb.log" >&2
+    exit 1
+fi
+
+# Our own server answers, has the screen asked for and shows no one else's windows.
+[ "$(xdotool getdisplaygeometry 2>/dev/null)" = "1280 1024" ] || exit 3
+[ -z "$(xdotool search --onlyvisible --name . 2>/dev/null)" ] || exit 3
+
+SAMPLE="$(dirname "$VELMORA")/Samples/sample.jpg"
+FORM_SOURCE="$SOURCE_DIR/src/main_window/form1.cpp"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/velmora-e2e.XXXXXX")
+APP_PID=""
+CLIP_PID=""
+STAGE_NO=0
+STAGE="start-up"
+
+cleanup() {
+    set +e
+    [ -n "$CLIP_PID" ] && kill "$CLIP_PID" 2>/dev/null
+    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null && wait "$APP_PID" 2>/dev/null
+    cp "$WORK/app.log" "$ARTIFACTS/velmora.log" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# The program and the screenshot helper see only this run's folders and settings.
+mkdir -p "$WORK"/{home,config,cache,data,temp,cwd,out} "$WORK"/runtime
+chmod 700 "$WORK"/runtime
+APP_ENV=(env -i PATH="$PATH" DISPLAY="$DISPLAY" XAUTHORITY="${XAUTHORITY:-}" LANG=C.UTF-8
+         HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/config" XDG_CACHE_HOME="$WORK/cache"
+         XDG_DATA_HOME="$WORK/data" XDG_RUNTIME_DIR="$WORK/runtime"
+         TEMP="$WORK/temp" TMPDIR="$WORK/temp" QT_QPA_PLATFORM=xcb)
+
+# ---- reporting -------------------------------------------------------------
+
+stage() {
+    STAGE_NO=$((STAGE_NO + 1))
+    STAGE=$1
+    printf '== stage %02d: %s\n' "$STAGE_NO" "$STAGE"
+    program_gone && fail "the program is no longer running"
+    return 0
+}
+
+program_gone() { [ -n "$APP_PID" ] && ! kill -0 "$APP_PID" 2>/dev/null; }
+
+pc() { "${APP_ENV[@]}" "$CHECK" "$@"; }
+
+shot() {  # shot LABEL: a screenshot of the whole screen for this stage
+    local file
+    file=$(printf '%s/%02d-%s.png' "$ARTIFACTS" "$STAGE_NO" "$1")
+    pc grab "$file" 2>/dev/null || echo "e2e: no screenshot $file" >&2
+}
+
+fail() {
+    shot failed
+    {
+        printf 'e2e FAILED in stage %02d (%s): %s\n' "$STAGE_NO" "$STAGE" "$*"
+        echo "screenshots of every stage: $ARTIFACTS"
+        if [ -s "$WORK/app.log" ]; then
+            echo "--- end of the program's output"
+            tail -n 20 "$WORK/app.log"
+        fi
+    } >&2
+    exit 1
+}
+
+check() {  # check WHAT COMMAND...: runs a picture_check command, fails with its output
+    local what=$1 output
+    shift
+    if ! output=$(pc "$@" 2>&1); then
+        fail "$what: $output"
+    fi
+    echo "   $what: $(tr '\n' ' ' <<<"$output")"
+}
+
+# check_screen WHAT COMMAND ARGS...: a fresh screenshot passes the picture_check
+# COMMAND (given the screenshot first); retried a while, as a tooltip may linger.
+check_screen() {
+    local what=$1 command=$2 deadline=$((SECONDS + 10)) output
+    shift 2
+    while :; do
+        grab "$WORK/screen.png"
+        if output=$(pc "$command" "$WORK/screen.png" "$@" 2>&1); then
+            echo "   $what: $(tr '\n' ' ' <<<"$output")"
+            return 0
+        fi
+        [ "$SECONDS" -lt "$deadline" ] || fail "$what: $output"
+        sleep 0.5
+    done
+}
+
+wait_for() {  # wait_for SECONDS WHAT COMMAND...: polls until COMMAND succeeds
+    local limit=$1 what=$2 deadline
+    shift 2
+    deadline=$((SECONDS + limit))
+    until "$@"; do
+        program_gone && fail "the program ended while waiting for $what"
+        error_box_shown && fail "the program reported an error while waiting for $what"
+        [ "$SECONDS" -lt "$deadline" ] || fail "no $what within $limit s"
+        sleep 0.2
+    done
+}
+
+# ---- the window and its controls ---------------------------------------------
+
+# Positions come from the window's own layout in form1.cpp (twips, 15 per pixel).
+FORM_TEXT=$(tr '\n' ' ' <"$FORM_SOURCE")
+constant() { grep -oE "constexpr int $1 = [0-9]+" <<<"$FORM_TEXT" | grep -oE '[0-9]+$'; }
+TWIPS=$(constant kTwipsPerPixel)
+BAR=$(constant kBarThickness)
+# Fusion, the style Qt uses here, draws scroll-bar arrows 14 pixels long at 96 dpi.
+ARROW=14
+
+twips_of() {  # sets TL TT TW TH: the left, top, width and height a control is given
+    local found
+    found=$(grep -oE "makeButton\(\"$1\"[^;]*;" <<<"$FORM_TEXT" |
+            grep -oE '[0-9]+, *[0-9]+, *[0-9]+, *[0-9]+\);$' || true)
+    [ -n "$found" ] ||
+        found=$(grep -oE "\\b$1->setGeometry\(twips\([0-9, ]+\)\)" <<<"$FORM_TEXT" || true)
+    [ -n "$found" ] || fail "no geometry of $1 in $FORM_SOURCE"
+    read -r TL TT TW TH <<<"$(grep -oE '[0-9]+' <<<"${found#*twips}" | tail -n 4 | tr '\n' ' ')"
+}
+
+rect_of() {  # rect_of CONTROL [PARENT...]: sets L T W H on the screen
+    local parent
+    twips_of "$1"
+    L=$((WIN_X + TL / TWIPS)) T=$((WIN_Y + TT / TWIPS)) W=$((TW / TWIPS)) H=$((TH / TWIPS))
+    shift
+    for parent in "$@"; do
+        twips_of "$parent"
+        L=$((L + TL / TWIPS)) T=$((T + TT / TWIPS))
+    done
+}
+
+centre_of() {  # centre_of CONTROL [PARENT...]: sets CX CY
+    rect_of "$@"
+    CX=$((L + W / 2)) CY=$((T + H / 2))
+}
+
+click() {  # click X Y [BUTTON]
+    xdotool mousemove --sync "$1" "$2" sleep 0.1 click "${3:-1}"
+    sleep 0.2
+}
+
+press_control() {  # press_control CONTROL [PARENT...]
+    centre_of "$@"
+    click "$CX" "$CY"
+}
+
+park_pointer() {  # away from the window, so no hover look or tooltip shows
+    xdotool mousemove --sync 1200 1000
+    sleep 0.6
+}
+
+visible_windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+
+error_box_shown() { [ -n "$(visible_windows '^Application Error')" ]; }
+
+other_window() {  # the first visible window named like $1 that is not the main window
+    local id
+    for id in $(visible_windows "$1"); do
+        [ "$id" != "$MAIN" ] && { echo "$id"; return 0; }
+    done
+    return 1
+}
+
+message_box_shown() { other_window '^Velmora$' >/dev/null; }
+message_box_gone() { ! message_box_shown; }
+
+grab() {  # grab FILE [X Y W H]
+    pc grab "$@" 2>/dev/null
+}
+
+# same_as REFERENCE X Y W H: the screen area looks exactly like the reference shot.
+same_as() { grab "$WORK/area.png" "${@:2}" && pc same "$1" "$WORK/area.png" 2>/dev/null; }
+
+grab_view() { grab "$1" "$VIEW_X" "$VIEW_Y" "$VIEW_W" "$VIEW_H"; }
+
+view_differs_from() { grab_view "$WORK/now.png" && ! pc same "$1" "$WORK/now.png" 2>/dev/null; }
+
+# The picture view shows PICTURE from its point PX,PY (after a paste, load or undo).
+view_shows() {
+    grab "$WORK/view.png" && pc shows "$WORK/view.png" \
+        "$VIEW_X,$VIEW_Y,$VIEW_W,$VIEW_H" "$1" "$2,$3" >/dev/null 2>&1
+}
+
+# The visible part of a picture of WxH in the view, as the program lays out its scroll bars.
+arrange_view() {
+    rect_of PicScroll
+    VIEW_X=$L VIEW_Y=$T
+    local wv=$W hv=$H
+    VIEW_W=$(( $1 + BAR < wv - BAR ? $1 : wv - BAR ))
+    VIEW_H=$(( $2 + BAR < hv - BAR ? $2 : hv - BAR ))
+}
+
+dismiss_message_box() {
+    local box
+    box=$(other_window '^Velmora$') || fail "no message box to dismiss"
+    xdotool windowfocus --sync "$box" 2>/dev/null || true
+    xdotool key Return
+    wait_for 20 "closing of the message box" message_box_gone
+}
+
+save_as() {  # save_as FILE: the Save button, Qt's Save dialog, the PNG type, the full path
+    local file=$1 dialog X Y WIDTH HEIGHT SCREEN WINDOW
+    press_control PushButton5
+    wait_for 30 "Save dialog" other_window '^Save File' >/dev/null
+    dialog=$(other_window '^Save File')
+    xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$file"
+    # The "Files of type" box is the dialog's bottom row; PNG is its last entry.
+    click $((X + WIDTH / 3)) $((Y + HEIGHT - 22))
+    sleep 0.5
+    xdotool key End
+    sleep 0.2
+    xdotool key Return
+    sleep 0.3
+    shot save-dialog
+    xdotool key Return
+    # With the wrong type chosen the program would write a BMP of the same name.
+    wait_for 60 "saved file $file" eval '[ -s "$file" ] || [ -e "${file%.png}.bmp" ]'
+    [ ! -e "${file%.png}.bmp" ] || fail "a BMP file was saved instead of a PNG"
+    wait_for 30 "closing of the Save dialog" eval '! other_window "^Save File" >/dev/null'
+    sleep 0.5
+    error_box_shown && fail "the program reported an error while saving"
+    cp "$file" "$ARTIFACTS/"
+}
+
+# ---- stages ------------------------------------------------------------------
+
+start_program() {
+    stage "start the program"
+    (cd "$WORK/cwd" && exec "${APP_ENV[@]}" "$VELMORA" >"$WORK/app.log" 2>&1) &
+    APP_PID=$!
+    wait_for 60 "Velmora window" eval '[ -n "$(visible_windows "^Velmora$")" ]'
+    MAIN=$(visible_windows '^Velmora$' | head -n 1)
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$MAIN")"
+    WIN_X=$X WIN_Y=$Y
+    local want_w want_h
+    want_w=$(( $(grep -oE 'kClientWidth = [0-9]+' <<<"$FORM_TEXT" | grep -oE '[0-9]+$') / TWIPS ))
+    want_h=$(( $(grep -oE 'kClientHeight = [0-9]+' <<<"$FORM_TEXT" | grep -oE '[0-9]+$') / TWIPS ))
+    [ "$WIDTH" -eq "$want_w" ] && [ "$HEIGHT" -eq "$want_h" ] ||
+        fail "the window is ${WIDTH}x$HEIGHT, not ${want_w}x$want_h"
+    park_pointer
+    shot started
+    # How the Start button and the disabled Undo button look when idle.
+    rect_of PushButton3
+    START_BUTTON=("$L" "$T" "$W" "$H")
+    grab "$WORK/start-idle.png" "${START_BUTTON[@]}"
+    rect_of PushButton12
+    UNDO_BUTTON=("$L" "$T" "$W" "$H")
+    grab "$WORK/undo-disabled.png" "${UNDO_BUTTON[@]}"
+}
+
+load_sample() {
+    stage "load the sample picture"
+    press_control PushButton4
+    wait_for 30 "tip message box" message_box_shown
+    shot tip
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$(other_window '^Velmora$')")"
+    TIP_WIDTH=$WIDTH
+    dismiss_message_box
+    read -r SAMPLE_W SAMPLE_H <<<"$(pc size "$SAMPLE" 2>/dev/null)"
+    arrange_view "$SAMPLE_W" "$SAMPLE_H"
+    park_pointer
+    wait_for 20 "sample picture in the view" view_shows "$SAMPLE" 0 0
+    shot loaded
+}
+
+scroll_to_corner() {
+    stage "scroll to the bottom-right corner"
+    # One press on each scroll bar's track, beside its far arrow: a page is the whole picture.
+    click $((VIEW_X + VIEW_W - ARROW - 4)) $((VIEW_Y + VIEW_H + BAR / 2))
+    click $((VIEW_X + VIEW_W + BAR / 2)) $((VIEW_Y + VIEW_H - ARROW - 4))
+    SCROLL_X=$((SAMPLE_W - VIEW_W)) SCROLL_Y=$((SAMPLE_H - VIEW_H))
+    park_pointer
+    wait_for 20 "bottom-right part of the sample in the view" \
+        view_shows "$SAMPLE" "$SCROLL_X" "$SCROLL_Y"
+    shot scrolled
+}
+
+# The date stamp's letters lie within 537-629 x 394-407 of the sample.
+STAMP="530,390,635,412"
+STAMP_BOX=(525 385 639 416)
+
+mark_stamp() {
+    stage "mark the date stamp with a box"
+    local x0=$((VIEW_X + STAMP_BOX[0] - SCROLL_X)) y0=$((VIEW_Y + STAMP_BOX[1] - SCROLL_Y))
+    local x1=$((VIEW_X + STAMP_BOX[2] - SCROLL_X)) y1=$((VIEW_Y + STAMP_BOX[3] - SCROLL_Y))
+    xdotool mousemove --sync "$x0" "$y0" sleep 0.1 mousedown 1 sleep 0.1 \
+        mousemove --sync $(((x0 + x1) / 2)) $(((y0 + y1) / 2)) sleep 0.1 \
+        mousemove --sync "$x1" "$y1" sleep 0.1 mouseup 1
+    park_pointer
+    check_screen "marked box on screen" solid \
+        "$x0,$y0,$((x1 - x0 + 1)),$((y1 - y0 + 1))" 0,255,0
+    shot marked
+}
+
+remove_stamp() {
+    stage "remove the date stamp"
+    press_control PushButton3
+    wait_for 120 "message at the end of the removal" message_box_shown
+    shot done-message
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$(other_window '^Velmora$')")"
+    # "Done." makes a far narrower box than the tip or the "Nothing was removed" text.
+    [ "$WIDTH" -lt $((TIP_WIDTH / 2)) ] ||
+        fail "the message after the removal is ${WIDTH} pixels wide, not the short 'Done.'"
+    dismiss_message_box
+    park_pointer
+    wait_for 20 "Start Removing caption after the run" \
+        same_as "$WORK/start-idle.png" "${START_BUTTON[@]}"
+}
+
+save_removed() {
+    stage "save the result as PNG"
+    save_as "$WORK/out/removed.png"
+    check "saved result" removed "$SAMPLE" "$WORK/out/removed.png" \
+        "$(IFS=,; echo "${STAMP_BOX[*]}")" "$STAMP"
+    shot saved
+}
+
+paste_picture() {
+    stage "paste a picture from the clipboard"
+    PASTED="$WORK/pasted.png"
+    pc enlarge "$SOURCE_DIR/tests/data/chelsea.png" 4 "$PASTED" 2>/dev/null ||
+        fail "cannot make the picture to paste"
+    xclip -quiet -selection clipboard -t image/png -i "$PASTED" >"$WORK/xclip.log" 2>&1 &
+    CLIP_PID=$!
+    wait_for 20 "picture on the clipboard" \
+        eval 'xclip -o -selection clipboard -t TARGETS 2>/dev/null | grep -qx image/png'
+    xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
+    sleep 0.3
+    xdotool key ctrl+v
+    read -r PASTED_W PASTED_H <<<"$(pc size "$PASTED" 2>/dev/null)"
+    arrange_view "$PASTED_W" "$PASTED_H"
+    park_pointer
+    wait_for 30 "pasted picture in the view" view_shows "$PASTED" 0 0
+    # The undo copy of the sample's removal must not come back over the pasted picture.
+    same_as "$WORK/undo-disabled.png" "${UNDO_BUTTON[@]}" ||
+        fail "Undo Remove is still enabled after the paste"
+    shot pasted
+}
+
+# A large four-sided region in the visible top-left part of the pasted picture.
+POLYGON=(60 50 420 60 440 320 80 330)
+POLYGON_BOUNDS="58,48,442,332"
+
+mark_polygon() {
+    stage "mark a polygon"
+    press_control Option1 Frame1
+    local i
+    for i in 0 2 4; do
+        click $((VIEW_X + POLYGON[i])) $((VIEW_Y + POLYGON[i + 1]))
+    done
+    xdotool mousemove --sync $((VIEW_X + POLYGON[6])) $((VIEW_Y + POLYGON[7])) sleep 0.1 \
+        click --repeat 2 --delay 80 1
+    sleep 0.3
+    # The double-click's last release begins a new outline; a right-click drops it.
+    click $((VIEW_X + 250)) $((VIEW_Y + 200)) 3
+    park_pointer
+    check_screen "inside of the polygon on screen" solid \
+        "$((VIEW_X + 150)),$((VIEW_Y + 120)),200,150" 0,255,0
+    check_screen "picture above the polygon" shows \
+        "$VIEW_X,$VIEW_Y,$VIEW_W,45" "$PASTED" 0,0
+    shot polygon
+}
+
+widen_scan_border() {
+    stage "set the largest scan border"
+    rect_of HScroll2 Frame4
+    # Presses on the track beside the right arrow page the value up to its maximum.
+    xdotool mousemove --sync $((L + W - ARROW - 4)) $((T + H / 2)) \
+        click --repeat 60 --delay 40 1
+    park_pointer
+    shot scan-border
+}
+
+start_and_stop() {
+    stage "start removing and stop mid-run"
+    # Preview is on by default; only with it does a stopped run show its filled blocks.
+    grab_view "$WORK/before-run.png"
+    press_control PushButton3
+    park_pointer
+    wait_for 90 "first filled block in the view" view_differs_from "$WORK/before-run.png"
+    message_box_shown && fail "the removal ended before Stop could be pressed"
+    same_as "$WORK/start-idle.png" "${START_BUTTON[@]}" &&
+        fail "the Start Removing button does not read Stop during the run"
+    shot running
+    press_control PushButton3
+    park_pointer
+    wait_for 60 "Start Removing caption after Stop" \
+        same_as "$WORK/start-idle.png" "${START_BUTTON[@]}"
+    # Stopped: the view stays as it is and no "Done." follows.
+    local deadline=$((SECONDS + 60))
+    grab_view "$WORK/stopped-a.png"
+    while :; do
+        sleep 2
+        grab_view "$WORK/stopped-b.png"
+        pc same "$WORK/stopped-a.png" "$WORK/stopped-b.png" 2>/dev/null && break
+        [ "$SECONDS" -lt "$deadline" ] || fail "the removal went on after Stop"
+        mv "$WORK/stopped-b.png" "$WORK/stopped-a.png"
+    done
+    message_box_shown && fail "a message box shows after Stop; the run was not stopped"
+    error_box_shown && fail "the program reported an error after Stop"
+    shot stopped
+}
+
+save_stopped() {
+    stage "save the stopped picture"
+    save_as "$WORK/out/stopped.png"
+    check "stopped picture" partial "$PASTED" "$WORK/out/stopped.png" "$POLYGON_BOUNDS"
+    shot saved-stopped
+}
+
+undo_removal() {
+    stage "undo the removal"
+    press_control PushButton12
+    park_pointer
+    wait_for 30 "pasted picture back in the view" view_shows "$PASTED" 0 0
+    same_as "$WORK/undo-disabled.png" "${UNDO_BUTTON[@]}" ||
+        fail "Undo Remove is still enabled after the undo"
+    shot undone
+}
+
+save_undone() {
+    stage "save the picture after the undo"
+    save_as "$WORK/out/undone.png"
+    check "picture after the undo" identical "$PASTED" "$WORK/out/undone.png"
+    shot saved-undone
+}
+
+start_program
+load_sample
+scroll_to_corner
+mark_stamp
+remove_stamp
+save_removed
+paste_picture
+mark_polygon
+widen_scan_border
+start_and_stop
+save_stopped
+undo_removal
+save_undone
+echo "e2e passed: $STAGE_NO stages; screenshots in $ARTIFACTS"
