@@ -32,7 +32,7 @@ const Kernel& kernel() {
 }
 
 // Below this many pixel comparisons a search is not worth sharing out.
-constexpr long long kMinSharedWork = 200000;
+constexpr long long kMinSharedWork = 4000000;
 
 bool better(const SearchBest& a, const SearchBest& b) {
     return a.sum < b.sum || (a.sum == b.sum && a.index < b.index);
@@ -84,9 +84,10 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
 }
 
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres) {
-    const int k = CellPlane::kCell;
+    const int k = cellSideFor(radius);
+    plane.cell = k;
     plane.cellSums.clear();
-    plane.pixelTimes3.clear();
+    plane.pixelsScaled.clear();
     const Box fit{std::max(centres.left, radius), std::max(centres.top, radius),
                   std::min(centres.right, picture.width - radius - 1),
                   std::min(centres.bottom, picture.height - radius - 1)};
@@ -96,25 +97,25 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const int h = plane.cover.bottom - plane.cover.top + 1;
     plane.stride = w + CellPlane::kPadding;
     const std::size_t entries = std::size_t(plane.stride) * std::size_t(h) * 4u;
-    plane.pixelTimes3.assign(entries, 0);
+    plane.pixelsScaled.assign(entries, 0);
     plane.cellSums.assign(entries, 0);
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* line = picture.pixel(plane.cover.left, plane.cover.top + y);
-        std::int16_t* out = &plane.pixelTimes3[std::size_t(y) * std::size_t(plane.stride) * 4u];
+        std::int16_t* out = &plane.pixelsScaled[std::size_t(y) * std::size_t(plane.stride) * 4u];
         for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) out[4 * x + c] = std::int16_t(3 * line[4 * x + c]);
+            for (int c = 0; c < 3; ++c) out[4 * x + c] = std::int16_t(k * line[4 * x + c]);
     }
     if (w < k || h < k) return;
-    // Sums along rows first, then down the columns; pixels times 3 sum to 3 x the cell.
+    // Sums along rows first, then down the columns; pixels times k sum to k times the cell.
     std::vector<std::int16_t> across(std::size_t(w) * std::size_t(h) * 4u, 0);
     for (int y = 0; y < h; ++y) {
-        const std::int16_t* in = &plane.pixelTimes3[std::size_t(y) * std::size_t(plane.stride) * 4u];
+        const std::int16_t* in = &plane.pixelsScaled[std::size_t(y) * std::size_t(plane.stride) * 4u];
         std::int16_t* out = &across[std::size_t(y) * std::size_t(w) * 4u];
         for (int x = 0; x + k <= w; ++x)
             for (int c = 0; c < 3; ++c) {
                 int sum = 0;
                 for (int i = 0; i < k; ++i) sum += in[4 * (x + i) + c];
-                out[4 * x + c] = std::int16_t(sum / 3);
+                out[4 * x + c] = std::int16_t(sum / k);
             }
     }
     for (int y = 0; y + k <= h; ++y) {

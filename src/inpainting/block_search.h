@@ -50,28 +50,31 @@ struct SourceMap {
 };
 
 // Lower-bound tables over the pixels of the candidate blocks (`cover`), as B, G,
-// R, 0 in 16 bits: sums of the 3 x 3 cell whose top-left is each pixel, and each
-// pixel times 3. A block sum is at least, over cells wholly known in the target,
-// the squared cell-sum differences divided by 9 (Cauchy-Schwarz on each cell),
-// plus the exact sum over the known pixels no cell covers; with pixels times 3,
-// both come out as 9 times their share and add up in one loop.
+// R, 0 in 16 bits: sums of the k x k cell whose top-left is each pixel, and each
+// pixel times k. A block sum is at least, over cells wholly known in the target,
+// the squared cell-sum differences divided by k^2 (Cauchy-Schwarz on each cell),
+// plus the exact sum over the known pixels no cell covers; with pixels times k,
+// both come out as k^2 times their share and add up in one loop.
 struct CellPlane {
-    static constexpr int kCell = 3;
+    int cell = 3;                       // side of a cell; pixels are weighed by it
     static constexpr int kPadding = 8;  // entries after each row, for whole vector loads
     Box cover;
     int stride = 0;  // entries per row
     std::vector<std::int16_t> cellSums;    // zero where a cell would leave the cover
-    std::vector<std::int16_t> pixelTimes3;
+    std::vector<std::int16_t> pixelsScaled;
 
-    bool empty() const { return pixelTimes3.empty(); }
+    bool empty() const { return pixelsScaled.empty(); }
     const std::int16_t* entry(bool single, int x, int y) const {
-        return (single ? pixelTimes3 : cellSums).data() +
+        return (single ? pixelsScaled : cellSums).data() +
                (std::size_t(y - cover.top) * std::size_t(stride) + std::size_t(x - cover.left)) * 4u;
     }
 };
 
-// The tables for blocks of radius `radius` centred in `centres`; empty when no
-// such block fits the picture.
+// The cell side that rules out most for its cost with blocks of this radius.
+inline int cellSideFor(int radius) { return radius <= 5 ? 2 : 3; }
+
+// The tables for blocks of radius `radius` centred in `centres`, with cells of
+// cellSideFor(radius); empty when no such block fits the picture.
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres);
 
 // The known pixels of one target block, laid out for the sum kernels: rows in the
@@ -99,10 +102,10 @@ struct TargetBlock {
     std::vector<Pixel> pixels;  // the same pixels one by one, for blocks under four wide
     struct Cell {
         int dx, dy;         // top-left pixel, from the block's top-left
-        bool single;        // one pixel, weighed by 3, rather than a 3 x 3 cell
+        bool single;        // one pixel, weighed by k, rather than a k x k cell
         std::int64_t sums;  // B, G, R, 0 in 16 bits each, B lowest
     };
-    // Wholly known 3 x 3 cells that do not overlap, then every known pixel they
+    // Wholly known k x k cells that do not overlap, then every known pixel they
     // leave out; cells come first as they rule out most for their cost.
     std::vector<Cell> cells;
     std::size_t firstSingle = 0;
@@ -116,9 +119,10 @@ struct SearchBest {
 
 // Fills `target` from the block around (px, py). `pixelAt(x, y)` gives the current
 // BGRA value and `counted(x, y)` whether that pixel takes part in the sum.
+// `cellSide` is the one of the tables the search will use.
 template <class PixelAt, class Counted>
 void prepareTarget(TargetBlock& target, int width, int height, int radius, int px, int py,
-                   PixelAt pixelAt, Counted counted);
+                   int cellSide, PixelAt pixelAt, Counted counted);
 
 // Best centre in `area` with a sum below `limit`; index -1 when none.
 // `seeds` are tried first: a good early bound lets most candidates be dropped
@@ -137,7 +141,7 @@ const char* blockSearchKernel();
 
 template <class PixelAt, class Counted>
 void prepareTarget(TargetBlock& target, int width, int height, int radius, int px, int py,
-                   PixelAt pixelAt, Counted counted) {
+                   int cellSide, PixelAt pixelAt, Counted counted) {
     const int side = 2 * radius + 1;
     target.radius = radius;
     target.rows.clear();
@@ -207,7 +211,7 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
         target.rows.push_back(row);
     }
 
-    const int k = CellPlane::kCell;
+    const int k = cellSide;
     std::vector<std::uint8_t> known(std::size_t(side) * std::size_t(side), 0);
     auto knownAt = [&](int dx, int dy) -> std::uint8_t& {
         return known[std::size_t(dy) * std::size_t(side) + std::size_t(dx)];
@@ -246,8 +250,8 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
         for (int dx = 0; dx < side; ++dx) {
             if (knownAt(dx, dy) != 1) continue;
             const std::uint32_t v = pixelAt(px - radius + dx, py - radius + dy);
-            const std::int64_t b = 3 * (v & 0xFF), g = 3 * ((v >> 8) & 0xFF),
-                               r = 3 * ((v >> 16) & 0xFF);
+            const std::int64_t b = k * (v & 0xFF), g = k * ((v >> 8) & 0xFF),
+                               r = k * ((v >> 16) & 0xFF);
             target.cells.push_back({dx, dy, true, b | (g << 16) | (r << 32)});
         }
 }

@@ -53,6 +53,22 @@ void scanWithCells(ScanJob& job) {
     const std::size_t zoneWidth = std::size_t(map.zone.right - map.zone.left + 1);
     std::int64_t bestSum = job.best.sum;
     std::int64_t bestIndex = job.best.index;
+    // Each cell as a fixed step from its table's entry for the block's top-left.
+    struct Step {
+        std::ptrdiff_t offset;
+        __m256i sums;
+    };
+    const std::size_t cells = target.cells.size();
+    const std::int64_t scale = std::int64_t(plane.cell) * plane.cell;
+    std::vector<Step> steps(cells);
+    const std::ptrdiff_t tables = plane.pixelsScaled.data() - plane.cellSums.data();
+    for (std::size_t c = 0; c < cells; ++c) {
+        const TargetBlock::Cell& cell = target.cells[c];
+        steps[c].offset = (std::ptrdiff_t(cell.dy) * plane.stride + cell.dx) * 4 +
+                          (cell.single ? tables : 0);
+        steps[c].sums = _mm256_set1_epi64x(cell.sums);
+    }
+    const Step* step = steps.data();
     for (int cy = job.area.top + job.rowStart; cy <= job.area.bottom; cy += job.rowStep) {
         if (cy < y0 || cy > y1) continue;
         const bool zoneRow = cy >= map.zone.top && cy <= map.zone.bottom;
@@ -72,11 +88,11 @@ void scanWithCells(ScanJob& job) {
             if (valid == 0) continue;
             // Ties need the exact sum, so the bound is tested against best + 1.
             // Cells are summed in runs short enough for 32-bit lanes, then in 64 bits.
-            const __m256i limit9 = _mm256_set1_epi64x(9 * (bestSum + 1));
+            const __m256i limit9 = _mm256_set1_epi64x(scale * (bestSum + 1));
             __m256i boundLo = _mm256_setzero_si256();  // candidates 0..3
             __m256i boundHi = _mm256_setzero_si256();  // candidates 4..7
             unsigned open = valid;
-            const std::size_t cells = target.cells.size();
+            const std::int16_t* origin = plane.entry(false, gx - w, cy - w);
             for (std::size_t c0 = 0, c1 = 0; c0 < cells && open != 0; c0 = c1) {
                 // A look after the cells, then after every few single pixels.
                 c1 = c0 < target.firstSingle ? std::min(target.firstSingle, c0 + kCellRun)
@@ -84,10 +100,8 @@ void scanWithCells(ScanJob& job) {
                 __m256i accLo = _mm256_setzero_si256();
                 __m256i accHi = _mm256_setzero_si256();
                 for (std::size_t c = c0; c < c1; ++c) {
-                    const TargetBlock::Cell& cell = target.cells[c];
-                    const std::int16_t* e =
-                        plane.entry(cell.single, gx - w + cell.dx, cy - w + cell.dy);
-                    const __m256i t = _mm256_set1_epi64x(cell.sums);
+                    const std::int16_t* e = origin + step[c].offset;
+                    const __m256i t = step[c].sums;
                     const __m256i lo = _mm256_sub_epi16(
                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e)), t);
                     const __m256i hi = _mm256_sub_epi16(

@@ -395,7 +395,7 @@ bool Run::selectTarget(int& px, int& py) const {
 
 bool Run::findSource(int px, int py, int& sx, int& sy, bool anywhere) {
     prepareTarget(
-        m_target, m_width, m_height, m_w, px, py,
+        m_target, m_width, m_height, m_w, px, py, cellSideFor(m_w),
         [this](int x, int y) { return m_pixel[at(x, y)]; },
         [this](int x, int y) { return m_state[at(x, y)] >= 0; });
     // The last source moved as the target moved is usually an excellent match.
