@@ -96,38 +96,39 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const int w = plane.cover.right - plane.cover.left + 1;
     const int h = plane.cover.bottom - plane.cover.top + 1;
     plane.stride = w + CellPlane::kPadding;
-    const std::size_t entries = std::size_t(plane.stride) * std::size_t(h) * 4u;
-    plane.pixelsScaled.assign(entries, 0);
-    plane.cellSums.assign(entries, 0);
+    const std::size_t row = std::size_t(plane.stride) * 4u;  // int16s per row
+    const std::size_t entries = row * std::size_t(h);
+    // The pixels as 16-bit B, G, R, 0 first; flat loops over those the compiler
+    // can vectorise give both tables.
+    std::vector<std::int16_t> raw(entries, 0);
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* line = picture.pixel(plane.cover.left, plane.cover.top + y);
-        std::int16_t* out = &plane.pixelsScaled[std::size_t(y) * std::size_t(plane.stride) * 4u];
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) out[4 * x + c] = std::int16_t(k * line[4 * x + c]);
+        std::int16_t* out = &raw[std::size_t(y) * row];
+        for (int x = 0; x < w; ++x) {
+            out[4 * x] = line[4 * x];
+            out[4 * x + 1] = line[4 * x + 1];
+            out[4 * x + 2] = line[4 * x + 2];
+        }
     }
+    plane.pixelsScaled.resize(entries);
+    for (std::size_t i = 0; i < entries; ++i) plane.pixelsScaled[i] = std::int16_t(k * raw[i]);
+    plane.cellSums.assign(entries, 0);
     if (w < k || h < k) return;
-    // Sums along rows first, then down the columns; pixels times k sum to k times the cell.
-    std::vector<std::int16_t> across(std::size_t(w) * std::size_t(h) * 4u, 0);
+    // Sums along rows, then down the columns; cells that would leave the cover stay 0.
+    const std::size_t span = std::size_t(w - k + 1) * 4u;
+    std::vector<std::int16_t> across(entries, 0);
     for (int y = 0; y < h; ++y) {
-        const std::int16_t* in = &plane.pixelsScaled[std::size_t(y) * std::size_t(plane.stride) * 4u];
-        std::int16_t* out = &across[std::size_t(y) * std::size_t(w) * 4u];
-        for (int x = 0; x + k <= w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                int sum = 0;
-                for (int i = 0; i < k; ++i) sum += in[4 * (x + i) + c];
-                out[4 * x + c] = std::int16_t(sum / k);
-            }
+        const std::int16_t* in = &raw[std::size_t(y) * row];
+        std::int16_t* out = &across[std::size_t(y) * row];
+        for (int i = 0; i < k; ++i)
+            for (std::size_t j = 0; j < span; ++j) out[j] = std::int16_t(out[j] + in[j + 4u * std::size_t(i)]);
     }
     for (int y = 0; y + k <= h; ++y) {
-        std::int16_t* out = &plane.cellSums[std::size_t(y) * std::size_t(plane.stride) * 4u];
-        for (int x = 0; x + k <= w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                int sum = 0;
-                for (int i = 0; i < k; ++i)
-                    sum += across[(std::size_t(y + i) * std::size_t(w) + std::size_t(x)) * 4u +
-                                  std::size_t(c)];
-                out[4 * x + c] = std::int16_t(sum);
-            }
+        std::int16_t* out = &plane.cellSums[std::size_t(y) * row];
+        for (int i = 0; i < k; ++i) {
+            const std::int16_t* in = &across[std::size_t(y + i) * row];
+            for (std::size_t j = 0; j < span; ++j) out[j] = std::int16_t(out[j] + in[j]);
+        }
     }
 }
 

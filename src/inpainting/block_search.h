@@ -109,6 +109,8 @@ struct TargetBlock {
     // leave out; cells come first as they rule out most for their cost.
     std::vector<Cell> cells;
     std::size_t firstSingle = 0;
+    // The pixels of those cells one by one, weighed by k, for their exact sums.
+    std::vector<Cell> cellPixels;
     long long knownPixels = 0;
 };
 
@@ -148,6 +150,7 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
     target.chunks.clear();
     target.pixels.clear();
     target.cells.clear();
+    target.cellPixels.clear();
     target.knownPixels = 0;
     struct RowCount {
         int dy;
@@ -239,9 +242,12 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
                 for (int dx = cx; dx < cx + k; ++dx) {
                     knownAt(dx, dy) = 2;  // taken
                     const std::uint32_t v = pixelAt(px - radius + dx, py - radius + dy);
-                    b += v & 0xFF;
-                    g += (v >> 8) & 0xFF;
-                    r += (v >> 16) & 0xFF;
+                    const std::int64_t pb = v & 0xFF, pg = (v >> 8) & 0xFF, pr = (v >> 16) & 0xFF;
+                    b += pb;
+                    g += pg;
+                    r += pr;
+                    target.cellPixels.push_back(
+                        {dx, dy, true, k * pb | (k * pg << 16) | (k * pr << 32)});
                 }
             target.cells.push_back({cx, cy, false, b | (g << 16) | (r << 32)});
         }

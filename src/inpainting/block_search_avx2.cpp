@@ -33,13 +33,16 @@ inline std::int64_t avx2Sum(const TargetBlock& t, const std::uint8_t* block,
     return partial;
 }
 
-// Cells per 32-bit run: each adds at most 2 * 2295^2 to a lane, and a run of
-// 128 stays below 2^31 even after the pairwise add.
-constexpr std::size_t kCellRun = 128;
+// Entries per look at the bounds. Each entry adds at most 2 * 2295^2 to a 32-bit
+// lane, so any run up to 128 stays below 2^31 even after the pairwise add.
+constexpr std::size_t kFirstLook = 4;  // most candidates fail after a few cells
+constexpr std::size_t kLaterLook = 16;
 constexpr std::size_t kSingleRun = 16;
 
-// Eight neighbouring candidates at once: their cell bounds first, then the exact
-// sum only for those the bound cannot rule out, one by one in scan order.
+// Eight neighbouring candidates at once, in three passes that stop as soon as
+// every candidate is ruled out: cell bounds, then the exact sums of the pixels
+// no cell covers, then the exact sums of the cell pixels. Survivors of all three
+// have their exact sums and are taken in scan order.
 void scanWithCells(ScanJob& job) {
     const PixelView& picture = *job.picture;
     const SourceMap& map = *job.sources;
@@ -53,17 +56,20 @@ void scanWithCells(ScanJob& job) {
     const std::size_t zoneWidth = std::size_t(map.zone.right - map.zone.left + 1);
     std::int64_t bestSum = job.best.sum;
     std::int64_t bestIndex = job.best.index;
-    // Each cell as a fixed step from its table's entry for the block's top-left.
+    // Each entry as a fixed step from its table's entry for the block's top-left.
     struct Step {
         std::ptrdiff_t offset;
         __m256i sums;
     };
-    const std::size_t cells = target.cells.size();
+    const std::size_t cells = target.firstSingle;
+    const std::size_t singles = target.cells.size();
+    const std::size_t all = singles + target.cellPixels.size();
     const std::int64_t scale = std::int64_t(plane.cell) * plane.cell;
-    std::vector<Step> steps(cells);
+    std::vector<Step> steps(all);
     const std::ptrdiff_t tables = plane.pixelsScaled.data() - plane.cellSums.data();
-    for (std::size_t c = 0; c < cells; ++c) {
-        const TargetBlock::Cell& cell = target.cells[c];
+    for (std::size_t c = 0; c < all; ++c) {
+        const TargetBlock::Cell& cell =
+            c < singles ? target.cells[c] : target.cellPixels[c - singles];
         steps[c].offset = (std::ptrdiff_t(cell.dy) * plane.stride + cell.dx) * 4 +
                           (cell.single ? tables : 0);
         steps[c].sums = _mm256_set1_epi64x(cell.sums);
@@ -75,7 +81,6 @@ void scanWithCells(ScanJob& job) {
         const std::uint8_t* zoneOk =
             zoneRow ? map.okIn.data() + std::size_t(cy - map.zone.top) * zoneWidth : nullptr;
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
-        const std::uint8_t* blockRow = picture.bytes + std::ptrdiff_t(cy - w) * picture.stride;
         for (int gx = x0; gx <= x1; gx += 8) {
             const int lanes = std::min(8, x1 - gx + 1);
             unsigned valid = (1u << lanes) - 1u;
@@ -86,17 +91,15 @@ void scanWithCells(ScanJob& job) {
                         valid &= ~(1u << k);
                 }
             if (valid == 0) continue;
-            // Ties need the exact sum, so the bound is tested against best + 1.
-            // Cells are summed in runs short enough for 32-bit lanes, then in 64 bits.
-            const __m256i limit9 = _mm256_set1_epi64x(scale * (bestSum + 1));
-            __m256i boundLo = _mm256_setzero_si256();  // candidates 0..3
-            __m256i boundHi = _mm256_setzero_si256();  // candidates 4..7
-            unsigned open = valid;
+            // Ties need the exact sum, so bounds are tested against best + 1.
+            const __m256i limit = _mm256_set1_epi64x(scale * (bestSum + 1));
             const std::int16_t* origin = plane.entry(false, gx - w, cy - w);
-            for (std::size_t c0 = 0, c1 = 0; c0 < cells && open != 0; c0 = c1) {
-                // A look after the cells, then after every few single pixels.
-                c1 = c0 < target.firstSingle ? std::min(target.firstSingle, c0 + kCellRun)
-                                             : std::min(cells, c0 + kSingleRun);
+            __m256i boundLo = _mm256_setzero_si256();  // cells, candidates 0..3
+            __m256i boundHi = _mm256_setzero_si256();  // cells, candidates 4..7
+            __m256i exactLo = _mm256_setzero_si256();
+            __m256i exactHi = _mm256_setzero_si256();
+            // Sums entries [c0, c1) into lo and hi in 32-bit runs, then in 64 bits.
+            auto add = [&](std::size_t c0, std::size_t c1, __m256i& lo64, __m256i& hi64) {
                 __m256i accLo = _mm256_setzero_si256();
                 __m256i accHi = _mm256_setzero_si256();
                 for (std::size_t c = c0; c < c1; ++c) {
@@ -112,26 +115,47 @@ void scanWithCells(ScanJob& job) {
                 // Pairs of lanes make one candidate each; put them back in order.
                 const __m256i run =
                     _mm256_permute4x64_epi64(_mm256_hadd_epi32(accLo, accHi), 0xD8);
-                boundLo = _mm256_add_epi64(boundLo,
-                                           _mm256_cvtepu32_epi64(_mm256_castsi256_si128(run)));
-                boundHi = _mm256_add_epi64(
-                    boundHi, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(run, 1)));
-                const unsigned below =
-                    unsigned(_mm256_movemask_pd(
-                        _mm256_castsi256_pd(_mm256_cmpgt_epi64(limit9, boundLo)))) |
-                    unsigned(_mm256_movemask_pd(
-                        _mm256_castsi256_pd(_mm256_cmpgt_epi64(limit9, boundHi))))
-                        << 4;
-                open &= below;
+                lo64 = _mm256_add_epi64(lo64, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(run)));
+                hi64 = _mm256_add_epi64(hi64,
+                                        _mm256_cvtepu32_epi64(_mm256_extracti128_si256(run, 1)));
+            };
+            auto below = [&](__m256i lo, __m256i hi) {
+                return unsigned(_mm256_movemask_pd(
+                           _mm256_castsi256_pd(_mm256_cmpgt_epi64(limit, lo)))) |
+                       unsigned(_mm256_movemask_pd(
+                           _mm256_castsi256_pd(_mm256_cmpgt_epi64(limit, hi))))
+                           << 4;
+            };
+            unsigned open = valid;
+            for (std::size_t c0 = 0; c0 < cells && open != 0;) {
+                // A first look after a few cells: most candidates fail there.
+                const std::size_t c1 = std::min(cells, c0 + (c0 == 0 ? kFirstLook : kLaterLook));
+                add(c0, c1, boundLo, boundHi);
+                open &= below(boundLo, boundHi);
+                c0 = c1;
             }
+            for (std::size_t c0 = cells; c0 < singles && open != 0;) {
+                const std::size_t c1 = std::min(singles, c0 + kSingleRun);
+                add(c0, c1, exactLo, exactHi);
+                open &= below(_mm256_add_epi64(boundLo, exactLo), _mm256_add_epi64(boundHi, exactHi));
+                c0 = c1;
+            }
+            for (std::size_t c0 = singles; c0 < all && open != 0;) {
+                const std::size_t c1 = std::min(all, c0 + kSingleRun);
+                add(c0, c1, exactLo, exactHi);
+                open &= below(exactLo, exactHi);
+                c0 = c1;
+            }
+            if (open == 0) continue;
+            alignas(32) std::int64_t exact[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(exact), exactLo);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(exact + 4), exactHi);
             while (open != 0) {
                 const int k = __builtin_ctz(open);
                 open &= open - 1u;
-                const int cx = gx + k;
-                const std::int64_t index = rowIndex + cx;
+                const std::int64_t index = rowIndex + gx + k;
                 const std::int64_t threshold = bestSum + (index < bestIndex ? 1 : 0);
-                const std::int64_t s = avx2Sum(target, blockRow + std::ptrdiff_t(cx - w) * 4,
-                                               picture.stride, threshold);
+                const std::int64_t s = exact[k] / scale;
                 if (s < threshold) {
                     bestSum = s;
                     bestIndex = index;
