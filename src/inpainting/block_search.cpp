@@ -71,6 +71,8 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
         scan(base);
         return base.best;
     }
+    std::atomic<std::int64_t> sharedBest{base.best.sum};
+    base.sharedBest = &sharedBest;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
     for (int s = 0; s < shares; ++s) {
         jobs[std::size_t(s)].rowStart = s;

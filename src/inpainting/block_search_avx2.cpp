@@ -92,7 +92,10 @@ void scanWithCells(ScanJob& job) {
                 }
             if (valid == 0) continue;
             // Ties need the exact sum, so bounds are tested against best + 1.
-            const __m256i limit = _mm256_set1_epi64x(scale * (bestSum + 1));
+            std::int64_t bound = bestSum;
+            if (job.sharedBest != nullptr)
+                bound = std::min(bound, job.sharedBest->load(std::memory_order_relaxed));
+            const __m256i limit = _mm256_set1_epi64x(scale * (bound + 1));
             const std::int16_t* origin = plane.entry(false, gx - w, cy - w);
             __m256i boundLo = _mm256_setzero_si256();  // cells, candidates 0..3
             __m256i boundHi = _mm256_setzero_si256();  // cells, candidates 4..7
@@ -159,6 +162,7 @@ void scanWithCells(ScanJob& job) {
                 if (s < threshold) {
                     bestSum = s;
                     bestIndex = index;
+                    offerSharedBest(job.sharedBest, s);
                 }
             }
         }

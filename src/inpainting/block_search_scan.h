@@ -5,6 +5,7 @@
 // copies apart.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 #include "block_search.h"
@@ -21,7 +22,18 @@ struct ScanJob {
     int rowStart = 0;
     int rowStep = 1;
     SearchBest best;  // in: the bound to beat; out: the best of this share
+    // The smallest sum any share has found so far, or null with one share. A
+    // candidate above it cannot win anywhere, so every share may drop it.
+    std::atomic<std::int64_t>* sharedBest = nullptr;
 };
+
+// Lowers the shared best to `sum` unless it is lower already.
+inline void offerSharedBest(std::atomic<std::int64_t>* shared, std::int64_t sum) {
+    if (shared == nullptr) return;
+    std::int64_t seen = shared->load(std::memory_order_relaxed);
+    while (sum < seen && !shared->compare_exchange_weak(seen, sum, std::memory_order_relaxed)) {
+    }
+}
 
 void scanScalar(ScanJob& job);
 void scanSse2(ScanJob& job);

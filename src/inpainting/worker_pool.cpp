@@ -1,13 +1,31 @@
 #include "worker_pool.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 namespace velmora {
 
 namespace {
 constexpr int kMaxThreads = 64;
+// Steps follow each other within a fraction of a millisecond, so a thread that
+// waits a little before sleeping is usually there for the next one; waking a
+// sleeping thread costs about as much as a small search.
+constexpr auto kSpin = std::chrono::microseconds(200);
+
+template <class Done>
+void spinUntil(Done done) {
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    while (!done()) {
+        for (int i = 0; i < 64 && !done(); ++i) {
+#if defined(__x86_64__)
+            __builtin_ia32_pause();
+#endif
+        }
+        if (std::chrono::steady_clock::now() > until) return;
+    }
 }
+}  // namespace
 
 int effectiveThreadCount(int requested) {
     if (requested <= 0) requested = int(std::max(1u, std::thread::hardware_concurrency()));
@@ -28,6 +46,7 @@ WorkerPool::~WorkerPool() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
+        m_generation.fetch_add(1);
     }
     m_start.notify_all();
     for (std::thread& t : m_workers) t.join();
@@ -41,33 +60,34 @@ void WorkerPool::run(const std::function<void(int)>& job) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_job = &job;
-        m_pending = int(m_workers.size());
-        ++m_generation;
+        m_pending.store(int(m_workers.size()));
+        m_generation.fetch_add(1);
     }
     m_start.notify_all();
     job(0);
+    spinUntil([this] { return m_pending.load() == 0; });
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_done.wait(lock, [this] { return m_pending == 0; });
+    m_done.wait(lock, [this] { return m_pending.load() == 0; });
     m_job = nullptr;
 }
 
 void WorkerPool::work(int share) {
     std::uint64_t seen = 0;
     for (;;) {
+        spinUntil([&] { return m_generation.load() != seen; });
         const std::function<void(int)>* job = nullptr;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_start.wait(lock, [&] { return m_quit || m_generation != seen; });
+            m_start.wait(lock, [&] { return m_generation.load() != seen; });
             if (m_quit) return;
-            seen = m_generation;
+            seen = m_generation.load();
             job = m_job;
         }
         (*job)(share);
-        {
+        if (m_pending.fetch_sub(1) == 1) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            --m_pending;
+            m_done.notify_one();
         }
-        m_done.notify_one();
     }
 }
 

@@ -3,6 +3,7 @@
 // A few threads kept for the length of one removal run, so each step's search
 // can be shared out without starting threads every step.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -34,8 +35,8 @@ private:
     std::condition_variable m_start;
     std::condition_variable m_done;
     const std::function<void(int)>* m_job = nullptr;
-    std::uint64_t m_generation = 0;
-    int m_pending = 0;
+    std::atomic<std::uint64_t> m_generation{0};  // changed under the mutex
+    std::atomic<int> m_pending{0};
     bool m_quit = false;
 };
 
