@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -180,6 +181,54 @@ void BM_Fill(benchmark::State& state) {
                                                                  : " [all threads]"));
 }
 
+// Runs a command and returns its peak resident memory in bytes, or -1. A child's
+// peak also counts the memory of the process it was forked from, so the bench
+// first starts a fresh copy of itself (small) to start the command.
+long long peakOf(std::vector<std::string> args) {
+    args.insert(args.begin(), {"/proc/self/exe", "--peak-of"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return -1;
+    }
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+    close(out[0]);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return std::atoll(text.c_str());
+}
+
+// The fresh copy's part: start the command, wait, print its peak in bytes.
+int reportPeakOf(char** command) {
+    pid_t pid = 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const int spawned = posix_spawn(&pid, command[0], &actions, nullptr, command, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return 1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 1;
+    std::printf("%lld\n", (long long)usage.ru_maxrss * 1024);
+    return 0;
+}
+
 // Runs velmora-erase on the big photo and returns its peak resident memory in bytes.
 long long eraseToolPeak(const Case& c, int threads, long long* decodedBytes) {
     QTemporaryDir dir;
@@ -187,23 +236,10 @@ long long eraseToolPeak(const Case& c, int threads, long long* decodedBytes) {
     *decodedBytes = image.sizeInBytes();
     const QString in = dir.filePath("big.png");
     if (!image.save(in, "PNG")) return -1;
-    const std::string input = in.toStdString();
-    const std::string output = dir.filePath("out.bmp").toStdString();
-    const std::string block = std::to_string(c.blockSize);
-    const std::string border = std::to_string(c.scanBorder);
-    const std::string threadArg = std::to_string(threads);
-    std::vector<std::string> args = {VELMORA_ERASE_PATH, "--block-size", block, "--scan-border",
-                                     border, "--threads", threadArg, input, output};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return (long long)usage.ru_maxrss * 1024;
+    return peakOf({VELMORA_ERASE_PATH, "--block-size", std::to_string(c.blockSize),
+                   "--scan-border", std::to_string(c.scanBorder), "--threads",
+                   std::to_string(threads), in.toStdString(),
+                   dir.filePath("out.png").toStdString()});
 }
 
 class TableReporter : public benchmark::ConsoleReporter {
@@ -233,6 +269,7 @@ BENCHMARK(BM_Fill)
     ->Iterations(1);
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "--peak-of") return reportPeakOf(argv + 2);
     benchmark::Initialize(&argc, argv);
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
