@@ -155,14 +155,21 @@ class FullDisk : public HostileSave, public ::testing::WithParamInterface<SaveTy
 
 TEST_P(FullDisk, FailedWriteIsReportedAndLeavesNothingHalfDone) {
     const SaveType& type = GetParam();
-    const QString picturePath = folder.filePath("brick.png");
-    ASSERT_TRUE(QFile::copy(VELMORA_TEST_DATA "/brick.png", picturePath));
-    Saver saver(folder.path(), picturePath);
-
     const qint64 converterSize =
         QFile(QStringLiteral(":/CUSTOM/%1")
                   .arg(velmora::converterResourceId(velmora::GetAddressWidth())))
             .size();
+    // A picture whose bitmap is well above the converter, whatever the build makes
+    // of it (a sanitized converter is several times larger).
+    int side = 512;
+    while (qint64(side) * side * 3 <= converterSize + 65536) side *= 2;
+    const QString picturePath = folder.filePath("brick.png");
+    ASSERT_TRUE(QImage(VELMORA_TEST_DATA "/brick.png")
+                    .scaled(side, side)
+                    .convertToFormat(QImage::Format_RGB32)
+                    .save(picturePath));
+    Saver saver(folder.path(), picturePath);
+
     const qint64 bitmapSize = qint64(saver.picture().width()) * saver.picture().height() * 3;
     ASSERT_GT(converterSize, 0);
     ASSERT_GT(bitmapSize, converterSize + 8192);
