@@ -74,9 +74,11 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     std::atomic<std::int64_t> sharedBest{base.best.sum};
     base.sharedBest = &sharedBest;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
+    // Bands of whole rows: neighbouring rows share the table lines they read.
+    const long long rows = area.bottom - area.top + 1;
     for (int s = 0; s < shares; ++s) {
-        jobs[std::size_t(s)].rowStart = s;
-        jobs[std::size_t(s)].rowStep = shares;
+        jobs[std::size_t(s)].area.top = area.top + int(rows * s / shares);
+        jobs[std::size_t(s)].area.bottom = area.top + int(rows * (s + 1) / shares) - 1;
     }
     pool->run([&](int s) { scan(jobs[std::size_t(s)]); });
     SearchBest best = base.best;
