@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <tuple>
 #include <vector>
 
 #include "block_search.h"
@@ -84,6 +85,8 @@ private:
     double confidenceTerm(int x, int y) const;
     double dataTerm(int x, int y) const;
     std::pair<double, double> gradient(int x, int y) const;
+    double gradientMagnitude(int x, int y) const;
+    void updateGradients(const Box& window);
     std::pair<double, double> frontDirection(int x, int y) const;
     double priority(int x, int y) const { return confidenceTerm(x, y) * dataTerm(x, y); }
     void updatePriorities(const Box& window);
@@ -106,6 +109,11 @@ private:
     std::vector<double> m_confidence;
     std::vector<double> m_priority;
     std::vector<double> m_gray;
+    // Squared gradient of each pixel, or -1 where the pixel or one of its
+    // neighbours is not known; worked out when the data term first reads it and
+    // again after a fill changes it, so the data term mostly just compares.
+    static constexpr double kStale = std::numeric_limits<double>::infinity();
+    mutable std::vector<double> m_magnitude;
     SourceMap m_sources;
     CellPlane m_cells;  // over the search window's blocks
     TargetBlock m_target;
@@ -205,6 +213,8 @@ void Run::load() {
                 l >= r || tp >= bt ? 0 : t(r, bt) - t(l, bt) - t(r, tp) + t(l, tp);
             m_sources.okIn[k] = marked == 0 ? 1 : 0;
         }
+
+    m_magnitude.assign(n, kStale);
 
     for (int y = m_box.top; y <= m_box.bottom; ++y)
         for (int x = m_box.left; x <= m_box.right; ++x)
@@ -306,10 +316,9 @@ double Run::confidenceTerm(int x, int y) const {
     return sum / (side * side);
 }
 
-double Run::dataTerm(int x, int y) const {
-    // Strongest gradient among known pixels whose four linear-index neighbours
-    // are known too; the index wraps across rows at columns 0 and W-1.
-    const Box r = blockBox(x, y, 0);
+double Run::gradientMagnitude(int x, int y) const {
+    // Known pixels whose four linear-index neighbours are known too; the index
+    // wraps across rows at columns 0 and W-1.
     auto knownAt = [&](int nx, int ny) {
         if (nx < 0) {
             nx = m_width - 1;
@@ -320,32 +329,47 @@ double Run::dataTerm(int x, int y) const {
         }
         return ny >= 0 && ny <= m_height - 1 && stateAt(nx, ny) >= 0;
     };
+    if (m_state[at(x, y)] < 0 || !knownAt(x + 1, y) || !knownAt(x - 1, y) || !knownAt(x, y + 1) ||
+        !knownAt(x, y - 1))
+        return -1.0;
+    const auto [gx, gy] = gradient(x, y);
+    return gx * gx + gy * gy;
+}
+
+void Run::updateGradients(const Box& window) {
+    auto stale = [&](int left, int top, int right, int bottom) {
+        for (int y = std::max(top, m_region.top); y <= std::min(bottom, m_region.bottom); ++y)
+            for (int x = std::max(left, m_region.left); x <= std::min(right, m_region.right); ++x)
+                m_magnitude[at(x, y)] = kStale;
+    };
+    stale(window.left, window.top, window.right, window.bottom);
+    // Through the wrap, column 0 is the right neighbour of column W-1 a row up.
+    if (window.left == 0) stale(m_width - 1, window.top - 1, m_width - 1, window.bottom - 1);
+    if (window.right == m_width - 1) stale(0, window.top + 1, 0, window.bottom + 1);
+}
+
+double Run::dataTerm(int x, int y) const {
+    // The strongest gradient in the block; of equal ones the first in scan order.
+    const Box r = blockBox(x, y, 0);
     double bestMagnitude = 0.0;
+    int bx = -1, by = -1;
+    for (int ny = r.top; ny <= r.bottom; ++ny) {
+        double* row = &m_magnitude[at(r.left, ny)];
+        for (int k = 0; k <= r.right - r.left; ++k) {
+            double m = row[k];
+            if (!(m > bestMagnitude)) continue;
+            if (m == kStale) {
+                m = row[k] = gradientMagnitude(r.left + k, ny);
+                if (!(m > bestMagnitude)) continue;
+            }
+            bestMagnitude = m;
+            bx = r.left + k;
+            by = ny;
+        }
+    }
     double gxBest = 0.0;
     double gyBest = 0.0;
-    for (int ny = r.top; ny <= r.bottom; ++ny)
-        for (int nx = r.left; nx <= r.right; ++nx) {
-            if (m_state[at(nx, ny)] < 0) continue;
-            const bool inner = nx > r.left && nx < r.right && ny > r.top && ny < r.bottom;
-            if (inner) {
-                // Neighbours inside the block need no wrap or border care.
-                const std::size_t i = at(nx, ny);
-                const std::size_t W = std::size_t(m_regionWidth);
-                if (m_state[i + 1] < 0 || m_state[i - 1] < 0 || m_state[i + W] < 0 ||
-                    m_state[i - W] < 0)
-                    continue;
-            } else if (!knownAt(nx + 1, ny) || !knownAt(nx - 1, ny) || !knownAt(nx, ny + 1) ||
-                       !knownAt(nx, ny - 1)) {
-                continue;
-            }
-            const auto [gx, gy] = gradient(nx, ny);
-            const double magnitude = gx * gx + gy * gy;
-            if (magnitude > bestMagnitude) {
-                bestMagnitude = magnitude;
-                gxBest = gx;
-                gyBest = gy;
-            }
-        }
+    if (bx >= 0) std::tie(gxBest, gyBest) = gradient(bx, by);
     const auto [u, v] = frontDirection(x, y);
     return std::fabs(u * gyBest - v * gxBest) / 255.0;
 }
@@ -481,6 +505,8 @@ InpaintResult Run::fill(InpaintObserver* observer) {
         if (stopped()) return stopResult();
 
         updateMask(px, py);
+        // The mask update reaches two pixels past the block; gradients one more.
+        updateGradients(blockBox(px, py, 3));
         if (stopped()) return stopResult();
 
         updatePriorities(blockBox(px, py, 3));

@@ -249,6 +249,23 @@ TEST(Differential, MarksInEveryCornerMatchThePlainEngine) {
     }
 }
 
+// The data term reads pixel indices linearly, so the left edge's pixels are the
+// right edge's neighbours one row off: fills on one edge change gradients seen
+// from the other.
+TEST(Differential, MarksOnBothSideEdgesMatchThePlainEngine) {
+    for (int seed = 0; seed < 400; ++seed) {
+        std::mt19937 rng(unsigned(5000 + seed));
+        const int radius = 2 + int(rng() % 3);
+        const int w = 2 * radius + 12 + int(rng() % 12), h = 12 + int(rng() % 12);
+        PixelBuffer p = randomPicture(rng, w, h);
+        const int top = 2 + int(rng() % unsigned(h - 6));
+        markRect(p, 0, top, int(rng() % 2), top + int(rng() % 3));
+        markRect(p, w - 2 - int(rng() % 3), 0, w - 1, h - 1 - int(rng() % 3));
+        const InpaintOptions o = optionsWith(radius, int(rng() % 2) == 0 ? 3 : 100);
+        expectSame(runShipped(p, o), runReference(p, o), describe(seed, p, o));
+    }
+}
+
 // Shares of the search are merged in scan order, so the thread count never shows.
 TEST(Differential, ThreadCountNeverChangesTheResult) {
     PixelBuffer p = photo("coffee.png");
