@@ -90,8 +90,8 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres) {
     const int k = cellSideFor(radius);
     plane.cell = k;
-    plane.cellSums.clear();
-    plane.pixelsScaled.clear();
+    plane.entries.clear();
+    plane.tableSize = 0;
     const Box fit{std::max(centres.left, radius), std::max(centres.top, radius),
                   std::min(centres.right, picture.width - radius - 1),
                   std::min(centres.bottom, picture.height - radius - 1)};
@@ -100,40 +100,44 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const int w = plane.cover.right - plane.cover.left + 1;
     const int h = plane.cover.bottom - plane.cover.top + 1;
     plane.stride = w + CellPlane::kPadding;
-    const std::size_t row = std::size_t(plane.stride) * 4u;  // int16s per row
-    const std::size_t entries = row * std::size_t(h);
-    // The pixels as 16-bit B, G, R, 0 first; flat loops over those the compiler
-    // can vectorise give both tables.
-    std::vector<std::int16_t> raw(entries, 0);
+    plane.tableSize = std::size_t(plane.stride) * std::size_t(h);
+    plane.entries.assign(plane.tableSize * CellPlane::kTables, 0);
+    auto table = [&](CellPlane::Table t) { return plane.entries.data() + std::size_t(t) * plane.tableSize; };
+    const std::size_t row = std::size_t(plane.stride);
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* line = picture.pixel(plane.cover.left, plane.cover.top + y);
-        std::int16_t* out = &raw[std::size_t(y) * row];
-        for (int x = 0; x < w; ++x) {
-            out[4 * x] = line[4 * x];
-            out[4 * x + 1] = line[4 * x + 1];
-            out[4 * x + 2] = line[4 * x + 2];
+        for (int c = 0; c < 3; ++c) {
+            std::int16_t* out = table(CellPlane::Table(CellPlane::Blue + c)) + std::size_t(y) * row;
+            for (int x = 0; x < w; ++x) out[x] = line[4 * x + c];
         }
     }
-    plane.pixelsScaled.resize(entries);
-    for (std::size_t i = 0; i < entries; ++i) plane.pixelsScaled[i] = std::int16_t(k * raw[i]);
-    plane.cellSums.assign(entries, 0);
-    if (w < k || h < k) return;
-    // Sums along rows, then down the columns; cells that would leave the cover stay 0.
-    const std::size_t span = std::size_t(w - k + 1) * 4u;
-    std::vector<std::int16_t> across(entries, 0);
-    for (int y = 0; y < h; ++y) {
-        const std::int16_t* in = &raw[std::size_t(y) * row];
-        std::int16_t* out = &across[std::size_t(y) * row];
-        for (int i = 0; i < k; ++i)
-            for (std::size_t j = 0; j < span; ++j) out[j] = std::int16_t(out[j] + in[j + 4u * std::size_t(i)]);
-    }
-    for (int y = 0; y + k <= h; ++y) {
-        std::int16_t* out = &plane.cellSums[std::size_t(y) * row];
-        for (int i = 0; i < k; ++i) {
-            const std::int16_t* in = &across[std::size_t(y + i) * row];
-            for (std::size_t j = 0; j < span; ++j) out[j] = std::int16_t(out[j] + in[j]);
+    // Cell sums along rows, then down the columns; flat loops the compiler can
+    // vectorise. Cells that would leave the cover stay 0.
+    const std::size_t span = std::size_t(w - k + 1);
+    std::vector<std::int16_t> across(row * std::size_t(h), 0);
+    for (int c = 0; c < 3; ++c) {
+        const std::int16_t* in = table(CellPlane::Table(CellPlane::Blue + c));
+        std::int16_t* out = table(CellPlane::Table(CellPlane::CellBlue + c));
+        std::fill(across.begin(), across.end(), std::int16_t(0));
+        for (int y = 0; y < h; ++y) {
+            const std::int16_t* i0 = in + std::size_t(y) * row;
+            std::int16_t* a = &across[std::size_t(y) * row];
+            for (int i = 0; i < k; ++i)
+                for (std::size_t j = 0; j < span; ++j) a[j] = std::int16_t(a[j] + i0[j + std::size_t(i)]);
+        }
+        for (int y = 0; y + k <= h; ++y) {
+            std::int16_t* o = out + std::size_t(y) * row;
+            for (int i = 0; i < k; ++i) {
+                const std::int16_t* a = &across[std::size_t(y + i) * row];
+                for (std::size_t j = 0; j < span; ++j) o[j] = std::int16_t(o[j] + a[j]);
+            }
         }
     }
+    const std::int16_t* cb = table(CellPlane::CellBlue);
+    const std::int16_t* cg = table(CellPlane::CellGreen);
+    const std::int16_t* cr = table(CellPlane::CellRed);
+    std::int16_t* gray = table(CellPlane::GrayCell);
+    for (std::size_t i = 0; i < plane.tableSize; ++i) gray[i] = std::int16_t(cb[i] + cg[i] + cr[i]);
 }
 
 }  // namespace velmora

@@ -49,24 +49,36 @@ struct SourceMap {
     }
 };
 
-// Lower-bound tables over the pixels of the candidate blocks (`cover`), as B, G,
-// R, 0 in 16 bits: sums of the k x k cell whose top-left is each pixel, and each
-// pixel times k. A block sum is at least, over cells wholly known in the target,
-// the squared cell-sum differences divided by k^2 (Cauchy-Schwarz on each cell),
-// plus the exact sum over the known pixels no cell covers; with pixels times k,
-// both come out as k^2 times their share and add up in one loop.
+// Tables over the pixels of the candidate blocks (`cover`), one 16-bit plane per
+// quantity so 16 neighbouring candidates come in one load: the pixels' B, G and R;
+// the sums of B, G and R over the k x k cell whose top-left is each pixel; and
+// the gray (B + G + R) sums of those cells.
+//
+// A block sum is at least, over cells wholly known in the target, the squared
+// cell-sum differences divided by k^2 (Cauchy-Schwarz on each cell), plus the
+// exact sum over the known pixels no cell covers. Gray cells give a weaker bound
+// at a third of the reads: a sum of three squares is at least a third of the
+// square of their sum.
 struct CellPlane {
-    int cell = 3;                       // side of a cell; pixels are weighed by it
-    static constexpr int kPadding = 8;  // entries after each row, for whole vector loads
+    enum Table { Blue, Green, Red, CellBlue, CellGreen, CellRed, GrayCell, kTables };
+    int cell = 3;                        // side of a cell
+    static constexpr int kPadding = 16;  // entries after each row, for whole vector loads
     Box cover;
-    int stride = 0;  // entries per row
-    std::vector<std::int16_t> cellSums;    // zero where a cell would leave the cover
-    std::vector<std::int16_t> pixelsScaled;
+    int stride = 0;               // entries per row
+    std::size_t tableSize = 0;    // entries per table
+    std::vector<std::int16_t> entries;  // the tables one after another; cell sums that
+                                        // would leave the cover are 0
 
-    bool empty() const { return pixelsScaled.empty(); }
-    const std::int16_t* entry(bool single, int x, int y) const {
-        return (single ? pixelsScaled : cellSums).data() +
-               (std::size_t(y - cover.top) * std::size_t(stride) + std::size_t(x - cover.left)) * 4u;
+    bool empty() const { return entries.empty(); }
+    const std::int16_t* at(Table table, int x, int y) const {
+        return entries.data() + std::size_t(table) * tableSize +
+               std::size_t(y - cover.top) * std::size_t(stride) + std::size_t(x - cover.left);
+    }
+    // From a table's entry for a block's top-left to another table's entry for
+    // (dx, dy) in that block; `from` is the table the step starts in.
+    std::ptrdiff_t step(Table from, Table to, int dx, int dy) const {
+        return (std::ptrdiff_t(to) - std::ptrdiff_t(from)) * std::ptrdiff_t(tableSize) +
+               std::ptrdiff_t(dy) * stride + dx;
     }
 };
 

@@ -5,6 +5,9 @@
 #if defined(__AVX2__)
 #include <immintrin.h>
 
+#include <limits>
+#include <vector>
+
 namespace velmora::detail {
 
 namespace {
@@ -33,16 +36,75 @@ inline std::int64_t avx2Sum(const TargetBlock& t, const std::uint8_t* block,
     return partial;
 }
 
-// Entries per look at the bounds. Each entry adds at most 2 * 2295^2 to a 32-bit
-// lane, so any run up to 128 stays below 2^31 even after the pairwise add.
-constexpr std::size_t kFirstLook = 4;  // most candidates fail after a few cells
-constexpr std::size_t kLaterLook = 16;
-constexpr std::size_t kSingleRun = 16;
+// Two table entries against two target values, 16 candidates each: their
+// differences are interleaved so each candidate's two squares add up in one
+// 32-bit lane. `keepB` is zero when the pair holds a single entry.
+struct Pair {
+    std::ptrdiff_t offsetA, offsetB;  // from the block's top-left in the first table
+    __m256i valueA, valueB, keepB;
+};
 
-// Eight neighbouring candidates at once, in three passes that stop as soon as
-// every candidate is ruled out: cell bounds, then the exact sums of the pixels
-// no cell covers, then the exact sums of the cell pixels. Survivors of all three
-// have their exact sums and are taken in scan order.
+struct Entry {
+    std::ptrdiff_t offset;
+    std::int16_t value;
+};
+
+std::vector<Pair> makePairs(const std::vector<Entry>& entries) {
+    std::vector<Pair> pairs;
+    pairs.reserve((entries.size() + 1) / 2);
+    for (std::size_t i = 0; i < entries.size(); i += 2) {
+        const Entry& a = entries[i];
+        const Entry& b = i + 1 < entries.size() ? entries[i + 1] : a;
+        pairs.push_back({a.offset, b.offset, _mm256_set1_epi16(a.value), _mm256_set1_epi16(b.value),
+                         _mm256_set1_epi32(i + 1 < entries.size() ? -1 : 0)});
+    }
+    return pairs;
+}
+
+// Adds pairs [p0, p1). Lanes of acc0 hold candidates 0..3 and 8..11, those of
+// acc1 4..7 and 12..15, as unpacking works within each 128-bit half.
+inline void addPairs(const Pair* pairs, std::size_t p0, std::size_t p1, const std::int16_t* origin,
+                     __m256i& acc0, __m256i& acc1) {
+    for (std::size_t p = p0; p < p1; ++p) {
+        const Pair& pair = pairs[p];
+        const __m256i da = _mm256_sub_epi16(
+            pair.valueA, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(origin + pair.offsetA)));
+        const __m256i db = _mm256_and_si256(
+            _mm256_sub_epi16(pair.valueB, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                                              origin + pair.offsetB))),
+            pair.keepB);
+        const __m256i lo = _mm256_unpacklo_epi16(da, db);
+        const __m256i hi = _mm256_unpackhi_epi16(da, db);
+        acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(lo, lo));
+        acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(hi, hi));
+    }
+}
+
+// Bit i set where candidate i is below `limit`.
+inline unsigned below(__m256i limit, __m256i acc0, __m256i acc1) {
+    const unsigned m0 =
+        unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, acc0))));
+    const unsigned m1 =
+        unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, acc1))));
+    return (m0 & 0xFu) | (m1 & 0xFu) << 4 | (m0 >> 4) << 8 | (m1 >> 4) << 12;
+}
+
+// A limit for 32-bit lanes, or 0 when it does not fit and the bound must be skipped.
+inline std::int32_t laneLimit(std::int64_t scale, std::int64_t boundPlusOne) {
+    const std::int64_t limit = scale * boundPlusOne;
+    return limit > std::numeric_limits<std::int32_t>::max() ? 0 : std::int32_t(limit);
+}
+
+// Pairs per look: most candidates fail within the first few.
+constexpr std::size_t kFirstLook = 3;
+constexpr std::size_t kLaterLook = 16;
+
+// Sixteen neighbouring candidates at once, through bounds that get tighter and
+// dearer, each pass stopping as soon as every candidate is ruled out: gray cells,
+// colour cells, colour cells with the exact sums of the single pixels, and last
+// the exact sums of all known pixels. A lane whose sum wraps past 2^31 can only
+// look open, never ruled out, because a true sum below the limit never wraps;
+// exact sums never wrap (3 * 255^2 * 65^2 < 2^31).
 void scanWithCells(ScanJob& job) {
     const PixelView& picture = *job.picture;
     const SourceMap& map = *job.sources;
@@ -56,109 +118,118 @@ void scanWithCells(ScanJob& job) {
     const std::size_t zoneWidth = std::size_t(map.zone.right - map.zone.left + 1);
     std::int64_t bestSum = job.best.sum;
     std::int64_t bestIndex = job.best.index;
-    // Each entry as a fixed step from its table's entry for the block's top-left.
-    struct Step {
-        std::ptrdiff_t offset;
-        __m256i sums;
-    };
+    const int k = plane.cell;
+    const std::int64_t scale = std::int64_t(k) * k;
     const std::size_t cells = target.firstSingle;
-    const std::size_t singles = target.cells.size();
-    const std::size_t all = singles + target.cellPixels.size();
-    const std::int64_t scale = std::int64_t(plane.cell) * plane.cell;
-    std::vector<Step> steps(all);
-    const std::ptrdiff_t tables = plane.pixelsScaled.data() - plane.cellSums.data();
-    for (std::size_t c = 0; c < all; ++c) {
-        const TargetBlock::Cell& cell =
-            c < singles ? target.cells[c] : target.cellPixels[c - singles];
-        steps[c].offset = (std::ptrdiff_t(cell.dy) * plane.stride + cell.dx) * 4 +
-                          (cell.single ? tables : 0);
-        steps[c].sums = _mm256_set1_epi64x(cell.sums);
+    using T = CellPlane::Table;
+
+    auto channel = [](std::int64_t sums, int c) { return std::int16_t((sums >> (16 * c)) & 0xFFFF); };
+    std::vector<Entry> grayList;
+    for (std::size_t c = 0; c < cells; ++c) {
+        const TargetBlock::Cell& cell = target.cells[c];
+        grayList.push_back({plane.step(T::Blue, T::GrayCell, cell.dx, cell.dy),
+                            std::int16_t(channel(cell.sums, 0) + channel(cell.sums, 1) +
+                                         channel(cell.sums, 2))});
     }
-    const Step* step = steps.data();
+    // Colour entries two cells or pixels at a time, the three channels of a pair
+    // together. Single pixels are held times k; `divide` takes that back out.
+    auto colourOf = [&](const TargetBlock::Cell* from, std::size_t count, T first, int divide) {
+        std::vector<Pair> pairs;
+        pairs.reserve((count + 1) / 2 * 3);
+        for (std::size_t i = 0; i < count; i += 2) {
+            const TargetBlock::Cell& a = from[i];
+            const bool two = i + 1 < count;
+            const TargetBlock::Cell& b = two ? from[i + 1] : a;
+            for (int c = 0; c < 3; ++c)
+                pairs.push_back({plane.step(T::Blue, T(first + c), a.dx, a.dy),
+                                 plane.step(T::Blue, T(first + c), b.dx, b.dy),
+                                 _mm256_set1_epi16(std::int16_t(channel(a.sums, c) / divide)),
+                                 _mm256_set1_epi16(std::int16_t(channel(b.sums, c) / divide)),
+                                 _mm256_set1_epi32(two ? -1 : 0)});
+        }
+        return pairs;
+    };
+    const std::vector<Pair> grayCells = makePairs(grayList);
+    const std::vector<Pair> colourCells = colourOf(target.cells.data(), cells, T::CellBlue, 1);
+    const std::vector<Pair> exactSingles =
+        colourOf(target.cells.data() + cells, target.cells.size() - cells, T::Blue, k);
+    const std::vector<Pair> exactCellPixels =
+        colourOf(target.cellPixels.data(), target.cellPixels.size(), T::Blue, k);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i kScale = _mm256_set1_epi32(std::int32_t(scale));
+
     for (int cy = job.area.top + job.rowStart; cy <= job.area.bottom; cy += job.rowStep) {
         if (cy < y0 || cy > y1) continue;
         const bool zoneRow = cy >= map.zone.top && cy <= map.zone.bottom;
         const std::uint8_t* zoneOk =
             zoneRow ? map.okIn.data() + std::size_t(cy - map.zone.top) * zoneWidth : nullptr;
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
-        for (int gx = x0; gx <= x1; gx += 8) {
-            const int lanes = std::min(8, x1 - gx + 1);
-            unsigned valid = (1u << lanes) - 1u;
+        for (int gx = x0; gx <= x1; gx += 16) {
+            const int lanes = std::min(16, x1 - gx + 1);
+            unsigned open = (1u << lanes) - 1u;
             if (zoneRow)
-                for (int k = 0; k < lanes; ++k) {
-                    const int cx = gx + k;
+                for (int i = 0; i < lanes; ++i) {
+                    const int cx = gx + i;
                     if (cx >= map.zone.left && cx <= map.zone.right && !zoneOk[cx - map.zone.left])
-                        valid &= ~(1u << k);
+                        open &= ~(1u << i);
                 }
-            if (valid == 0) continue;
+            if (open == 0) continue;
             // Ties need the exact sum, so bounds are tested against best + 1.
             std::int64_t bound = bestSum;
             if (job.sharedBest != nullptr)
                 bound = std::min(bound, job.sharedBest->load(std::memory_order_relaxed));
-            const __m256i limit = _mm256_set1_epi64x(scale * (bound + 1));
-            const std::int16_t* origin = plane.entry(false, gx - w, cy - w);
-            __m256i boundLo = _mm256_setzero_si256();  // cells, candidates 0..3
-            __m256i boundHi = _mm256_setzero_si256();  // cells, candidates 4..7
-            __m256i exactLo = _mm256_setzero_si256();
-            __m256i exactHi = _mm256_setzero_si256();
-            // Sums entries [c0, c1) into lo and hi in 32-bit runs, then in 64 bits.
-            auto add = [&](std::size_t c0, std::size_t c1, __m256i& lo64, __m256i& hi64) {
-                __m256i accLo = _mm256_setzero_si256();
-                __m256i accHi = _mm256_setzero_si256();
-                for (std::size_t c = c0; c < c1; ++c) {
-                    const std::int16_t* e = origin + step[c].offset;
-                    const __m256i t = step[c].sums;
-                    const __m256i lo = _mm256_sub_epi16(
-                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e)), t);
-                    const __m256i hi = _mm256_sub_epi16(
-                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e + 16)), t);
-                    accLo = _mm256_add_epi32(accLo, _mm256_madd_epi16(lo, lo));
-                    accHi = _mm256_add_epi32(accHi, _mm256_madd_epi16(hi, hi));
+            const std::int64_t boundPlusOne = bound + 1;
+            const std::int16_t* origin = plane.at(T::Blue, gx - w, cy - w);
+            // Runs pairs [0, size) of one pass in looks, while any candidate is open.
+            auto pass = [&](const std::vector<Pair>& pairs, std::size_t firstLook, __m256i& acc0,
+                            __m256i& acc1, auto&& test) {
+                for (std::size_t p = 0; p < pairs.size() && open != 0;) {
+                    const std::size_t end = std::min(pairs.size(), p + (p == 0 ? firstLook : kLaterLook));
+                    addPairs(pairs.data(), p, end, origin, acc0, acc1);
+                    open &= test();
+                    p = end;
                 }
-                // Pairs of lanes make one candidate each; put them back in order.
-                const __m256i run =
-                    _mm256_permute4x64_epi64(_mm256_hadd_epi32(accLo, accHi), 0xD8);
-                lo64 = _mm256_add_epi64(lo64, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(run)));
-                hi64 = _mm256_add_epi64(hi64,
-                                        _mm256_cvtepu32_epi64(_mm256_extracti128_si256(run, 1)));
             };
-            auto below = [&](__m256i lo, __m256i hi) {
-                return unsigned(_mm256_movemask_pd(
-                           _mm256_castsi256_pd(_mm256_cmpgt_epi64(limit, lo)))) |
-                       unsigned(_mm256_movemask_pd(
-                           _mm256_castsi256_pd(_mm256_cmpgt_epi64(limit, hi))))
-                           << 4;
-            };
-            unsigned open = valid;
-            for (std::size_t c0 = 0; c0 < cells && open != 0;) {
-                // A first look after a few cells: most candidates fail there.
-                const std::size_t c1 = std::min(cells, c0 + (c0 == 0 ? kFirstLook : kLaterLook));
-                add(c0, c1, boundLo, boundHi);
-                open &= below(boundLo, boundHi);
-                c0 = c1;
-            }
-            for (std::size_t c0 = cells; c0 < singles && open != 0;) {
-                const std::size_t c1 = std::min(singles, c0 + kSingleRun);
-                add(c0, c1, exactLo, exactHi);
-                open &= below(_mm256_add_epi64(boundLo, exactLo), _mm256_add_epi64(boundHi, exactHi));
-                c0 = c1;
-            }
-            for (std::size_t c0 = singles; c0 < all && open != 0;) {
-                const std::size_t c1 = std::min(all, c0 + kSingleRun);
-                add(c0, c1, exactLo, exactHi);
-                open &= below(exactLo, exactHi);
-                c0 = c1;
+            if (const std::int32_t g = laneLimit(3 * scale, boundPlusOne); g != 0) {
+                const __m256i limit = _mm256_set1_epi32(g);
+                __m256i gray0 = zero, gray1 = zero;
+                pass(grayCells, kFirstLook, gray0, gray1, [&] { return below(limit, gray0, gray1); });
             }
             if (open == 0) continue;
-            alignas(32) std::int64_t exact[8];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(exact), exactLo);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(exact + 4), exactHi);
+            const std::int32_t c = laneLimit(scale, boundPlusOne);
+            const __m256i cellLimit = _mm256_set1_epi32(c);
+            __m256i cell0 = zero, cell1 = zero;
+            if (c != 0)
+                pass(colourCells, 3 * kFirstLook, cell0, cell1,
+                     [&] { return below(cellLimit, cell0, cell1); });
+            __m256i exact0 = zero, exact1 = zero;
+            if (c != 0)
+                pass(exactSingles, kLaterLook, exact0, exact1, [&] {
+                    return below(cellLimit, _mm256_add_epi32(cell0, _mm256_mullo_epi32(exact0, kScale)),
+                                 _mm256_add_epi32(cell1, _mm256_mullo_epi32(exact1, kScale)));
+                });
+            const std::int32_t e = laneLimit(1, std::min<std::int64_t>(
+                                                     boundPlusOne, std::numeric_limits<std::int32_t>::max()));
+            const __m256i exactLimit = _mm256_set1_epi32(e);
+            if (c == 0) {
+                // The cell bound was skipped, so the singles still need their exact sums.
+                pass(exactSingles, kLaterLook, exact0, exact1,
+                     [&] { return below(exactLimit, exact0, exact1); });
+            }
+            pass(exactCellPixels, kLaterLook, exact0, exact1,
+                 [&] { return below(exactLimit, exact0, exact1); });
+            if (open == 0) continue;
+            alignas(32) std::int32_t lane[16];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lane), exact0);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lane + 8), exact1);
             while (open != 0) {
-                const int k = __builtin_ctz(open);
+                const int i = __builtin_ctz(open);
                 open &= open - 1u;
-                const std::int64_t index = rowIndex + gx + k;
+                // Candidate i's lane: 0..3 and 8..11 in exact0, 4..7 and 12..15 in exact1.
+                const int at = (i & 3) | ((i >> 3) << 2) | (((i >> 2) & 1) << 3);
+                const std::int64_t index = rowIndex + gx + i;
                 const std::int64_t threshold = bestSum + (index < bestIndex ? 1 : 0);
-                const std::int64_t s = exact[k] / scale;
+                const std::int64_t s = lane[at];
                 if (s < threshold) {
                     bestSum = s;
                     bestIndex = index;
