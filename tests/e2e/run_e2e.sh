@@ -25,14 +25,19 @@ if [ -z "${VELMORA_E2E_INSIDE_X:-}" ]; then
     ARTIFACTS=$(realpath "$ARTIFACTS")
     rm -f "$ARTIFACTS"/*.png "$ARTIFACTS"/*.log
     export VELMORA_E2E_INSIDE_X=1
-    # xvfb-run -a can race another server for the same display number; the
-    # inner run exits 3 when its display does not answer, and a retry picks another.
+    # xvfb-run -a can race another server for the same display number: then
+    # either the server itself will not start, or the inner run exits 3 when its
+    # display does not answer. A retry picks another number.
     for attempt in 1 2 3; do
         status=0
+        : >"$ARTIFACTS/xvfb.log"
         xvfb-run -a -e "$ARTIFACTS/xvfb.log" \
             -s "-screen 0 1280x1024x24 -dpi 96 -nolisten tcp" \
             bash "$0" "$VELMORA" "$CHECK" "$SOURCE_DIR" "$ARTIFACTS" || status=$?
-        [ "$status" -eq 3 ] || exit "$status"
+        if [ "$status" -ne 3 ] && ! { [ "$status" -ne 0 ] &&
+                grep -q "Fatal server error" "$ARTIFACTS/xvfb.log"; }; then
+            exit "$status"
+        fi
         echo "e2e: X server on a shared display number (try $attempt); starting another" >&2
         sleep 1
     done
