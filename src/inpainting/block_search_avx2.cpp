@@ -1,5 +1,6 @@
-// Sums four pixels per 256-bit operation. This file alone is built for AVX2;
-// it only runs after the processor has been asked.
+// The search with 256-bit operations: 16 candidates at a time on the tables, four
+// pixels at a time without them. This file alone is built for AVX2; it only runs
+// after the processor has been asked.
 #include "block_search_scan.h"
 
 #if defined(__AVX2__)
