@@ -1,6 +1,7 @@
 #include "block_search.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "block_search_scan.h"
 #include "worker_pool.h"
@@ -16,20 +17,31 @@ struct Kernel {
     const char* name;
 };
 
-Kernel chooseKernel() {
+constexpr Kernel kScalar{detail::scanScalar, "scalar"};
 #if defined(__x86_64__) || defined(_M_X64)
+constexpr Kernel kSse2{detail::scanSse2, "sse2"};
+constexpr Kernel kAvx2{detail::scanAvx2, "avx2"};
+
+bool hasAvx2() {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return {detail::scanAvx2, "avx2"};
-    return {detail::scanSse2, "sse2"};
+    return __builtin_cpu_supports("avx2");
+}
+#endif
+
+const Kernel* chooseKernel() {
+#if defined(__x86_64__) || defined(_M_X64)
+    return hasAvx2() ? &kAvx2 : &kSse2;
 #else
-    return {detail::scanScalar, "scalar"};
+    return &kScalar;
 #endif
 }
 
-const Kernel& kernel() {
-    static const Kernel k = chooseKernel();
+std::atomic<const Kernel*>& current() {
+    static std::atomic<const Kernel*> k{chooseKernel()};
     return k;
 }
+
+const Kernel& kernel() { return *current().load(std::memory_order_relaxed); }
 
 // Below this many pixel comparisons a search is not worth sharing out.
 constexpr long long kMinSharedWork = 4000000;
@@ -41,6 +53,18 @@ bool better(const SearchBest& a, const SearchBest& b) {
 }  // namespace
 
 const char* blockSearchKernel() { return kernel().name; }
+
+bool useBlockSearchKernel(const std::string& name) {
+    const Kernel* k = nullptr;
+    if (name == kScalar.name) k = &kScalar;
+#if defined(__x86_64__) || defined(_M_X64)
+    if (name == kSse2.name) k = &kSse2;
+    if (name == kAvx2.name && hasAvx2()) k = &kAvx2;
+#endif
+    if (k == nullptr) return false;
+    current().store(k, std::memory_order_relaxed);
+    return true;
+}
 
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "pixel_buffer.h"
@@ -148,8 +149,12 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const std::vector<std::pair<int, int>>& seeds,
                             const CellPlane* plane, WorkerPool* pool);
 
-// The kernel set the processor can run: "avx2" or "sse2" on x86-64, "scalar" elsewhere.
+// The kernel set in use: the widest the processor runs, "avx2" or "sse2" on
+// x86-64, "scalar" elsewhere.
 const char* blockSearchKernel();
+// Switches every later search to the named set, when the processor runs it; so
+// the narrower sets can be checked on a machine that would not pick them.
+bool useBlockSearchKernel(const std::string& name);
 
 // ---------------------------------------------------------------------------
 

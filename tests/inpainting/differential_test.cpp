@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "block_search.h"
 #include "inpainting.h"
 #include "pixel_buffer_adapter.h"
 #include "reference_inpainting.h"
@@ -181,6 +182,37 @@ TEST(Differential, RandomSmallPicturesMatchThePlainEngine) {
     // The mix must really exercise both outcomes.
     EXPECT_GT(filled, ran / 3);
     EXPECT_GT(noSource, 10);
+}
+
+// A processor without AVX2 takes the narrower kernels; each must give the same fill.
+TEST(Differential, EveryKernelSetMatchesThePlainEngine) {
+    const std::string chosen = blockSearchKernel();
+    struct Restore {
+        std::string name;
+        ~Restore() { useBlockSearchKernel(name); }
+    } restore{chosen};
+    const PixelBuffer rocket = photo("rocket.jpg");
+    ASSERT_TRUE(rocket.isValid());
+    int checked = 0;
+    for (const char* kernel : {"scalar", "sse2", "avx2"}) {
+        if (!useBlockSearchKernel(kernel)) continue;
+        ASSERT_EQ(std::string(blockSearchKernel()), kernel);
+        ++checked;
+        for (int seed = 1; seed <= 120; ++seed) {
+            std::mt19937 rng{unsigned(9000 + seed)};
+            PixelBuffer p = randomPicture(rng, 8 + int(rng() % 40), 8 + int(rng() % 40));
+            randomMarks(rng, p);
+            const InpaintOptions o =
+                optionsWith(1 + int(rng() % 8), int(rng() % 2) == 0 ? 4 : 100, 1 + int(rng() % 3));
+            expectSame(runShipped(p, o), runReference(p, o), std::string(kernel) + " " + describe(seed, p, o));
+            if (HasFailure()) return;
+        }
+        PixelBuffer stamped = rocket;
+        markRect(stamped, 500, 400, 619, 411);
+        const InpaintOptions o = optionsWith(4, 30, 2);
+        expectSame(runShipped(stamped, o), runReference(stamped, o), std::string(kernel) + " rocket");
+    }
+    EXPECT_GE(checked, 1);
 }
 
 TEST(Differential, EveryBlockSizeFrom1To32MatchesThePlainEngine) {
