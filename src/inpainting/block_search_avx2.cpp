@@ -45,23 +45,6 @@ struct Pair {
     __m256i valueA, valueB, keepB;
 };
 
-struct Entry {
-    std::ptrdiff_t offset;
-    std::int16_t value;
-};
-
-std::vector<Pair> makePairs(const std::vector<Entry>& entries) {
-    std::vector<Pair> pairs;
-    pairs.reserve((entries.size() + 1) / 2);
-    for (std::size_t i = 0; i < entries.size(); i += 2) {
-        const Entry& a = entries[i];
-        const Entry& b = i + 1 < entries.size() ? entries[i + 1] : a;
-        pairs.push_back({a.offset, b.offset, _mm256_set1_epi16(a.value), _mm256_set1_epi16(b.value),
-                         _mm256_set1_epi32(i + 1 < entries.size() ? -1 : 0)});
-    }
-    return pairs;
-}
-
 // Adds pairs [p0, p1). Lanes of acc0 hold candidates 0..3 and 8..11, those of
 // acc1 4..7 and 12..15, as unpacking works within each 128-bit half.
 inline void addPairs(const Pair* pairs, std::size_t p0, std::size_t p1, const std::int16_t* origin,
@@ -125,32 +108,38 @@ void scanWithCells(ScanJob& job) {
     using T = CellPlane::Table;
 
     auto channel = [](std::int64_t sums, int c) { return std::int16_t((sums >> (16 * c)) & 0xFFFF); };
-    std::vector<Entry> grayList;
-    for (std::size_t c = 0; c < cells; ++c) {
-        const TargetBlock::Cell& cell = target.cells[c];
-        grayList.push_back({plane.step(T::Blue, T::GrayCell, cell.dx, cell.dy),
-                            std::int16_t(channel(cell.sums, 0) + channel(cell.sums, 1) +
-                                         channel(cell.sums, 2))});
-    }
-    // Colour entries two cells or pixels at a time, the three channels of a pair
-    // together. Single pixels are held times k; `divide` takes that back out.
-    auto colourOf = [&](const TargetBlock::Cell* from, std::size_t count, T first, int divide) {
+    // Entries two cells or pixels at a time: `table` and `value` give, for one
+    // of them and a channel, the table it reads and the target's value there.
+    auto pairsOf = [&](const TargetBlock::Cell* from, std::size_t count, int channels,
+                       auto table, auto value) {
         std::vector<Pair> pairs;
-        pairs.reserve((count + 1) / 2 * 3);
+        pairs.reserve((count + 1) / 2 * std::size_t(channels));
         for (std::size_t i = 0; i < count; i += 2) {
             const TargetBlock::Cell& a = from[i];
-            const bool two = i + 1 < count;
-            const TargetBlock::Cell& b = two ? from[i + 1] : a;
-            for (int c = 0; c < 3; ++c)
-                pairs.push_back({plane.step(T::Blue, T(first + c), a.dx, a.dy),
-                                 plane.step(T::Blue, T(first + c), b.dx, b.dy),
-                                 _mm256_set1_epi16(std::int16_t(channel(a.sums, c) / divide)),
-                                 _mm256_set1_epi16(std::int16_t(channel(b.sums, c) / divide)),
-                                 _mm256_set1_epi32(two ? -1 : 0)});
+            const TargetBlock::Cell* b = i + 1 < count ? &from[i + 1] : nullptr;
+            const TargetBlock::Cell& second = b != nullptr ? *b : a;
+            for (int c = 0; c < channels; ++c)
+                pairs.push_back({plane.step(T::Blue, table(c), a.dx, a.dy),
+                                 plane.step(T::Blue, table(c), second.dx, second.dy),
+                                 _mm256_set1_epi16(value(a, c)), _mm256_set1_epi16(value(second, c)),
+                                 _mm256_set1_epi32(b != nullptr ? -1 : 0)});
         }
         return pairs;
     };
-    const std::vector<Pair> grayCells = makePairs(grayList);
+    const std::vector<Pair> grayCells = pairsOf(
+        target.cells.data(), cells, 1, [](int) { return T::GrayCell; },
+        [&](const TargetBlock::Cell& cell, int) {
+            return std::int16_t(channel(cell.sums, 0) + channel(cell.sums, 1) + channel(cell.sums, 2));
+        });
+    // Colour entries, the three channels of a pair together. Single pixels are
+    // held times k; `divide` takes that back out.
+    auto colourOf = [&](const TargetBlock::Cell* from, std::size_t count, T first, int divide) {
+        return pairsOf(
+            from, count, 3, [first](int c) { return T(first + c); },
+            [&](const TargetBlock::Cell& cell, int c) {
+                return std::int16_t(channel(cell.sums, c) / divide);
+            });
+    };
     const std::vector<Pair> colourCells = colourOf(target.cells.data(), cells, T::CellBlue, 1);
     const std::vector<Pair> exactSingles =
         colourOf(target.cells.data() + cells, target.cells.size() - cells, T::Blue, k);
