@@ -215,6 +215,22 @@ TEST(Differential, EveryKernelSetMatchesThePlainEngine) {
     EXPECT_GE(checked, 1);
 }
 
+// A window many times the size of the box searched first around the target.
+TEST(Differential, WideWindowsMatchThePlainEngine) {
+    PixelBuffer p = photo("rocket.jpg");
+    ASSERT_TRUE(p.isValid());
+    markRect(p, 560, 410, 599, 415);
+    markRect(p, 300, 40, 305, 47);
+    markRect(p, 0, 200, 3, 205);
+    for (const auto [radius, threads] : {std::pair{2, 1}, std::pair{3, 2}}) {
+        const InpaintOptions o = optionsWith(radius, 1000, threads);
+        const Outcome shipped = runShipped(p, o);
+        EXPECT_GT(shipped.result.steps, 10);
+        expectSame(shipped, runReference(p, o),
+                   "radius " + std::to_string(radius) + ", " + std::to_string(threads) + " threads");
+    }
+}
+
 TEST(Differential, EveryBlockSizeFrom1To32MatchesThePlainEngine) {
     for (int radius = 1; radius <= 32; ++radius) {
         std::mt19937 rng{unsigned(1000 + radius)};
