@@ -222,7 +222,7 @@ TEST(Differential, WideWindowsMatchThePlainEngine) {
     markRect(p, 560, 410, 599, 415);
     markRect(p, 300, 40, 305, 47);
     markRect(p, 0, 200, 3, 205);
-    for (const auto [radius, threads] : {std::pair{2, 1}, std::pair{3, 2}}) {
+    for (const auto& [radius, threads] : {std::pair{2, 1}, std::pair{3, 2}}) {
         const InpaintOptions o = optionsWith(radius, 1000, threads);
         const Outcome shipped = runShipped(p, o);
         EXPECT_GT(shipped.result.steps, 10);
