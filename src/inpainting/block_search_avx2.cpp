@@ -95,11 +95,7 @@ void scanWithCells(ScanJob& job) {
     const TargetBlock& target = *job.target;
     const CellPlane& plane = *job.plane;
     const int w = target.radius;
-    const int x0 = std::max(job.area.left, w);
-    const int x1 = std::min(job.area.right, picture.width - w - 1);
-    const int y0 = std::max(job.area.top, w);
-    const int y1 = std::min(job.area.bottom, picture.height - w - 1);
-    const std::size_t zoneWidth = std::size_t(map.zone.right - map.zone.left + 1);
+    const auto [x0, x1, y0, y1] = scanBounds(job);
     std::int64_t bestSum = job.best.sum;
     std::int64_t bestIndex = job.best.index;
     const int k = plane.cell;
@@ -150,19 +146,14 @@ void scanWithCells(ScanJob& job) {
 
     for (int cy = job.area.top + job.rowStart; cy <= job.area.bottom; cy += job.rowStep) {
         if (cy < y0 || cy > y1) continue;
-        const bool zoneRow = cy >= map.zone.top && cy <= map.zone.bottom;
-        const std::uint8_t* zoneOk =
-            zoneRow ? map.okIn.data() + std::size_t(cy - map.zone.top) * zoneWidth : nullptr;
+        const std::uint8_t* zone = zoneRow(map, cy);
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
         for (int gx = x0; gx <= x1; gx += 16) {
             const int lanes = std::min(16, x1 - gx + 1);
             unsigned open = (1u << lanes) - 1u;
-            if (zoneRow)
-                for (int i = 0; i < lanes; ++i) {
-                    const int cx = gx + i;
-                    if (cx >= map.zone.left && cx <= map.zone.right && !zoneOk[cx - map.zone.left])
-                        open &= ~(1u << i);
-                }
+            if (zone != nullptr)
+                for (int i = 0; i < lanes; ++i)
+                    if (zoneRefuses(map, zone, gx + i)) open &= ~(1u << i);
             if (open == 0) continue;
             // Ties need the exact sum, so bounds are tested against best + 1.
             std::int64_t bound = bestSum;

@@ -35,6 +35,31 @@ inline void offerSharedBest(std::atomic<std::int64_t>* shared, std::int64_t sum)
     }
 }
 
+// Candidate centres of a share whose blocks fit the picture.
+struct ScanBounds {
+    int x0, x1, y0, y1;
+};
+
+inline ScanBounds scanBounds(const ScanJob& job) {
+    const int w = job.target->radius;
+    return {std::max(job.area.left, w), std::min(job.area.right, job.picture->width - w - 1),
+            std::max(job.area.top, w), std::min(job.area.bottom, job.picture->height - w - 1)};
+}
+
+// The look-up row of the source map's zone for candidate row cy; null when the
+// row misses the zone and every centre in it qualifies.
+inline const std::uint8_t* zoneRow(const SourceMap& map, int cy) {
+    if (cy < map.zone.top || cy > map.zone.bottom) return nullptr;
+    return map.okIn.data() +
+           std::size_t(cy - map.zone.top) * std::size_t(map.zone.right - map.zone.left + 1);
+}
+
+// Whether centre cx of a row with look-up row `zone` is refused.
+inline bool zoneRefuses(const SourceMap& map, const std::uint8_t* zone, int cx) {
+    return zone != nullptr && cx >= map.zone.left && cx <= map.zone.right &&
+           !zone[cx - map.zone.left];
+}
+
 void scanScalar(ScanJob& job);
 void scanSse2(ScanJob& job);
 void scanAvx2(ScanJob& job);
@@ -70,24 +95,16 @@ inline void scanCandidates(ScanJob& job, SumFn sum) {
     const SourceMap& map = *job.sources;
     const TargetBlock& target = *job.target;
     const int w = target.radius;
-    const int x0 = std::max(job.area.left, w);
-    const int x1 = std::min(job.area.right, picture.width - w - 1);
-    const int y0 = std::max(job.area.top, w);
-    const int y1 = std::min(job.area.bottom, picture.height - w - 1);
-    const std::size_t zoneWidth = std::size_t(map.zone.right - map.zone.left + 1);
+    const auto [x0, x1, y0, y1] = scanBounds(job);
     std::int64_t bestSum = job.best.sum;
     std::int64_t bestIndex = job.best.index;
     for (int cy = job.area.top + job.rowStart; cy <= job.area.bottom; cy += job.rowStep) {
         if (cy < y0 || cy > y1) continue;
-        const bool zoneRow = cy >= map.zone.top && cy <= map.zone.bottom;
-        const std::uint8_t* zoneOk =
-            zoneRow ? map.okIn.data() + std::size_t(cy - map.zone.top) * zoneWidth : nullptr;
+        const std::uint8_t* zone = zoneRow(map, cy);
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
         const std::uint8_t* blockRow = picture.bytes + std::ptrdiff_t(cy - w) * picture.stride;
         for (int cx = x0; cx <= x1; ++cx) {
-            if (zoneRow && cx >= map.zone.left && cx <= map.zone.right &&
-                !zoneOk[cx - map.zone.left])
-                continue;
+            if (zoneRefuses(map, zone, cx)) continue;
             const std::int64_t index = rowIndex + cx;
             // A tie wins only for a candidate earlier in scan order than the best.
             const std::int64_t threshold = bestSum + (index < bestIndex ? 1 : 0);
