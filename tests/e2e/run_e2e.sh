@@ -17,7 +17,7 @@ ARTIFACTS=$4
 
 # First run: start a private X server and run this script again inside it.
 if [ -z "${VELMORA_E2E_INSIDE_X:-}" ]; then
-    for tool in xvfb-run xauth xdotool xclip; do
+    for tool in Xvfb xauth xdotool xclip; do
         command -v "$tool" >/dev/null ||
             { echo "e2e: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
     done
@@ -25,20 +25,49 @@ if [ -z "${VELMORA_E2E_INSIDE_X:-}" ]; then
     ARTIFACTS=$(realpath "$ARTIFACTS")
     rm -f "$ARTIFACTS"/*.png "$ARTIFACTS"/*.log
     export VELMORA_E2E_INSIDE_X=1
-    # xvfb-run -a can race another server for the same display number: then
-    # either the server itself will not start, or the inner run exits 3 when its
-    # display does not answer. A retry picks another number.
+    XDIR=$(mktemp -d "${TMPDIR:-/tmp}/velmora-x.XXXXXX")
+    XVFB_PID=""
+    stop_server() {
+        [ -z "$XVFB_PID" ] || { kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; }
+        XVFB_PID=""
+    }
+    trap 'stop_server; rm -rf "$XDIR"' EXIT
+
+    # With -displayfd the server takes the first display number whose lock file
+    # and sockets (the abstract one too, which other containers on the host may
+    # hold) are all free, and writes it once clients can connect. Choosing the
+    # number ourselves, as xvfb-run -a does, can race another server for it.
+    start_server() {  # sets DISPLAY and XAUTHORITY
+        local cookie i
+        cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d " \n")
+        rm -f "$XDIR"/*
+        # The server accepts every cookie in its file, whatever display it names.
+        xauth -q -f "$XDIR/server" add :0 MIT-MAGIC-COOKIE-1 "$cookie" 2>/dev/null
+        Xvfb -displayfd 3 -auth "$XDIR/server" -screen 0 1280x1024x24 -dpi 96 \
+            -nolisten tcp 3>"$XDIR/display" 2>"$ARTIFACTS/xvfb.log" &
+        XVFB_PID=$!
+        for i in $(seq 150); do
+            if grep -qE '^[0-9]+$' "$XDIR/display"; then
+                export DISPLAY=":$(cat "$XDIR/display")" XAUTHORITY="$XDIR/client"
+                xauth -q -f "$XAUTHORITY" add "$DISPLAY" MIT-MAGIC-COOKIE-1 "$cookie" 2>/dev/null
+                return 0
+            fi
+            kill -0 "$XVFB_PID" 2>/dev/null || return 1
+            sleep 0.1
+        done
+        return 1
+    }
+
+    # The inner run exits 3 when its display does not answer as ours should.
     for attempt in 1 2 3; do
-        status=0
-        : >"$ARTIFACTS/xvfb.log"
-        xvfb-run -a -e "$ARTIFACTS/xvfb.log" \
-            -s "-screen 0 1280x1024x24 -dpi 96 -nolisten tcp" \
+        status=3
+        if start_server; then
+            status=0
             bash "$0" "$VELMORA" "$CHECK" "$SOURCE_DIR" "$ARTIFACTS" || status=$?
-        if [ "$status" -ne 3 ] && ! { [ "$status" -ne 0 ] &&
-                grep -q "Fatal server error" "$ARTIFACTS/xvfb.log"; }; then
-            exit "$status"
         fi
-        echo "e2e: X server on a shared display number (try $attempt); starting another" >&2
+        stop_server
+        [ "$status" -eq 3 ] || exit "$status"
+        echo "e2e: the X server did not start or did not answer (try $attempt); starting another" >&2
         sleep 1
     done
     echo "e2e: could not start a private X server; see $ARTIFACTS/xvfb.log" >&2
@@ -137,7 +166,12 @@ wait_for() {  # wait_for SECONDS WHAT COMMAND...: polls until COMMAND succeeds
     shift 2
     deadline=$((SECONDS + limit))
     until "$@"; do
-        program_gone && fail "the program ended while waiting for $what"
+        if program_gone; then
+            # Losing the display is the machine's fault, not the program's: retry.
+            grep -q "could not connect to display" "$WORK/app.log" 2>/dev/null &&
+                { echo "e2e: the program lost the X server" >&2; exit 3; }
+            fail "the program ended while waiting for $what"
+        fi
         error_box_shown && fail "the program reported an error while waiting for $what"
         [ "$SECONDS" -lt "$deadline" ] || fail "no $what within $limit s"
         sleep 0.2
