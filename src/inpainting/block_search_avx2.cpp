@@ -45,10 +45,10 @@ struct Pair {
     __m256i valueA, valueB, keepB;
 };
 
-// Adds pairs [p0, p1). Lanes of acc0 hold candidates 0..3 and 8..11, those of
-// acc1 4..7 and 12..15, as unpacking works within each 128-bit half.
+// Adds pairs [p0, p1) into the lanes of acc0 and acc1.
 inline void addPairs(const Pair* pairs, std::size_t p0, std::size_t p1, const std::int16_t* origin,
                      __m256i& acc0, __m256i& acc1) {
+#pragma GCC unroll 4
     for (std::size_t p = p0; p < p1; ++p) {
         const Pair& pair = pairs[p];
         const __m256i da = _mm256_sub_epi16(
@@ -64,13 +64,18 @@ inline void addPairs(const Pair* pairs, std::size_t p0, std::size_t p1, const st
     }
 }
 
-// Bit i set where candidate i is below `limit`.
+// Candidates are numbered by lane: acc0 holds 0..3 and 8..11, acc1 4..7 and
+// 12..15, as unpacking works within each 128-bit half. Open masks keep lane order,
+// which costs nothing per test; only the first and last steps of a group map it.
+// The map swaps bits 2 and 3, so it is its own inverse.
+inline int laneOf(int candidate) {
+    return (candidate & 3) | ((candidate >> 3) & 1) << 2 | ((candidate >> 2) & 1) << 3;
+}
+
+// Bit b set where the candidate in lane b is below `limit`.
 inline unsigned below(__m256i limit, __m256i acc0, __m256i acc1) {
-    const unsigned m0 =
-        unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, acc0))));
-    const unsigned m1 =
-        unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, acc1))));
-    return (m0 & 0xFu) | (m1 & 0xFu) << 4 | (m0 >> 4) << 8 | (m1 >> 4) << 12;
+    return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, acc0)))) |
+           unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, acc1)))) << 8;
 }
 
 // A limit for 32-bit lanes, or 0 when it does not fit and the bound must be skipped.
@@ -144,23 +149,38 @@ void scanWithCells(ScanJob& job) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i kScale = _mm256_set1_epi32(std::int32_t(scale));
 
+    // Lane masks of the first `lanes` candidates, for the group at a row's end.
+    unsigned firstLanes[17] = {};
+    for (int n = 1; n <= 16; ++n) firstLanes[n] = firstLanes[n - 1] | 1u << laneOf(n - 1);
+    // The limits change only with the bound, which rarely does.
+    std::int64_t limitsFor = -1;
+    std::int32_t g = 0, c = 0;
+    __m256i grayLimit = zero, cellLimit = zero, exactLimit = zero;
+
     for (int cy = job.area.top + job.rowStart; cy <= job.area.bottom; cy += job.rowStep) {
         if (cy < y0 || cy > y1) continue;
         const std::uint8_t* zone = zoneRow(map, cy);
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
-        for (int gx = x0; gx <= x1; gx += 16) {
-            const int lanes = std::min(16, x1 - gx + 1);
-            unsigned open = (1u << lanes) - 1u;
+        const std::int16_t* origin = plane.at(T::Blue, x0 - w, cy - w);
+        for (int gx = x0; gx <= x1; gx += 16, origin += 16) {
+            unsigned open = firstLanes[std::min(16, x1 - gx + 1)];
             if (zone != nullptr)
-                for (int i = 0; i < lanes; ++i)
-                    if (zoneRefuses(map, zone, gx + i)) open &= ~(1u << i);
+                for (int i = 0; i < 16 && gx + i <= x1; ++i)
+                    if (zoneRefuses(map, zone, gx + i)) open &= ~(1u << laneOf(i));
             if (open == 0) continue;
             // Ties need the exact sum, so bounds are tested against best + 1.
             std::int64_t bound = bestSum;
             if (job.sharedBest != nullptr)
                 bound = std::min(bound, job.sharedBest->load(std::memory_order_relaxed));
-            const std::int64_t boundPlusOne = bound + 1;
-            const std::int16_t* origin = plane.at(T::Blue, gx - w, cy - w);
+            if (bound != limitsFor) {
+                limitsFor = bound;
+                g = laneLimit(3 * scale, bound + 1);
+                c = laneLimit(scale, bound + 1);
+                grayLimit = _mm256_set1_epi32(g);
+                cellLimit = _mm256_set1_epi32(c);
+                exactLimit = _mm256_set1_epi32(std::int32_t(
+                    std::min<std::int64_t>(bound + 1, std::numeric_limits<std::int32_t>::max())));
+            }
             // Runs pairs [0, size) of one pass in looks, while any candidate is open.
             auto pass = [&](const std::vector<Pair>& pairs, std::size_t firstLook, __m256i& acc0,
                             __m256i& acc1, auto&& test) {
@@ -171,28 +191,22 @@ void scanWithCells(ScanJob& job) {
                     p = end;
                 }
             };
-            if (const std::int32_t g = laneLimit(3 * scale, boundPlusOne); g != 0) {
-                const __m256i limit = _mm256_set1_epi32(g);
+            if (g != 0) {
                 __m256i gray0 = zero, gray1 = zero;
-                pass(grayCells, kFirstLook, gray0, gray1, [&] { return below(limit, gray0, gray1); });
+                pass(grayCells, kFirstLook, gray0, gray1,
+                     [&] { return below(grayLimit, gray0, gray1); });
             }
             if (open == 0) continue;
-            const std::int32_t c = laneLimit(scale, boundPlusOne);
-            const __m256i cellLimit = _mm256_set1_epi32(c);
             __m256i cell0 = zero, cell1 = zero;
-            if (c != 0)
+            __m256i exact0 = zero, exact1 = zero;
+            if (c != 0) {
                 pass(colourCells, 3 * kFirstLook, cell0, cell1,
                      [&] { return below(cellLimit, cell0, cell1); });
-            __m256i exact0 = zero, exact1 = zero;
-            if (c != 0)
                 pass(exactSingles, kLaterLook, exact0, exact1, [&] {
                     return below(cellLimit, _mm256_add_epi32(cell0, _mm256_mullo_epi32(exact0, kScale)),
                                  _mm256_add_epi32(cell1, _mm256_mullo_epi32(exact1, kScale)));
                 });
-            const std::int32_t e = laneLimit(1, std::min<std::int64_t>(
-                                                     boundPlusOne, std::numeric_limits<std::int32_t>::max()));
-            const __m256i exactLimit = _mm256_set1_epi32(e);
-            if (c == 0) {
+            } else {
                 // The cell bound was skipped, so the singles still need their exact sums.
                 pass(exactSingles, kLaterLook, exact0, exact1,
                      [&] { return below(exactLimit, exact0, exact1); });
@@ -204,11 +218,9 @@ void scanWithCells(ScanJob& job) {
             _mm256_store_si256(reinterpret_cast<__m256i*>(lane), exact0);
             _mm256_store_si256(reinterpret_cast<__m256i*>(lane + 8), exact1);
             while (open != 0) {
-                const int i = __builtin_ctz(open);
+                const int at = __builtin_ctz(open);
                 open &= open - 1u;
-                // Candidate i's lane: 0..3 and 8..11 in exact0, 4..7 and 12..15 in exact1.
-                const int at = (i & 3) | ((i >> 3) << 2) | (((i >> 2) & 1) << 3);
-                const std::int64_t index = rowIndex + gx + i;
+                const std::int64_t index = rowIndex + gx + laneOf(at);
                 const std::int64_t threshold = bestSum + (index < bestIndex ? 1 : 0);
                 const std::int64_t s = lane[at];
                 if (s < threshold) {
