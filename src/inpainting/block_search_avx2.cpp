@@ -181,10 +181,10 @@ void scanWithCells(ScanJob& job) {
                 exactLimit = _mm256_set1_epi32(std::int32_t(
                     std::min<std::int64_t>(bound + 1, std::numeric_limits<std::int32_t>::max())));
             }
-            // Runs pairs [0, size) of one pass in looks, while any candidate is open.
-            auto pass = [&](const std::vector<Pair>& pairs, std::size_t firstLook, __m256i& acc0,
-                            __m256i& acc1, auto&& test) {
-                for (std::size_t p = 0; p < pairs.size() && open != 0;) {
+            // Runs pairs [from, size) of one pass in looks, while any candidate is open.
+            auto pass = [&](const std::vector<Pair>& pairs, std::size_t from, std::size_t firstLook,
+                            __m256i& acc0, __m256i& acc1, auto&& test) {
+                for (std::size_t p = from; p < pairs.size() && open != 0;) {
                     const std::size_t end = std::min(pairs.size(), p + (p == 0 ? firstLook : kLaterLook));
                     addPairs(pairs.data(), p, end, origin, acc0, acc1);
                     open &= test();
@@ -193,25 +193,32 @@ void scanWithCells(ScanJob& job) {
             };
             if (g != 0) {
                 __m256i gray0 = zero, gray1 = zero;
-                pass(grayCells, kFirstLook, gray0, gray1,
-                     [&] { return below(grayLimit, gray0, gray1); });
+                auto test = [&] { return below(grayLimit, gray0, gray1); };
+                // Every group takes this first look, so its length is fixed for the compiler.
+                if (grayCells.size() >= kFirstLook) {
+                    addPairs(grayCells.data(), 0, kFirstLook, origin, gray0, gray1);
+                    open &= test();
+                    pass(grayCells, kFirstLook, kLaterLook, gray0, gray1, test);
+                } else {
+                    pass(grayCells, 0, kFirstLook, gray0, gray1, test);
+                }
             }
             if (open == 0) continue;
             __m256i cell0 = zero, cell1 = zero;
             __m256i exact0 = zero, exact1 = zero;
             if (c != 0) {
-                pass(colourCells, 3 * kFirstLook, cell0, cell1,
+                pass(colourCells, 0, 3 * kFirstLook, cell0, cell1,
                      [&] { return below(cellLimit, cell0, cell1); });
-                pass(exactSingles, kLaterLook, exact0, exact1, [&] {
+                pass(exactSingles, 0, kLaterLook, exact0, exact1, [&] {
                     return below(cellLimit, _mm256_add_epi32(cell0, _mm256_mullo_epi32(exact0, kScale)),
                                  _mm256_add_epi32(cell1, _mm256_mullo_epi32(exact1, kScale)));
                 });
             } else {
                 // The cell bound was skipped, so the singles still need their exact sums.
-                pass(exactSingles, kLaterLook, exact0, exact1,
+                pass(exactSingles, 0, kLaterLook, exact0, exact1,
                      [&] { return below(exactLimit, exact0, exact1); });
             }
-            pass(exactCellPixels, kLaterLook, exact0, exact1,
+            pass(exactCellPixels, 0, kLaterLook, exact0, exact1,
                  [&] { return below(exactLimit, exact0, exact1); });
             if (open == 0) continue;
             alignas(32) std::int32_t lane[16];
