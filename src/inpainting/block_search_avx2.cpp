@@ -72,6 +72,11 @@ inline int laneOf(int candidate) {
     return (candidate & 3) | ((candidate >> 3) & 1) << 2 | ((candidate >> 2) & 1) << 3;
 }
 
+// A mask of candidates 0..15 by candidate number, moved to lane order.
+inline unsigned inLaneOrder(unsigned byCandidate) {
+    return (byCandidate & 0xF00Fu) | (byCandidate & 0x00F0u) << 4 | (byCandidate & 0x0F00u) >> 4;
+}
+
 // Bit b set where the candidate in lane b is below `limit`.
 inline unsigned below(__m256i limit, __m256i acc0, __m256i acc1) {
     return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, acc0)))) |
@@ -164,9 +169,17 @@ void scanWithCells(ScanJob& job) {
         const std::int16_t* origin = plane.at(T::Blue, x0 - w, cy - w);
         for (int gx = x0; gx <= x1; gx += 16, origin += 16) {
             unsigned open = firstLanes[std::min(16, x1 - gx + 1)];
-            if (zone != nullptr)
-                for (int i = 0; i < 16 && gx + i <= x1; ++i)
-                    if (zoneRefuses(map, zone, gx + i)) open &= ~(1u << laneOf(i));
+            if (zone != nullptr && gx + 15 >= map.zone.left && gx <= map.zone.right) {
+                if (gx >= map.zone.left && gx + 15 <= map.zone.right) {
+                    const __m128i refused = _mm_cmpeq_epi8(
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(zone + (gx - map.zone.left))),
+                        _mm_setzero_si128());
+                    open &= ~inLaneOrder(unsigned(_mm_movemask_epi8(refused)));
+                } else {
+                    for (int i = 0; i < 16 && gx + i <= x1; ++i)
+                        if (zoneRefuses(map, zone, gx + i)) open &= ~(1u << laneOf(i));
+                }
+            }
             if (open == 0) continue;
             // Ties need the exact sum, so bounds are tested against best + 1.
             std::int64_t bound = bestSum;
