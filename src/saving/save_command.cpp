@@ -128,7 +128,9 @@ void PushButton5_Click(const SaveContext& c) {
 
     // Overwrite check. The old file is replaced only once the new one is complete.
     const QFileInfo existing(destination);
-    if (existing.exists() && existing.isFile() && !existing.isHidden()) {
+    // Every existing file is asked about: Linux has no hidden attribute, and a
+    // name that begins with a dot ("/dir/.png") is an ordinary file to lose.
+    if (existing.exists() && existing.isFile()) {
         bool replace = false;
         run.step(line + 4, [&] {
             replace = c.dialogs->confirm(

@@ -109,6 +109,13 @@ TEST_F(SaveTest, AnsweringNoKeepsTheExistingFile) {
     dialogs->answer = true;
     saveAs(target, kSaveBmp);
     EXPECT_EQ(QImage(target).size(), QSize(40, 30));
+
+    // A name that begins with a dot is an ordinary file here, asked about too.
+    ASSERT_TRUE(QFile::copy(target, folder.filePath(".png")));
+    dialogs->answer = false;
+    saveAs(folder.filePath(".png"), kSavePng);
+    EXPECT_TRUE(dialogs->texts("confirm").last().contains("a file named .png\r\n"));
+    EXPECT_EQ(QImageReader(folder.filePath(".png")).format(), "bmp");
 }
 
 TEST_F(SaveTest, UnwritableDestinationIsReportedAndLeavesNoFile) {
