@@ -1,27 +1,34 @@
 #include "converter.h"
 
 #include <QFile>
-#include <QSysInfo>
 
 #include "error_report.h"
 
 namespace velmora {
 
-QString GetAddressWidth() {
-    const QString arch = QSysInfo::currentCpuArchitecture();
-    return arch.contains(QLatin1String("64")) ? QStringLiteral("64") : QStringLiteral("32");
-}
+namespace {
+
+QString resourcePath(int id) { return QStringLiteral(":/CUSTOM/%1").arg(id); }
+
+}  // namespace
+
+QString GetAddressWidth() { return QString::number(QT_POINTER_SIZE * 8); }
 
 int converterResourceId(const QString& addressWidth) {
-    return addressWidth == QLatin1String("64") ? 102 : 101;
+    const int id = addressWidth == QLatin1String("64") ? 102 : 101;
+    if (QFile::exists(resourcePath(id))) return id;
+    // Only the build made with the program is stored; it runs wherever the program does.
+    return id == 102 ? 101 : 102;
 }
 
-void ExtractConverter(const QString& path) {
-    const int id = converterResourceId(GetAddressWidth());
-    QFile resource(QStringLiteral(":/CUSTOM/%1").arg(id));
+QByteArray converterBytes(int id) {
+    QFile resource(resourcePath(id));
     if (!resource.open(QIODevice::ReadOnly))
         fail(QStringLiteral("The converter (resource %1) is missing from the program.").arg(id));
-    const QByteArray bytes = resource.readAll();
+    return resource.readAll();
+}
+
+void WriteBytesToFile(const QByteArray& bytes, const QString& path) {
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         out.write(bytes) != bytes.size() || !out.flush()) {
@@ -32,11 +39,11 @@ void ExtractConverter(const QString& path) {
         fail(QStringLiteral("Cannot make %1 executable: %2").arg(path, out.errorString()));
 }
 
-QString converterCommandLine(const QString& converter, const QString& format,
-                             const QString& output, const QString& input) {
-    const QChar q(34);
-    return q + converter + q + QStringLiteral(" ") + QStringLiteral(" -out ") + format +
-           QStringLiteral(" -o ") + q + output + q + QStringLiteral(" ") + q + input + q;
+QStringList converterCommandLine(const QString& converter, const QString& format,
+                                 const QString& output, const QString& input) {
+    return QStringList{converter, QStringLiteral("-out")} +
+           format.split(QLatin1Char(' '), Qt::SkipEmptyParts) +
+           QStringList{QStringLiteral("-o"), output, input};
 }
 
 }  // namespace velmora

@@ -1,9 +1,10 @@
 #include "save_command.h"
 
-#include <QCoreApplication>
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
@@ -53,6 +54,19 @@ void writeAtomically(const QString& destination, const QByteArray& bytes) {
         fail(QStringLiteral("Cannot write %1: %2").arg(destination, file.errorString()));
 }
 
+// What the converter said about its failure, without its "program: error: " prefix.
+QString converterReason(int exitCode, const QString& lastErrorLine) {
+    static const QRegularExpression kPrefix(QStringLiteral("^[^\\s:]+: error: "));
+    QString reason = lastErrorLine;
+    reason.remove(kPrefix);
+    if (exitCode == Shell32::kFileNotFound + Shell32::kObjectErrorBase)
+        return QStringLiteral("it could not be started (%1).").arg(reason);
+    if (!reason.isEmpty()) return reason;
+    if (exitCode == 0) return QStringLiteral("it wrote no picture.");
+    if (exitCode == -1) return QStringLiteral("it crashed.");
+    return QStringLiteral("it stopped with exit code %1.").arg(exitCode);
+}
+
 }  // namespace
 
 QString saveExtension(int filterIndex) {
@@ -87,24 +101,34 @@ void PushButton5_Click(const SaveContext& c) {
     if (path.isEmpty()) return;
     run.step(110, [&] { c.setPointer(11); });
 
-    // A private folder for this save: the converter copy that is run and the
-    // temporary bitmap never sit under fixed names in a shared folder.
+    // Extract the converter. A private folder for this save holds it and the
+    // temporary bitmap, so neither sits under a fixed name in a shared folder.
+    QString width;
+    run.step(112, [&] { width = GetAddressWidth(); });
+    int resourceId = 101;
+    run.step(114, [&] { resourceId = converterResourceId(width); });
+    const int loadLine = resourceId == 102 ? 116 : 120;
+    QByteArray converterProgram;
+    const bool loaded = run.step(loadLine, [&] {
+        if (!c.extractConverter) converterProgram = converterBytes(resourceId);
+    });
     std::unique_ptr<QTemporaryDir> work;
-    run.step(112, [&] {
+    QString converter;
+    run.step(loadLine + 2, [&] {
         work = std::make_unique<QTemporaryDir>(temporaryRoot() +
                                                QStringLiteral("/velmora-save-XXXXXX"));
         if (!work->isValid())
             fail(QStringLiteral("Cannot create a temporary folder in %1: %2")
                      .arg(temporaryRoot(), work->errorString()));
+        converter = work->filePath(QStringLiteral("velmora-convert"));
+        // Without its bytes no converter is written; its start then fails and says so.
+        if (c.extractConverter)
+            c.extractConverter(converter);
+        else if (loaded)
+            WriteBytesToFile(converterProgram, converter);
     });
+    converterProgram = QByteArray();
     const bool haveWork = work && work->isValid();
-    const QString converter = haveWork ? work->filePath(QStringLiteral("velmora-convert")) : QString();
-    if (haveWork) {
-        run.step(116, [&] {
-            if (c.extractConverter) c.extractConverter(converter);
-            else ExtractConverter(converter);
-        });
-    }
     run.step(124, [] { QCoreApplication::processEvents(); });
     QImage picture;
     run.step(126, [&] { picture = c.picture().convertToFormat(QImage::Format_RGB888); });
@@ -178,23 +202,28 @@ void PushButton5_Click(const SaveContext& c) {
             writable = true;
         });
         int exitCode = -1;
+        QString reason;
         if (haveBitmap && writable) {
             run.step(type->runLine, [&] {
                 exitCode = Shell32::RunAndWait(
-                    converterCommandLine(converter, QLatin1String(type->format), converted,
-                                         bitmap),
-                    0);
+                    converterCommandLine(converter, QLatin1String(type->format), converted, bitmap),
+                    0, &reason);
             });
+        }
+        // Closing the window ends the save at once, with no message; the private
+        // folder goes with everything in it.
+        if (exitCode == Shell32::kAbandoned) {
+            c.setPointer(0);
+            return;
         }
         run.step(type->deleteLine, [&] { DeleteFileQuietly(bitmap); });
         if (haveBitmap && writable) {
             run.step(type->deleteLine, [&] {
                 QFile result(converted);
                 if (exitCode != 0 || !result.open(QIODevice::ReadOnly))
-                    fail(QStringLiteral("The picture could not be converted (converter exit code "
-                                        "%1); %2 was not saved.")
-                             .arg(exitCode)
-                             .arg(destination));
+                    fail(destination +
+                         QStringLiteral(" was not saved.\r\nThe converter reported: ") +
+                         converterReason(exitCode, reason));
                 writeAtomically(destination, result.readAll());
             });
         }

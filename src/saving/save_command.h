@@ -31,7 +31,8 @@ struct SaveContext {
     std::function<QImage()> picture;  // the persistent image, read when needed
     std::function<void(int)> setPointer;
     std::function<void(const QString&)> reportError;
-    // Writes the converter program to the given path; ExtractConverter unless replaced.
+    // Writes the converter program to the given path in place of the stored
+    // build; the stored build unless set.
     std::function<void(const QString&)> extractConverter;
 };
 

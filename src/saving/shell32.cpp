@@ -1,30 +1,75 @@
 #include "shell32.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 #include <QProcess>
 
 namespace velmora::Shell32 {
+
+namespace {
+
+// Enough of the program's standard error to hold its last lines.
+constexpr qsizetype kErrorTail = 4096;
+
+QString lastLine(const QByteArray& output) {
+    const QList<QByteArray> lines = output.split('\n');
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QString text = QString::fromLocal8Bit(*line).trimmed();
+        if (!text.isEmpty()) return text;
+    }
+    return QString();
+}
+
+}  // namespace
 
 int effectiveWindowStyle(std::optional<int> style) {
     if (!style || *style < 0 || *style > 6) return 6;
     return *style;
 }
 
-int RunAndWait(const QString& commandLine, std::optional<int> windowStyle) {
+int RunAndWait(const QStringList& commandLine, std::optional<int> windowStyle,
+               QString* errorOutput) {
     // Console programs have no window here; the style is kept for the caller's intent.
     (void)effectiveWindowStyle(windowStyle);
-    QStringList arguments = QProcess::splitCommand(commandLine);
-    if (arguments.isEmpty()) return kFileNotFound + kObjectErrorBase;
-    const QString program = arguments.takeFirst();
+    if (errorOutput) errorOutput->clear();
+    if (commandLine.isEmpty() || commandLine.front().isEmpty())
+        return kFileNotFound + kObjectErrorBase;
+
     QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForStarted(10000)) return kFileNotFound + kObjectErrorBase;
-    while (!process.waitForFinished(100)) {
-        if (process.state() == QProcess::NotRunning) break;
-        QCoreApplication::processEvents();
+    QByteArray errorTail;
+    QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
+        errorTail += process.readAllStandardError();
+        if (errorTail.size() > kErrorTail) errorTail = errorTail.right(kErrorTail);
+    });
+    // The wait is an event loop of its own, left when the program ends or fails
+    // to start; the application's quit leaves it too, and every loop after it.
+    QEventLoop wait;
+    bool ended = false;
+    bool failedToStart = false;
+    QObject::connect(&process, &QProcess::finished, &wait, [&] {
+        ended = true;
+        wait.quit();
+    });
+    QObject::connect(&process, &QProcess::errorOccurred, &wait, [&](QProcess::ProcessError e) {
+        if (e != QProcess::FailedToStart) return;
+        ended = failedToStart = true;
+        wait.quit();
+    });
+    process.start(commandLine.front(), commandLine.mid(1));
+    if (!ended) wait.exec();
+
+    if (failedToStart) {
+        if (errorOutput) *errorOutput = process.errorString();
+        return kFileNotFound + kObjectErrorBase;
     }
+    if (!ended) {
+        process.disconnect();
+        process.kill();
+        process.waitForFinished(1000);
+        return kAbandoned;
+    }
+    errorTail += process.readAllStandardError();
+    if (errorOutput) *errorOutput = lastLine(errorTail);
     if (process.exitStatus() == QProcess::CrashExit) return -1;
     return process.exitCode();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QString>
-
+#include <QStringList>
+#include <climits>
 #include <optional>
 
 namespace velmora::Shell32 {
@@ -11,14 +12,21 @@ namespace velmora::Shell32 {
 inline constexpr int kObjectErrorBase = -2147221504;
 // Error number for a program that cannot be found or started.
 inline constexpr int kFileNotFound = 53;
+// RunAndWait's result when the application was asked to quit during the wait;
+// the program has been ended.
+inline constexpr int kAbandoned = INT_MIN;
 
 // The window style actually used: 6 (minimised, not activated) unless a style
 // from 0 to 6 is given.
 int effectiveWindowStyle(std::optional<int> style);
 
-// Starts commandLine (the first quoted token is the program) and waits for it
-// to end, letting the window's events run every 100 ms. Returns the program's
-// exit code, or kFileNotFound + kObjectErrorBase at once when it cannot start.
-int RunAndWait(const QString& commandLine, std::optional<int> windowStyle = std::nullopt);
+// Starts commandLine (the program, then its arguments, each passed as is) and
+// waits for it to end while the application's events keep running. Returns the
+// program's exit code (-1 if it crashed), kFileNotFound + kObjectErrorBase at
+// once when it cannot start, or kAbandoned when the application quits first.
+// errorOutput, if given, receives the last line the program wrote to standard
+// error, or why it could not start.
+int RunAndWait(const QStringList& commandLine, std::optional<int> windowStyle = std::nullopt,
+               QString* errorOutput = nullptr);
 
 }  // namespace velmora::Shell32

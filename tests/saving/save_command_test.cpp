@@ -176,7 +176,9 @@ TEST_F(SaveTest, FailingConverterIsReportedAndLeavesNoFile) {
     context.extractConverter = [](const QString& path) {
         QFile script(path);
         ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nexit 3\n");
+        script.write(
+            "#!/bin/sh\necho 'velmora-convert: working' >&2\n"
+            "echo 'velmora-convert: error: the picture is too large' >&2\nexit 3\n");
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
     };
@@ -184,7 +186,9 @@ TEST_F(SaveTest, FailingConverterIsReportedAndLeavesNoFile) {
     dialogs->saveFilterReply = kSavePng;
     PushButton5_Click(context);
     ASSERT_EQ(dialogs->texts("error").size(), 1);
-    EXPECT_TRUE(dialogs->texts("error")[0].contains("never.png was not saved"));
+    EXPECT_TRUE(dialogs->texts("error")[0].startsWith(
+        folder.filePath("never.png") +
+        " was not saved.\r\nThe converter reported: the picture is too large\r\n"));
     EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton5_Click at line 266"));
     EXPECT_FALSE(QFile::exists(folder.filePath("never.png")));
     EXPECT_TRUE(leftInTemp().isEmpty());
