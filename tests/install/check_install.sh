@@ -42,9 +42,9 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$WORK/display"
 XVFB_PID=$!
 for _ in $(seq 100); do grep -qE '^[0-9]+$' "$WORK/display" && break; sleep 0.1; done
 grep -qE '^[0-9]+$' "$WORK/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$WORK/display")"
+export DISPLAY=":$(cat "$WORK/display")" QT_QPA_PLATFORM=xcb  # screenshots come from X too
 # The picture is given by a name relative to where the program starts.
-mkdir -p "$WORK"/{home,temp,photos}
+mkdir -p -m 700 "$WORK"/{home,temp,photos}
 cp "$SOURCE/tests/data/coffee.png" "$WORK/photos/"
 (cd "$WORK/photos" && exec env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" HOME="$WORK/home" \
     XDG_RUNTIME_DIR="$WORK/temp" TEMP="$WORK/temp" QT_QPA_PLATFORM=xcb \
