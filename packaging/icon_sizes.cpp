@@ -33,7 +33,8 @@ int main(int argc, char* argv[]) {
                                     scaled);
         const QString folder =
             QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[2])).arg(size);
-        const QString file = folder + QStringLiteral("/%1.png").arg(QString::fromLocal8Bit(argv[3]));
+        const QString file =
+            folder + QStringLiteral("/%1.png").arg(QString::fromLocal8Bit(argv[3]));
         if (!QDir().mkpath(folder) || !square.save(file)) {
             std::fprintf(stderr, "icon_sizes: error: cannot write %s\n", qPrintable(file));
             return 1;

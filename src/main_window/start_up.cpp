@@ -18,8 +18,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     for (const QString& argument : arguments) {
         if (!optionsEnded && argument == QLatin1String("--")) {
             optionsEnded = true;
-        } else if (!optionsEnded && (argument == QLatin1String("--help") ||
-                                     argument == QLatin1String("-h"))) {
+        } else if (!optionsEnded &&
+                   (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
             return {CommandLine::Action::ShowHelp, {}};
         } else if (!optionsEnded && argument == QLatin1String("--version")) {
             return {CommandLine::Action::ShowVersion, {}};
