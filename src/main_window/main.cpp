@@ -16,6 +16,7 @@ int main(int argc, char* argv[]) {
 
     int qtArgc = 1;  // Qt's own options are not offered
     QApplication app(qtArgc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.velmora.Velmora"));  // its menu entry
     velmora::Form1 window(std::make_unique<velmora::QtUserDialogs>(),
                           std::make_unique<velmora::QtSettingsStore>(),
                           velmora::programFolderFor(QCoreApplication::applicationDirPath(),
