@@ -42,13 +42,14 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$WORK/display"
 XVFB_PID=$!
 for _ in $(seq 100); do grep -qE '^[0-9]+$' "$WORK/display" && break; sleep 0.1; done
 grep -qE '^[0-9]+$' "$WORK/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$WORK/display")" QT_QPA_PLATFORM=xcb  # screenshots come from X too
-# The picture is given by a name relative to where the program starts.
+export DISPLAY=":$(cat "$WORK/display")"
+# The program and the screenshots see this X server and nothing of the test's environment.
 mkdir -p -m 700 "$WORK"/{home,temp,photos}
+X_ENV=(env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/temp"
+       TEMP="$WORK/temp" QT_QPA_PLATFORM=xcb)
+# The picture is given by a name relative to where the program starts.
 cp "$SOURCE/tests/data/coffee.png" "$WORK/photos/"
-(cd "$WORK/photos" && exec env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" HOME="$WORK/home" \
-    XDG_RUNTIME_DIR="$WORK/temp" TEMP="$WORK/temp" QT_QPA_PLATFORM=xcb \
-    "$P/bin/velmora" coffee.png >"$WORK/app.log" 2>&1) &
+(cd "$WORK/photos" && exec "${X_ENV[@]}" "$P/bin/velmora" coffee.png >"$WORK/app.log" 2>&1) &
 APP_PID=$!
 
 # Places on the screen from the window's layout in twips, 15 to a pixel (no window
@@ -63,7 +64,7 @@ read -r VIEW_X VIEW_Y <<<"$(place_of 'PicScroll->setGeometry')"
 read -r SAMPLE_X SAMPLE_Y <<<"$(place_of 'makeButton\("PushButton4"')"
 view_shows() {  # view_shows PICTURE: the view's top-left 200 x 200 pixels show it
     local deadline=$((SECONDS + 30))
-    until "$CHECK" grab "$WORK/screen.png" >/dev/null 2>&1 &&
+    until "${X_ENV[@]}" "$CHECK" grab "$WORK/screen.png" >/dev/null 2>&1 &&
         "$CHECK" shows "$WORK/screen.png" "$VIEW_X,$VIEW_Y,200,200" "$1" 0,0 >/dev/null 2>&1; do
         kill -0 "$APP_PID" 2>/dev/null || fail "the program ended"
         [ "$SECONDS" -lt "$deadline" ] || fail "the view does not show $1"
