@@ -8,6 +8,7 @@ packages=(
   fonts-liberation2 xvfb xauth
   clang-14 libclang-rt-14-dev
   xdotool xclip
+  desktop-file-utils appstream help2man dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

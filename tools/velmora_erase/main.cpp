@@ -31,6 +31,27 @@ const char kUsage[] =
     "usage: velmora-erase [--block-size N] [--scan-border N] [--threads N] [--mask MASK] INPUT "
     "OUTPUT";
 
+const char kHelp[] =
+    "Usage: velmora-erase [OPTION]... INPUT OUTPUT\n"
+    "Fill the pure green (0, 255, 0) pixels of the picture INPUT from the rest of the\n"
+    "picture and write the result to OUTPUT, whose extension (.png, .bmp, .jpg, ...)\n"
+    "names its format.\n"
+    "\n"
+    "Options:\n"
+    "  --block-size N   fill with blocks of (2N+1) x (2N+1) pixels, N from 2 to 32\n"
+    "                   (default 4)\n"
+    "  --scan-border N  look for source blocks up to N pixels around the marked\n"
+    "                   region, N from 10 to 500 (default 10)\n"
+    "  --threads N      search with N threads, 1 to 64 (default: one per processor);\n"
+    "                   the result is the same for every N\n"
+    "  --mask MASK      mark the region with the non-black pixels of the picture MASK\n"
+    "                   (the size of INPUT) as well\n"
+    "  -h, --help       show this help and exit\n"
+    "      --version    show the version and exit\n"
+    "\n"
+    "Exit status: 0 when the region was filled, 2 when the picture has no source\n"
+    "area to fill it from, 1 on any other error.\n";
+
 int fail(const std::string& message) {
     std::fprintf(stderr, "velmora-erase: error: %s\n", message.c_str());
     return kExitError;
@@ -96,7 +117,11 @@ int main(int argc, char** argv) {
     for (int a = 1; a < argc; ++a) {
         std::string arg = argv[a];
         if (arg == "--help" || arg == "-h") {
-            std::printf("%s\n", kUsage);
+            std::printf("%s", kHelp);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("velmora-erase %s\n", VELMORA_VERSION);
             return 0;
         }
         if (arg.rfind("--", 0) == 0 && arg.size() > 2) {

@@ -1,0 +1,66 @@
+#include "start_up.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace velmora {
+
+QString programFolderFor(const QString& executableFolder, const QString& dataFolderFromBin) {
+    const QDir installed(QDir(executableFolder).filePath(dataFolderFromBin));
+    return installed.exists() ? installed.absolutePath() : executableFolder;
+}
+
+CommandLine parseCommandLine(const QStringList& arguments) {
+    CommandLine result;
+    QStringList files;
+    bool optionsEnded = false;
+    for (const QString& argument : arguments) {
+        if (!optionsEnded && argument == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (!optionsEnded &&
+                   (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
+            return {CommandLine::Action::ShowHelp, {}};
+        } else if (!optionsEnded && argument == QLatin1String("--version")) {
+            return {CommandLine::Action::ShowVersion, {}};
+        } else if (argument.isEmpty() || (!optionsEnded && argument.startsWith(QLatin1Char('-')))) {
+            result.action = CommandLine::Action::ShowUsage;
+        } else {
+            files << argument;
+        }
+    }
+    if (files.size() > 1) result.action = CommandLine::Action::ShowUsage;
+    // A drop hands over a full path; so does the command line, wherever it was started.
+    if (result.action == CommandLine::Action::Run && !files.isEmpty())
+        result.file = QFileInfo(files.front()).absoluteFilePath();
+    return result;
+}
+
+int answerCommandLine(const CommandLine& commandLine, const char* program) {
+    switch (commandLine.action) {
+        case CommandLine::Action::ShowHelp:
+            std::printf(
+                "Usage: %s [FILE]\n"
+                "Erase an object marked in pure green on a photo and fill the hole from the\n"
+                "picture's own surroundings.\n"
+                "\n"
+                "With FILE, the program opens that picture at start-up as if it had been\n"
+                "dropped on the window: a BMP, JPEG, GIF, PNG, ICO or WMF file.\n"
+                "\n"
+                "Options:\n"
+                "  -h, --help     show this help and exit\n"
+                "      --version  show the version and exit\n",
+                program);
+            return 0;
+        case CommandLine::Action::ShowVersion:
+            std::printf("%s %s\n", program, VELMORA_VERSION);
+            return 0;
+        case CommandLine::Action::ShowUsage:
+        case CommandLine::Action::Run:
+            break;
+    }
+    std::fprintf(stderr, "Usage: %s [--help | --version | FILE]\n", program);
+    return 2;
+}
+
+}  // namespace velmora
