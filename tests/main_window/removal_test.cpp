@@ -136,6 +136,23 @@ TEST_F(RemovalTest, StopWithPreviewShowsPartialFillButCommitsNothing) {
     EXPECT_EQ(box->picture(), original);
 }
 
+// A mark painted during a run is not part of it: the next preview write covers it.
+TEST_F(RemovalTest, MarkPaintedDuringAPreviewRunIsOverwritten) {
+    mark({10, 10}, {60, 45});
+    int yields = 0;
+    std::function<void()> during = [&] {
+        if (++yields == 1) mark({68, 50}, {75, 56});
+        if (yields < 20) QTimer::singleShot(0, start, during);
+        else QTest::mouseClick(start, Qt::LeftButton);
+    };
+    QTimer::singleShot(0, start, during);
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_EQ(yields, 20);
+    for (int y = 50; y <= 56; ++y)
+        for (int x = 68; x <= 75; ++x)
+            ASSERT_EQ(box->image().pixel(x, y), original.pixel(x, y)) << x << "," << y;
+}
+
 TEST_F(RemovalTest, LoadingDuringARunEndsItAndKeepsTheNewPicture) {
     mark({10, 10}, {60, 45});
     QImage other(30, 20, QImage::Format_RGB32);
