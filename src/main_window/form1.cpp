@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 #include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
@@ -440,14 +441,10 @@ void Form1::setPointer(int value) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        // An ignored key travels on to each parent and passes this filter again:
-        // only its first receiver, the focus widget, counts.
-        auto* widget = qobject_cast<QWidget*>(watched);
-        QWidget* focus = QApplication::focusWidget();
-        if (widget && widget->window() == this && widget == (focus ? focus : this))
-            handleKeyPress(static_cast<QKeyEvent*>(event));
-    }
+    // Every key press meets the window's own native window first, once, whichever
+    // control has the focus; an ignored key later passes each parent widget as well.
+    if (event->type() == QEvent::KeyPress && watched == windowHandle() && windowHandle())
+        handleKeyPress(static_cast<QKeyEvent*>(event));
     return QWidget::eventFilter(watched, event);
 }
 

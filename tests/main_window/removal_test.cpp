@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include "fakes.h"
 #include "form1.h"
@@ -42,6 +43,12 @@ protected:
         start = form->findChild<QPushButton*>("PushButton3");
         undo = form->findChild<QPushButton*>("PushButton12");
         preview = form->findChild<QCheckBox*>("ChkPrev");
+    }
+
+    // Keys come from the window system, to the shown window.
+    void showWindow() {
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
 
     void mark(QPoint from, QPoint to) {
@@ -170,6 +177,7 @@ TEST_F(RemovalTest, LoadingDuringARunEndsItAndKeepsTheNewPicture) {
 // The undo copy belongs to the picture it was taken from: restoring it over a
 // newly loaded or pasted picture would throw that picture away.
 TEST_F(RemovalTest, ANewPictureLeavesNothingToUndo) {
+    showWindow();
     mark({30, 20}, {40, 28});
     QTest::mouseClick(start, Qt::LeftButton);
     ASSERT_TRUE(undo->isEnabled());
@@ -177,7 +185,7 @@ TEST_F(RemovalTest, ANewPictureLeavesNothingToUndo) {
     QImage pasted(50, 40, QImage::Format_RGB32);
     pasted.fill(Qt::yellow);
     QApplication::clipboard()->setImage(pasted);
-    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     ASSERT_EQ(box->image(), pasted);
     EXPECT_FALSE(undo->isEnabled());
     QTest::mouseClick(undo, Qt::LeftButton);
@@ -218,20 +226,21 @@ TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {
 }
 
 TEST_F(RemovalTest, CopyTakesTheMarksAndPasteReplacesThePicture) {
+    showWindow();
     mark({2, 2}, {4, 4});
-    QTest::keyClick(form.get(), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_C, Qt::ControlModifier);
     const QImage copied = QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(copied, box->image());
     EXPECT_EQ(copied.pixel(3, 3), qRgb(0, 255, 0));
 
     QApplication::clipboard()->setText("just words");
-    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(box->image(), copied);
 
     QImage pasted(600, 50, QImage::Format_RGB32);
     pasted.fill(Qt::yellow);
     QApplication::clipboard()->setImage(pasted);
-    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(box->size(), QSize(600, 50));
     EXPECT_EQ(box->image(), pasted);
     EXPECT_FALSE(form->findChild<QWidget*>("HscrPic")->isHidden());
