@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <QWindow>
 
 #include "fakes.h"
@@ -215,6 +220,43 @@ TEST_F(RemovalTest, AFailedLoadKeepsTheUndo) {
     EXPECT_TRUE(undo->isEnabled());
     QTest::mouseClick(undo, Qt::LeftButton);
     EXPECT_EQ(box->image(), original);
+}
+
+// Starts a removal with too little address space for the engine's working state;
+// exits 0 when the one report names the engine call.
+[[noreturn]] void removeWithoutMemory() {
+    QTemporaryDir folder;
+    auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
+    auto* shown = dialogs.get();
+    Form1 form(std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(),
+               folder.path());
+    const QString path = folder.filePath("big.png");
+    gradientPicture(1400, 1400).save(path);
+    form.dropFiles({path});
+    QTest::mousePress(form.picOrg(), Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseRelease(form.picOrg(), Qt::LeftButton, {}, QPoint(1300, 1300));
+    // Room for the picture's copy, not for the engine's state over 1.4 M pixels.
+    QFile statm("/proc/self/statm");
+    statm.open(QIODevice::ReadOnly);
+    const rlim_t used = statm.readAll().split(' ').value(0).toULongLong() * 4096;
+    const rlimit limit{used + (24 << 20), used + (24 << 20)};
+    setrlimit(RLIMIT_AS, &limit);
+    QTest::mouseClick(form.findChild<QPushButton*>("PushButton3"), Qt::LeftButton);
+    const QStringList errors = shown->texts("error");
+    std::fprintf(stderr, "%s\n", qPrintable(errors.join("|")));
+    std::_Exit(errors.size() == 1 && errors[0].contains("PushButton3_Click at line 114") &&
+                       shown->texts("message").isEmpty()
+                   ? 0
+                   : 1);
+}
+
+// An engine that cannot get its working memory fails at the step that called it.
+TEST(RemovalFailure, EngineOutOfMemoryIsReportedAtTheEngineCall) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(removeWithoutMemory(), ::testing::ExitedWithCode(0), "not enough memory");
 }
 
 TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {
