@@ -4,20 +4,20 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QShowEvent>
-#include <QWindow>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStyle>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 
@@ -432,9 +432,11 @@ void Form1::optionClicked(bool polygon) {
 void Form1::setPointer(int value) {
     m_pointer = value;
     const bool busy = value == kPointerHourglass;
-    if (busy) setCursor(Qt::WaitCursor);
-    else unsetCursor();
-    const QCursor overButton = busy             ? QCursor(Qt::WaitCursor)
+    if (busy)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+    const QCursor overButton = busy              ? QCursor(Qt::WaitCursor)
                                : m_hasHandCursor ? m_handCursor
                                                  : QCursor(Qt::ArrowCursor);
     for (QPushButton* button : m_pushButtons) button->setCursor(overButton);

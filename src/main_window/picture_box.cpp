@@ -1,12 +1,11 @@
 #include "picture_box.h"
 
-#include <algorithm>
-#include <utility>
-
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
+#include <utility>
 
 #include "picture_file.h"
 
@@ -106,12 +105,14 @@ bool offersLocalFiles(const QMimeData* data) {
 }  // namespace
 
 void PictureBox::dragEnterEvent(QDragEnterEvent* event) {
-    if (offersLocalFiles(event->mimeData())) event->acceptProposedAction();
+    if (offersLocalFiles(event->mimeData()))
+        event->acceptProposedAction();
     else event->ignore();
 }
 
 void PictureBox::dragMoveEvent(QDragMoveEvent* event) {
-    if (offersLocalFiles(event->mimeData())) event->acceptProposedAction();
+    if (offersLocalFiles(event->mimeData()))
+        event->acceptProposedAction();
     else event->ignore();
 }
 

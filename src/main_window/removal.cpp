@@ -33,9 +33,9 @@ public:
         if (*m_abandoned || m_picture->image().size() != QSize(buffer.width, buffer.height))
             return;
         // Marks painted since the last write are overwritten too: they are not part of this run.
-        const QRect area =
-            (QRect(changed.x, changed.y, changed.width, changed.height) | m_picture->takePaintedArea())
-                .intersected(m_picture->image().rect());
+        const QRect area = (QRect(changed.x, changed.y, changed.width, changed.height) |
+                            m_picture->takePaintedArea())
+                               .intersected(m_picture->image().rect());
         copyToQImage(buffer, PixelRect{area.x(), area.y(), area.width(), area.height()},
                      &m_picture->image());
         m_picture->imageChanged(area);
@@ -93,8 +93,9 @@ void Form1::PushButton3_Click() {
         if (result.steps > 0) {
             message(QStringLiteral("Done."));
         } else if (result.status == InpaintStatus::NoSourceArea) {
-            message(QStringLiteral("Nothing was removed: no unmarked part of the picture is "
-                                   "large enough to copy from. A smaller Block Size may help."));
+            message(
+                QStringLiteral("Nothing was removed: no unmarked part of the picture is "
+                               "large enough to copy from. A smaller Block Size may help."));
         }
     });
 }

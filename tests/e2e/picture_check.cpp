@@ -4,18 +4,17 @@
 // 2 on bad use or an unreadable file.
 #include <QColorSpace>
 #include <QDrag>
-#include <QMimeData>
-#include <QPainter>
-#include <QRasterWindow>
-#include <QUrl>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
+#include <QMimeData>
+#include <QPainter>
 #include <QPixmap>
+#include <QRasterWindow>
 #include <QRect>
 #include <QScreen>
 #include <QStringList>
-
+#include <QUrl>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -276,7 +275,9 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(), size()), Qt::darkGray); }
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(QRect(QPoint(), size()), Qt::darkGray);
+    }
     void mousePressEvent(QMouseEvent*) override {
         auto* drag = new QDrag(this);
         auto* data = new QMimeData;

@@ -1,23 +1,24 @@
+#include "form1.h"
+
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
-#include <QClipboard>
-#include <QMimeData>
-#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 
 #include "fakes.h"
-#include "form1.h"
 #include "picture_box.h"
 #include "user_dialogs.h"
 
@@ -129,18 +130,21 @@ TEST_F(Form1Test, BrokenCursorFileIsReportedAtStep108) {
 
 // The cursor the window system is given as the pointer moves over each place.
 TEST_F(Form1Test, PointerShowsTheHandOverEveryPushButtonAndTheHourglassDuringARun) {
-    ASSERT_TRUE(QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
+    ASSERT_TRUE(
+        QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
     Form1& f = open();
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-    const char* places[] = {"PushButton1", "PushButton2", "PushButton3", "PushButton4",
-                            "PushButton5", "PushButton6", "PushButton7", "PushButton8",
-                            "PushButton9", "PushButton11", "PushButton12", "Frame3", "Label4", "Form1"};
+    const char* places[] = {"PushButton1", "PushButton2",  "PushButton3",  "PushButton4",
+                            "PushButton5", "PushButton6",  "PushButton7",  "PushButton8",
+                            "PushButton9", "PushButton11", "PushButton12", "Frame3",
+                            "Label4",      "Form1"};
     for (int busy = 0; busy < 2; ++busy) {
         f.setPointer(busy ? kPointerHourglass : kPointerDefault);
         for (const char* place : places) {
             QWidget* widget = place == QLatin1String("Form1") ? &f : control<QWidget>(place);
-            const QPoint at = widget == &f ? QPoint(3, 3) : QPoint(widget->width() / 2, widget->height() / 2);
+            const QPoint at =
+                widget == &f ? QPoint(3, 3) : QPoint(widget->width() / 2, widget->height() / 2);
             QTest::mouseMove(widget, at);
             // A disabled button cannot be clicked, so it shows no hand (Undo at start-up).
             const bool clickable = qobject_cast<QPushButton*>(widget) && widget->isEnabled();

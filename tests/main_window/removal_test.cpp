@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -7,12 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <sys/resource.h>
-
+#include <QWindow>
 #include <cstdio>
 #include <cstdlib>
-#include <QWindow>
 
 #include "fakes.h"
 #include "form1.h"
@@ -154,8 +152,10 @@ TEST_F(RemovalTest, MarkPaintedDuringAPreviewRunIsOverwritten) {
     int yields = 0;
     std::function<void()> during = [&] {
         if (++yields == 1) mark({68, 50}, {75, 56});
-        if (yields < 20) QTimer::singleShot(0, start, during);
-        else QTest::mouseClick(start, Qt::LeftButton);
+        if (yields < 20)
+            QTimer::singleShot(0, start, during);
+        else
+            QTest::mouseClick(start, Qt::LeftButton);
     };
     QTimer::singleShot(0, start, during);
     QTest::mouseClick(start, Qt::LeftButton);

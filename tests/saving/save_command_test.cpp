@@ -1,3 +1,5 @@
+#include "save_command.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -11,7 +13,6 @@
 #include "fakes.h"
 #include "form1.h"
 #include "picture_box.h"
-#include "save_command.h"
 
 using namespace velmora;
 
