@@ -455,13 +455,7 @@ paste_picture() {
     PASTED="$WORK/pasted.png"
     pc enlarge "$SOURCE_DIR/tests/data/chelsea.png" 4 "$PASTED" 2>/dev/null ||
         fail "cannot make the picture to paste"
-    xclip -quiet -selection clipboard -t image/png -i "$PASTED" >"$WORK/xclip.log" 2>&1 &
-    CLIP_PID=$!
-    wait_for 20 "picture on the clipboard" \
-        eval 'xclip -o -selection clipboard -t TARGETS 2>/dev/null | grep -qx image/png'
-    xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
-    sleep 0.3
-    xdotool key ctrl+v
+    paste_file "$PASTED"
     read -r PASTED_W PASTED_H <<<"$(pc size "$PASTED" 2>/dev/null)"
     arrange_view "$PASTED_W" "$PASTED_H"
     park_pointer
@@ -472,25 +466,28 @@ paste_picture() {
     shot pasted
 }
 
-paste_unreadable() {
-    stage "paste unreadable picture data with the focus on a button"
-    # The last click left the focus on a push button.
+paste_file() {  # paste_file FILE: offers FILE as a PNG on the clipboard and presses Ctrl+V
     [ -z "$CLIP_PID" ] || kill "$CLIP_PID" 2>/dev/null || true
-    printf 'not a picture' >"$WORK/garbage.png"
-    xclip -quiet -selection clipboard -t image/png -i "$WORK/garbage.png" >"$WORK/xclip.log" 2>&1 &
+    xclip -quiet -selection clipboard -t image/png -i "$1" >"$WORK/xclip.log" 2>&1 &
     CLIP_PID=$!
     wait_for 20 "data on the clipboard" \
         eval 'xclip -o -selection clipboard -t TARGETS 2>/dev/null | grep -qx image/png'
     xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
     sleep 0.3
     xdotool key ctrl+v
+}
+
+paste_unreadable() {
+    stage "paste unreadable picture data with the focus on a button"
+    # The last click left the focus on a push button.
+    printf 'not a picture' >"$WORK/garbage.png"
+    paste_file "$WORK/garbage.png"
     wait_for 20 "message about the clipboard" message_box_shown
     shot unreadable
     dismiss_message_box
     sleep 1.5
     message_box_shown && fail "one Ctrl+V showed its message more than once"
-    kill "$CLIP_PID" 2>/dev/null || true
-    CLIP_PID=""
+    return 0
 }
 
 paste_awkward_sizes() {
@@ -501,21 +498,12 @@ paste_awkward_sizes() {
         picture="$WORK/paste-$size.png"
         pc fit "$SOURCE_DIR/tests/data/coffee.png" "$w" "$h" "$picture" 2>/dev/null ||
             fail "cannot make the $size picture"
-        [ -z "$CLIP_PID" ] || kill "$CLIP_PID" 2>/dev/null || true
-        xclip -quiet -selection clipboard -t image/png -i "$picture" >"$WORK/xclip.log" 2>&1 &
-        CLIP_PID=$!
-        wait_for 20 "picture on the clipboard" \
-            eval 'xclip -o -selection clipboard -t TARGETS 2>/dev/null | grep -qx image/png'
-        xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
-        sleep 0.3
-        xdotool key ctrl+v
+        paste_file "$picture"
         arrange_view "$w" "$h"
         park_pointer
         wait_for 20 "$size picture at the view's corner" view_shows "$picture" 0 0
         shot "pasted-$size"
     done
-    kill "$CLIP_PID" 2>/dev/null || true
-    CLIP_PID=""
 }
 
 # A large four-sided region in the visible top-left part of the pasted picture.
