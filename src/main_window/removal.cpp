@@ -109,6 +109,7 @@ InpaintResult Form1::runEngine() {
     options.scanBorder = HScroll2->value();
     m_removalRunning = true;
     m_runAbandoned = false;
+    PicOrg->takePaintedArea();  // marks painted so far are in the buffer already
     WindowObserver observer(PicOrg, &m_runAbandoned);
     const InpaintResult result = Inpaint(buffer, options, &observer);
     m_removalRunning = false;
