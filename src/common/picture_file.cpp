@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPainter>
 
 #include <cstdlib>
 
@@ -178,7 +179,16 @@ QImage readPictureFile(const QString& path, QString* error) {
         *error = QStringLiteral("Invalid picture: %1 (%2)").arg(path, reader.errorString());
         return {};
     }
-    return image.convertToFormat(QImage::Format_RGB32);
+    return flattenOverWhite(image);
+}
+
+QImage flattenOverWhite(const QImage& image) {
+    if (!image.hasAlphaChannel()) return image.convertToFormat(QImage::Format_RGB32);
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, image);
+    return flat;
 }
 
 QString GetExtension(const QString& name) {

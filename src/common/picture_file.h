@@ -7,8 +7,12 @@ namespace velmora {
 
 // Reads a picture file (BMP, JPEG, GIF, PNG, ICO, ...) at its natural size.
 // Returns a null image and sets *error to a sentence naming the reason when
-// the file cannot be read. The result is Format_RGB32 (alpha dropped).
+// the file cannot be read. The result is Format_RGB32, composed over white.
 QImage readPictureFile(const QString& path, QString* error);
+
+// The picture as RGB32, transparent and translucent pixels composed over white,
+// the colour of the empty view.
+QImage flattenOverWhite(const QImage& image);
 
 // The text after the last "." of name; the whole name when it has no ".".
 QString GetExtension(const QString& name);

@@ -4,18 +4,21 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStyle>
+#include <QWindow>
+#include <algorithm>
 #include <cmath>
 
 #include "cursor_file.h"
@@ -56,6 +59,37 @@ int toInt16(double value) {
     return int(rounded);
 }
 
+// Once the window has closed, a command that is still running shows nothing and
+// every question is answered No.
+class ClosedWindowDialogs : public UserDialogs {
+public:
+    ClosedWindowDialogs(std::unique_ptr<UserDialogs> inner, const bool* closed)
+        : m_inner(std::move(inner)), m_closed(closed) {}
+    void message(QWidget* parent, const QString& title, const QString& text) override {
+        if (!*m_closed) m_inner->message(parent, title, text);
+    }
+    void errorReport(QWidget* parent, const QString& text) override {
+        if (!*m_closed) m_inner->errorReport(parent, text);
+    }
+    bool ask(QWidget* parent, const QString& title, const QString& text) override {
+        return !*m_closed && m_inner->ask(parent, title, text);
+    }
+    bool confirm(QWidget* parent, const QString& title, const QString& text) override {
+        return !*m_closed && m_inner->confirm(parent, title, text);
+    }
+    QString saveFile(QWidget* parent, const QString& title, const QStringList& filters,
+                     int* filterIndex) override {
+        return *m_closed ? QString() : m_inner->saveFile(parent, title, filters, filterIndex);
+    }
+    QStringList openFiles(QWidget* parent, const QString& title, const QString& filter) override {
+        return *m_closed ? QStringList() : m_inner->openFiles(parent, title, filter);
+    }
+
+private:
+    std::unique_ptr<UserDialogs> m_inner;
+    const bool* m_closed;
+};
+
 }  // namespace
 
 QString appTitleFor(const QString& title) {
@@ -77,8 +111,22 @@ Form1::Form1(std::unique_ptr<UserDialogs> dialogs, std::unique_ptr<SettingsStore
       m_dialogs(std::move(dialogs)),
       m_settings(std::move(settings)),
       m_programFolder(std::move(programFolder)) {
+    m_dialogs = std::make_unique<ClosedWindowDialogs>(std::move(m_dialogs), &m_closed);
     buildControls();
     Form_Load();
+    setPointer(kPointerDefault);
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    // Opens centred on the screen, frame included, once its frame is known.
+    if (!m_placed && !event->spontaneous()) {
+        m_placed = true;
+        if (const QScreen* screen = this->screen()) {
+            const QRect frame = frameGeometry();
+            move(pos() + screen->availableGeometry().center() - frame.center());
+        }
+    }
+    QWidget::showEvent(event);
 }
 
 Form1::~Form1() = default;
@@ -92,8 +140,7 @@ QPushButton* Form1::makeButton(const char* name, const QString& caption, QWidget
     font.setBold(true);
     button->setFont(font);
     button->setGeometry(twips(left, top, width, height));
-    button->installEventFilter(this);
-    button->setMouseTracking(true);
+    m_pushButtons.push_back(button);
     return button;
 }
 
@@ -103,8 +150,6 @@ void Form1::buildControls() {
     font.setBold(true);
     setFont(font);
     setFixedSize(kClientWidth, kClientHeight);
-    setMouseTracking(true);
-    installEventFilter(this);
 
     PushButton2 = makeButton("PushButton2", QStringLiteral("Help"), this, 120, 120, 3840, 405);
     PushButton4 = makeButton("PushButton4", QStringLiteral("Load Sample/Example Image"), this,
@@ -228,11 +273,6 @@ void Form1::buildControls() {
     picUndo->setGeometry(twips(120, 11610, 7800, 5700));
     picUndo->hide();
 
-    for (QGroupBox* frame : {Frame1, Frame2, Frame3, Frame4, Frame5}) {
-        frame->setMouseTracking(true);
-        frame->installEventFilter(this);
-    }
-
     // The labels follow committed values only, not a dragged thumb.
     HScroll1->setTracking(false);
     HScroll2->setTracking(false);
@@ -295,10 +335,13 @@ void Form1::buildControls() {
         context.appTitle = m_appTitle;
         context.picture = [this] { return PicOrg->image(); };
         context.setPointer = [this](int value) { setPointer(value); };
+        // Covers an outline under construction; the next pointer move draws it again.
+        context.redraw = [this] { PicOrg->clearOverlay(); };
         context.reportError = [this](const QString& t) { reportError(t); };
         velmora::PushButton5_Click(context);
     });
-    // The window sees key presses before its controls do.
+    // The window sees key presses before its controls do. Installed once, here only:
+    // each extra installation would handle every key press once more.
     qApp->installEventFilter(this);
     connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
 }
@@ -372,8 +415,8 @@ void Form1::ApplySkin() {
 }
 
 void Form1::SetAppTitle() {
+    // Not made the application's display name: Qt would append it to every title.
     m_appTitle = appTitleFor(QStringLiteral("Velmora"));
-    QApplication::setApplicationDisplayName(m_appTitle);
 }
 
 void Form1::optionClicked(bool polygon) {
@@ -384,46 +427,35 @@ void Form1::optionClicked(bool polygon) {
     PicOrg->clearOverlay();
 }
 
+// The push buttons carry the hand themselves, so it shows exactly while the pointer
+// is over one; a running command's hourglass replaces it there and on the window.
 void Form1::setPointer(int value) {
     m_pointer = value;
-    switch (value) {
-        case kPointerHourglass:
-            setCursor(Qt::WaitCursor);
-            break;
-        case kPointerCustom:
-            if (m_hasHandCursor) setCursor(m_handCursor);
-            else unsetCursor();
-            break;
-        default:
-            unsetCursor();
-            break;
-    }
+    const bool busy = value == kPointerHourglass;
+    if (busy)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+    const QCursor overButton = busy              ? QCursor(Qt::WaitCursor)
+                               : m_hasHandCursor ? m_handCursor
+                                                 : QCursor(Qt::ArrowCursor);
+    for (QPushButton* button : m_pushButtons) button->setCursor(overButton);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget && widget->window() == this && widget == QApplication::focusWidget())
-            handleKeyPress(static_cast<QKeyEvent*>(event));
-        else if (widget == this && !QApplication::focusWidget())
-            handleKeyPress(static_cast<QKeyEvent*>(event));
-    }
-    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
-        if (m_pointer != kPointerHourglass) {
-            if (qobject_cast<QPushButton*>(watched)) {
-                setPointer(kPointerCustom);
-            } else if (watched == this || qobject_cast<QGroupBox*>(watched)) {
-                setPointer(kPointerDefault);
-            }
-        }
-    }
+    // Every key press meets the window's own native window first, once, whichever
+    // control has the focus; an ignored key later passes each parent widget as well.
+    if (event->type() == QEvent::KeyPress && watched == windowHandle() && windowHandle())
+        handleKeyPress(static_cast<QKeyEvent*>(event));
     return QWidget::eventFilter(watched, event);
 }
 
+// A command still letting events run when the window closes finishes silently: the
+// window is gone, so it shows nothing more. The last window closing ends the main loop.
 void Form1::closeEvent(QCloseEvent* event) {
     StopRequested = true;
+    m_closed = true;
     event->accept();
-    QApplication::quit();
 }
 
 void Form1::reportError(const QString& text) { m_dialogs->errorReport(this, text); }
@@ -556,8 +588,10 @@ void Form1::ArrangeScrollBars() {
     const int ly = int(std::nearbyint(fhp + 12 < fhv - 12 ? fhp : fhv - 12));
     HscrPic->setGeometry(0, ly, lx, kBarThickness);
     VscrPic->setGeometry(lx, 0, kBarThickness, ly);
-    HscrPic->setMaximum(toInt16(wp - HscrPic->width()));
-    VscrPic->setMaximum(toInt16(hp - VscrPic->height()));
+    // A negative maximum would drag the minimum below 0 with it and leave the
+    // picture pushed off the view's corner; such a bar has nothing to scroll.
+    HscrPic->setRange(0, std::max(0, toInt16(wp - HscrPic->width())));
+    VscrPic->setRange(0, std::max(0, toInt16(hp - VscrPic->height())));
     HscrPic->setPageStep(toInt16(wp));
     VscrPic->setPageStep(toInt16(hp));
     Frame5->setGeometry(HscrPic->width(), VscrPic->height(), kBarThickness, kBarThickness);

@@ -84,6 +84,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -111,6 +112,9 @@ private:
     int m_pointer = kPointerDefault;
     QCursor m_handCursor;
     bool m_hasHandCursor = false;
+    QList<QPushButton*> m_pushButtons;
+    bool m_closed = false;
+    bool m_placed = false;
 
     // State shared by the window's commands.
     int SelMode = 1;

@@ -4,6 +4,10 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
+#include <utility>
+
+#include "picture_file.h"
 
 namespace velmora {
 
@@ -31,7 +35,7 @@ void PictureBox::mouseDoubleClickEvent(QMouseEvent*) {
 }
 
 void PictureBox::setPicture(const QImage& image) {
-    m_picture = image.convertToFormat(QImage::Format_RGB32);
+    m_picture = flattenOverWhite(image);
     if (m_autoSize && size() != m_picture.size()) {
         resize(m_picture.size());
     }
@@ -41,6 +45,13 @@ void PictureBox::setPicture(const QImage& image) {
 void PictureBox::commitImage() { m_picture = m_image; }
 
 void PictureBox::imageChanged(const QRect& rect) { update(rect); }
+
+void PictureBox::markPainted(const QRect& rect) {
+    m_paintedArea |= rect;
+    update(rect);
+}
+
+QRect PictureBox::takePaintedArea() { return std::exchange(m_paintedArea, QRect()); }
 
 void PictureBox::clearOverlay() {
     m_overlay.fill(Qt::transparent);
@@ -83,13 +94,25 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     painter.drawImage(r, m_overlay, r);
 }
 
+namespace {
+
+// Only files can be loaded: a web link is not offered a drop.
+bool offersLocalFiles(const QMimeData* data) {
+    const QList<QUrl> urls = data->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+}  // namespace
+
 void PictureBox::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (offersLocalFiles(event->mimeData()))
+        event->acceptProposedAction();
     else event->ignore();
 }
 
 void PictureBox::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (offersLocalFiles(event->mimeData()))
+        event->acceptProposedAction();
     else event->ignore();
 }
 

@@ -15,8 +15,9 @@ class PictureBox : public QWidget {
 public:
     explicit PictureBox(QWidget* parent = nullptr);
 
-    // Makes image the committed picture and the persistent image; with
-    // automatic sizing on, the box takes the picture's size.
+    // Makes image the committed picture and the persistent image, transparent
+    // parts composed over white; with automatic sizing on, the box takes the
+    // picture's size.
     void setPicture(const QImage& image);
     const QImage& picture() const { return m_picture; }
     const QImage& image() const { return m_image; }
@@ -25,6 +26,10 @@ public:
     void commitImage();
     // The persistent image changed inside rect; repaint just that part.
     void imageChanged(const QRect& rect);
+    // Marks were painted into the persistent image inside rect.
+    void markPainted(const QRect& rect);
+    // The area marks were painted into since the last call; empty when none.
+    QRect takePaintedArea();
 
     QImage& overlay() { return m_overlay; }
     void clearOverlay();
@@ -59,6 +64,7 @@ private:
     QImage m_image;
     QImage m_overlay;
     bool m_autoSize = false;
+    QRect m_paintedArea;
 };
 
 }  // namespace velmora

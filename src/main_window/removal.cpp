@@ -32,8 +32,13 @@ public:
         // A picture replaced during the run must never receive this buffer.
         if (*m_abandoned || m_picture->image().size() != QSize(buffer.width, buffer.height))
             return;
-        copyToQImage(buffer, changed, &m_picture->image());
-        m_picture->imageChanged(QRect(changed.x, changed.y, changed.width, changed.height));
+        // Marks painted since the last write are overwritten too: they are not part of this run.
+        const QRect area = (QRect(changed.x, changed.y, changed.width, changed.height) |
+                            m_picture->takePaintedArea())
+                               .intersected(m_picture->image().rect());
+        copyToQImage(buffer, PixelRect{area.x(), area.y(), area.width(), area.height()},
+                     &m_picture->image());
+        m_picture->imageChanged(area);
     }
 
 private:
@@ -72,18 +77,25 @@ void Form1::PushButton3_Click() {
     });
     run.step(112, [this] { PushButton12->setEnabled(true); });
     InpaintResult result;
-    run.step(114, [&] { result = runEngine(); });
+    run.step(114, [&] {
+        result = runEngine();
+        // The engine's own failures belong to the step that called it.
+        if (result.status == InpaintStatus::OutOfMemory ||
+            result.status == InpaintStatus::InvalidInput) {
+            const std::string reason = result.message;
+            result = InpaintResult{};
+            fail(QString::fromStdString(reason));
+        }
+    });
     run.step(116, [this] { setPointer(kPointerDefault); });
     run.step(118, [this] { PushButton3->setText(SavedCaption); });
     run.step(120, [&] {
         if (result.steps > 0) {
             message(QStringLiteral("Done."));
         } else if (result.status == InpaintStatus::NoSourceArea) {
-            message(QStringLiteral("Nothing was removed: no unmarked part of the picture is "
-                                   "large enough to copy from. A smaller Block Size may help."));
-        } else if (result.status == InpaintStatus::OutOfMemory ||
-                   result.status == InpaintStatus::InvalidInput) {
-            fail(QString::fromStdString(result.message));
+            message(
+                QStringLiteral("Nothing was removed: no unmarked part of the picture is "
+                               "large enough to copy from. A smaller Block Size may help."));
         }
     });
 }
@@ -97,6 +109,7 @@ InpaintResult Form1::runEngine() {
     options.scanBorder = HScroll2->value();
     m_removalRunning = true;
     m_runAbandoned = false;
+    PicOrg->takePaintedArea();  // marks painted so far are in the buffer already
     WindowObserver observer(PicOrg, &m_runAbandoned);
     const InpaintResult result = Inpaint(buffer, options, &observer);
     m_removalRunning = false;

@@ -56,7 +56,7 @@ void Form1::addSelectionPoint(QPointF at) {
             QPainter painter(&PicOrg->image());
             painter.fillRect(box, MarkColour);
         }
-        PicOrg->imageChanged(box);
+        PicOrg->markPainted(box);
         SelLastIndex = -1;
         return;
     }
@@ -99,7 +99,8 @@ void Form1::finishSelection() {
         markPainter(painter);
         painter.drawPolygon(SelPoints.constData(), SelLastIndex + 1, Qt::OddEvenFill);
         painter.end();
-        PicOrg->update();
+        const QPolygon outline(SelPoints.mid(0, SelLastIndex + 1));
+        PicOrg->markPainted(outline.boundingRect().adjusted(-1, -1, 1, 1));
     }
     SelLastIndex = -1;
 }

@@ -1,25 +1,50 @@
 #include "user_dialogs.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace velmora {
 
+namespace {
+
+// Every text is shown as written: a path such as x<b>y.jpg is not markup. A line
+// that fits well within the screen stays on one line instead of wrapping at the
+// box's narrow default width.
+int showBox(QMessageBox& box) {
+    box.setTextFormat(Qt::PlainText);
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        int widest = 0;
+        for (const QString& line : box.text().split(QRegularExpression(QStringLiteral("[\\r\\n]"))))
+            widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+        const QScreen* screen = box.screen();
+        const int limit = screen ? screen->availableGeometry().width() * 2 / 3 : 800;
+        if (widest <= limit) label->setMinimumWidth(widest + 2);
+    }
+    return box.exec();
+}
+
+}  // namespace
+
 void QtUserDialogs::message(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
-    box.exec();
+    showBox(box);
 }
 
 void QtUserDialogs::errorReport(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Application Error"), text,
                     QMessageBox::Ok, parent);
-    box.exec();
+    showBox(box);
 }
 
 bool QtUserDialogs::ask(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
                     parent);
-    return box.exec() == QMessageBox::Yes;
+    return showBox(box) == QMessageBox::Yes;
 }
 
 QStringList QtUserDialogs::openFiles(QWidget* parent, const QString& title,
@@ -31,7 +56,7 @@ QStringList QtUserDialogs::openFiles(QWidget* parent, const QString& title,
 bool QtUserDialogs::confirm(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::Yes);
-    return box.exec() == QMessageBox::Yes;
+    return showBox(box) == QMessageBox::Yes;
 }
 
 QString QtUserDialogs::saveFile(QWidget* parent, const QString& title,

@@ -131,7 +131,10 @@ void PushButton5_Click(const SaveContext& c) {
     const bool haveWork = work && work->isValid();
     run.step(124, [] { QCoreApplication::processEvents(); });
     QImage picture;
-    run.step(126, [&] { picture = c.picture().convertToFormat(QImage::Format_RGB888); });
+    run.step(126, [&] {
+        if (c.redraw) c.redraw();
+        picture = c.picture().convertToFormat(QImage::Format_RGB888);
+    });
 
     QString base = path;
     run.step(128, [&] { base = saveBasePath(path); });

@@ -30,6 +30,8 @@ struct SaveContext {
     QString appTitle;
     std::function<QImage()> picture;  // the persistent image, read when needed
     std::function<void(int)> setPointer;
+    // Repaints the picture on screen as it is saved, covering any outline drawn over it.
+    std::function<void()> redraw;
     std::function<void(const QString&)> reportError;
     // Writes the converter program to the given path in place of the stored
     // build; the stored build unless set.

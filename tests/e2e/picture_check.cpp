@@ -3,14 +3,18 @@
 // prints what it found and exits 0 when the check holds, 1 when it does not and
 // 2 on bad use or an unreadable file.
 #include <QColorSpace>
+#include <QDrag>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
+#include <QMimeData>
+#include <QPainter>
 #include <QPixmap>
+#include <QRasterWindow>
 #include <QRect>
 #include <QScreen>
 #include <QStringList>
-
+#include <QUrl>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -25,6 +29,8 @@ int usage() {
                  "       picture_check partial ORIGINAL RESULT BOX\n"
                  "       picture_check identical ORIGINAL RESULT\n"
                  "       picture_check enlarge SOURCE FACTOR OUT.png\n"
+                 "       picture_check fit SOURCE W H OUT.png\n"
+                 "       picture_check drag URL\n"
                  "       picture_check shows SHOT.png X,Y,W,H PICTURE PX,PY\n"
                  "       picture_check solid SHOT.png X,Y,W,H R,G,B\n"
                  "       picture_check size PICTURE\n"
@@ -248,6 +254,45 @@ int enlarge(const QString& source, const QString& factorText, const QString& out
     return 0;
 }
 
+// A picture of exactly W x H pixels made from SOURCE.
+int fit(const QString& source, const QString& widthText, const QString& heightText,
+        const QString& out) {
+    const auto image = load(source);
+    const int width = widthText.toInt(), height = heightText.toInt();
+    if (!image || width < 1 || height < 1) return 2;
+    QImage fitted = image->scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    fitted.setColorSpace(QColorSpace());
+    return fitted.save(out, "PNG") ? 0 : 2;
+}
+
+// A small window at the screen's top-left corner that a press drags URL from,
+// as a file manager or a browser does; prints whether the drop was taken.
+class DragSource : public QRasterWindow {
+public:
+    explicit DragSource(QUrl url) : m_url(std::move(url)) {
+        setTitle(QStringLiteral("drag source"));
+        setGeometry(20, 20, 100, 100);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(QRect(QPoint(), size()), Qt::darkGray);
+    }
+    void mousePressEvent(QMouseEvent*) override {
+        auto* drag = new QDrag(this);
+        auto* data = new QMimeData;
+        data->setUrls({m_url});
+        drag->setMimeData(data);
+        const Qt::DropAction action = drag->exec(Qt::CopyAction);
+        std::printf("%s\n", action == Qt::IgnoreAction ? "refused" : "dropped");
+        std::fflush(stdout);
+        QGuiApplication::quit();
+    }
+
+private:
+    QUrl m_url;
+};
+
 int grab(const QString& out, const QStringList& region) {
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) {
@@ -276,6 +321,13 @@ int main(int argc, char* argv[]) {
         QGuiApplication app(argc, argv);
         return grab(args[0], args.mid(1));
     }
+    if (command == QLatin1String("drag")) {
+        if (args.size() != 1) return usage();
+        QGuiApplication app(argc, argv);
+        DragSource source{QUrl(args[0])};
+        source.show();
+        return app.exec();
+    }
     // Reading pictures needs the image plugins, not a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
@@ -292,6 +344,8 @@ int main(int argc, char* argv[]) {
         std::printf("%d %d\n", image->width(), image->height());
         return 0;
     }
+    if (command == QLatin1String("fit") && args.size() == 4)
+        return fit(args[0], args[1], args[2], args[3]);
     if (command == QLatin1String("enlarge") && args.size() == 3)
         return enlarge(args[0], args[1], args[2]);
     if (command == QLatin1String("removed") && args.size() == 4) {

@@ -88,7 +88,7 @@ STAGE="start-up"
 
 cleanup() {
     set +e
-    [ -n "$CLIP_PID" ] && kill "$CLIP_PID" 2>/dev/null
+    [ -z "$CLIP_PID" ] || kill "$CLIP_PID" 2>/dev/null || true
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null && wait "$APP_PID" 2>/dev/null
     cp "$WORK/app.log" "$ARTIFACTS/velmora.log" 2>/dev/null
     rm -rf "$WORK"
@@ -268,6 +268,9 @@ arrange_view() {
     local wv=$W hv=$H
     VIEW_W=$(( $1 + BAR < wv - BAR ? $1 : wv - BAR ))
     VIEW_H=$(( $2 + BAR < hv - BAR ? $2 : hv - BAR ))
+    # A picture shorter (narrower) than its bar's length shows whole.
+    VIEW_W=$(( $1 < VIEW_W ? $1 : VIEW_W ))
+    VIEW_H=$(( $2 < VIEW_H ? $2 : VIEW_H ))
 }
 
 dismiss_message_box() {
@@ -281,8 +284,9 @@ dismiss_message_box() {
 save_as() {  # save_as FILE: the Save button, Qt's Save dialog, the PNG type, the full path
     local file=$1 dialog X Y WIDTH HEIGHT SCREEN WINDOW
     press_control PushButton5
-    wait_for 30 "Save dialog" other_window '^Save File' >/dev/null
-    dialog=$(other_window '^Save File')
+    # The title exactly, with nothing appended.
+    wait_for 30 "Save dialog titled 'Save File'" other_window '^Save File$' >/dev/null
+    dialog=$(other_window '^Save File$')
     xdotool windowfocus --sync "$dialog" 2>/dev/null || true
     sleep 0.5
     eval "$(xdotool getwindowgeometry --shell "$dialog")"
@@ -322,6 +326,10 @@ start_program() {
     want_h=$(( $(grep -oE 'kClientHeight = [0-9]+' <<<"$FORM_TEXT" | grep -oE '[0-9]+$') / TWIPS ))
     [ "$WIDTH" -eq "$want_w" ] && [ "$HEIGHT" -eq "$want_h" ] ||
         fail "the window is ${WIDTH}x$HEIGHT, not ${want_w}x$want_h"
+    local screen_w screen_h
+    read -r screen_w screen_h <<<"$(xdotool getdisplaygeometry)"
+    [ "$X" -eq $(((screen_w - WIDTH) / 2)) ] && [ "$Y" -eq $(((screen_h - HEIGHT) / 2)) ] ||
+        fail "the window opens at $X,$Y, not centred on the ${screen_w}x$screen_h screen"
     park_pointer
     shot started
     # How the Start button and the disabled Undo button look when idle.
@@ -346,24 +354,64 @@ load_sample() {
     arrange_view "$SAMPLE_W" "$SAMPLE_H"
     park_pointer
     wait_for 20 "sample picture in the view" view_shows "$SAMPLE" 0 0
+    # The whole sample shows: no scroll bar beside or below it, only the view's white.
+    [ "$VIEW_W" -eq "$SAMPLE_W" ] && [ "$VIEW_H" -eq "$SAMPLE_H" ] ||
+        fail "the ${SAMPLE_W}x$SAMPLE_H sample does not fit the view whole"
+    check_screen "view right of the sample" solid \
+        "$((VIEW_X + SAMPLE_W)),$VIEW_Y,$((L + W - VIEW_X - SAMPLE_W)),$H" 255,255,255
+    check_screen "view below the sample" solid \
+        "$VIEW_X,$((VIEW_Y + SAMPLE_H)),$W,$((T + H - VIEW_Y - SAMPLE_H))" 255,255,255
+    SCROLL_X=0 SCROLL_Y=0
     shot loaded
 }
 
-scroll_to_corner() {
-    stage "scroll to the bottom-right corner"
+drag_over_view() {  # drag_over_view URL: prints what the drag source says of the drop
+    local source
+    pc drag "$1" >"$WORK/drag.log" 2>&1 &
+    source=$!
+    wait_for 20 "drag source window" eval '[ -n "$(visible_windows "^drag source$")" ]'
+    xdotool mousemove --sync 70 70 sleep 0.2 mousedown 1 sleep 0.2
+    local i
+    for i in 1 2 3 4 5 6 7 8; do
+        xdotool mousemove --sync $((70 + (VIEW_X + 100 - 70) * i / 8)) \
+            $((70 + (VIEW_Y + 100 - 70) * i / 8)) sleep 0.15
+    done
+    xdotool mouseup 1
+    wait "$source" || fail "the drag source failed: $(cat "$WORK/drag.log")"
+    cat "$WORK/drag.log"
+}
+
+drop_link_and_file() {
+    stage "drag a web link, then the sample file, onto the picture"
+    local result
+    result=$(drag_over_view "https://example.com/photo.jpg")
+    [ "$result" = refused ] || fail "a web link was offered a drop ($result)"
+    result=$(drag_over_view "file://$SAMPLE")
+    [ "$result" = dropped ] || fail "a local picture file was not taken ($result)"
+    park_pointer
+    message_box_shown && fail "a message box shows after dropping the sample"
+    wait_for 20 "dropped sample in the view" view_shows "$SAMPLE" 0 0
+    shot dropped
+}
+
+scroll_to_corner_and_back() {
+    stage "scroll to the bottom-right corner and back"
     # One press on each scroll bar's track, beside its far arrow: a page is the whole picture.
     click $((VIEW_X + VIEW_W - ARROW - 4)) $((VIEW_Y + VIEW_H + BAR / 2))
     click $((VIEW_X + VIEW_W + BAR / 2)) $((VIEW_Y + VIEW_H - ARROW - 4))
-    SCROLL_X=$((SAMPLE_W - VIEW_W)) SCROLL_Y=$((SAMPLE_H - VIEW_H))
     park_pointer
-    wait_for 20 "bottom-right part of the sample in the view" \
-        view_shows "$SAMPLE" "$SCROLL_X" "$SCROLL_Y"
+    wait_for 20 "bottom-right part of the pasted picture in the view" \
+        view_shows "$PASTED" $((PASTED_W - VIEW_W)) $((PASTED_H - VIEW_H))
     shot scrolled
+    click $((VIEW_X + ARROW + 4)) $((VIEW_Y + VIEW_H + BAR / 2))
+    click $((VIEW_X + VIEW_W + BAR / 2)) $((VIEW_Y + ARROW + 4))
+    park_pointer
+    wait_for 20 "pasted picture back at the top-left" view_shows "$PASTED" 0 0
 }
 
-# The date stamp's letters lie within 537-629 x 394-407 of the sample.
-STAMP="530,390,635,412"
-STAMP_BOX=(525 385 639 416)
+# The date stamp's letters lie within 429-495 x 313-324 of the sample.
+STAMP="425,309,499,328"
+STAMP_BOX=(420 304 503 333)
 
 mark_stamp() {
     stage "mark the date stamp with a box"
@@ -407,13 +455,7 @@ paste_picture() {
     PASTED="$WORK/pasted.png"
     pc enlarge "$SOURCE_DIR/tests/data/chelsea.png" 4 "$PASTED" 2>/dev/null ||
         fail "cannot make the picture to paste"
-    xclip -quiet -selection clipboard -t image/png -i "$PASTED" >"$WORK/xclip.log" 2>&1 &
-    CLIP_PID=$!
-    wait_for 20 "picture on the clipboard" \
-        eval 'xclip -o -selection clipboard -t TARGETS 2>/dev/null | grep -qx image/png'
-    xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
-    sleep 0.3
-    xdotool key ctrl+v
+    paste_file "$PASTED"
     read -r PASTED_W PASTED_H <<<"$(pc size "$PASTED" 2>/dev/null)"
     arrange_view "$PASTED_W" "$PASTED_H"
     park_pointer
@@ -422,6 +464,46 @@ paste_picture() {
     same_as "$WORK/undo-disabled.png" "${UNDO_BUTTON[@]}" ||
         fail "Undo Remove is still enabled after the paste"
     shot pasted
+}
+
+paste_file() {  # paste_file FILE: offers FILE as a PNG on the clipboard and presses Ctrl+V
+    [ -z "$CLIP_PID" ] || kill "$CLIP_PID" 2>/dev/null || true
+    xclip -quiet -selection clipboard -t image/png -i "$1" >"$WORK/xclip.log" 2>&1 &
+    CLIP_PID=$!
+    wait_for 20 "data on the clipboard" \
+        eval 'xclip -o -selection clipboard -t TARGETS 2>/dev/null | grep -qx image/png'
+    xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
+    sleep 0.3
+    xdotool key ctrl+v
+}
+
+paste_unreadable() {
+    stage "paste unreadable picture data with the focus on a button"
+    # The last click left the focus on a push button.
+    printf 'not a picture' >"$WORK/garbage.png"
+    paste_file "$WORK/garbage.png"
+    wait_for 20 "message about the clipboard" message_box_shown
+    shot unreadable
+    dismiss_message_box
+    sleep 1.5
+    message_box_shown && fail "one Ctrl+V showed its message more than once"
+    return 0
+}
+
+paste_awkward_sizes() {
+    stage "paste pictures just taller or wider than a scroll bar"
+    local size w h picture
+    for size in 400x365 500x200; do
+        w=${size%x*} h=${size#*x}
+        picture="$WORK/paste-$size.png"
+        pc fit "$SOURCE_DIR/tests/data/coffee.png" "$w" "$h" "$picture" 2>/dev/null ||
+            fail "cannot make the $size picture"
+        paste_file "$picture"
+        arrange_view "$w" "$h"
+        park_pointer
+        wait_for 20 "$size picture at the view's corner" view_shows "$picture" 0 0
+        shot "pasted-$size"
+    done
 }
 
 # A large four-sided region in the visible top-left part of the pasted picture.
@@ -514,11 +596,14 @@ save_undone() {
 
 start_program
 load_sample
-scroll_to_corner
+drop_link_and_file
 mark_stamp
 remove_stamp
 save_removed
+paste_unreadable
+paste_awkward_sizes
 paste_picture
+scroll_to_corner_and_back
 mark_polygon
 widen_scan_border
 start_and_stop

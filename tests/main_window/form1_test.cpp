@@ -1,18 +1,26 @@
+#include "form1.h"
+
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include "fakes.h"
-#include "form1.h"
 #include "picture_box.h"
+#include "user_dialogs.h"
 
 using namespace velmora;
 using velmora::testing::FakeDialogs;
@@ -98,6 +106,8 @@ TEST_F(Form1Test, WindowHasFixedSizeAndControlsAtTheirPlaces) {
     EXPECT_TRUE(control<QWidget>("picUndo")->isHidden());
     EXPECT_EQ(control<QPushButton>("PushButton3")->font().pointSizeF(), 11.25);
     EXPECT_TRUE(control<QPushButton>("PushButton3")->font().bold());
+    f.show();
+    EXPECT_EQ(f.frameGeometry().center(), f.screen()->availableGeometry().center());
 }
 
 TEST_F(Form1Test, HandCursorLoadsFromProgramFolder) {
@@ -118,18 +128,32 @@ TEST_F(Form1Test, BrokenCursorFileIsReportedAtStep108) {
     EXPECT_TRUE(dialogs->texts("error")[0].contains("Form_Load at line 108"));
 }
 
-TEST_F(Form1Test, HoverShowsHandOverButtonsButKeepsTheHourglass) {
+// The cursor the window system is given as the pointer moves over each place.
+TEST_F(Form1Test, PointerShowsTheHandOverEveryPushButtonAndTheHourglassDuringARun) {
+    ASSERT_TRUE(
+        QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
     Form1& f = open();
-    QPushButton* button = control<QPushButton>("PushButton1");
-    QTest::mouseMove(button);
-    QEvent enter(QEvent::Enter);
-    QApplication::sendEvent(button, &enter);
-    EXPECT_EQ(f.pointer(), kPointerCustom);
-    QApplication::sendEvent(control<QGroupBox>("Frame3"), &enter);
-    EXPECT_EQ(f.pointer(), kPointerDefault);
-    f.setPointer(kPointerHourglass);
-    QApplication::sendEvent(button, &enter);
-    EXPECT_EQ(f.pointer(), kPointerHourglass);
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    const char* places[] = {"PushButton1", "PushButton2",  "PushButton3",  "PushButton4",
+                            "PushButton5", "PushButton6",  "PushButton7",  "PushButton8",
+                            "PushButton9", "PushButton11", "PushButton12", "Frame3",
+                            "Label4",      "Form1"};
+    for (int busy = 0; busy < 2; ++busy) {
+        f.setPointer(busy ? kPointerHourglass : kPointerDefault);
+        for (const char* place : places) {
+            QWidget* widget = place == QLatin1String("Form1") ? &f : control<QWidget>(place);
+            const QPoint at =
+                widget == &f ? QPoint(3, 3) : QPoint(widget->width() / 2, widget->height() / 2);
+            QTest::mouseMove(widget, at);
+            // A disabled button cannot be clicked, so it shows no hand (Undo at start-up).
+            const bool clickable = qobject_cast<QPushButton*>(widget) && widget->isEnabled();
+            const Qt::CursorShape expected = busy        ? Qt::WaitCursor
+                                             : clickable ? Qt::BitmapCursor
+                                                         : Qt::ArrowCursor;
+            EXPECT_EQ(f.windowHandle()->cursor().shape(), expected) << place << " busy " << busy;
+        }
+    }
 }
 
 TEST_F(Form1Test, SampleLoadsAndShowsTheTip) {
@@ -272,6 +296,38 @@ TEST_F(Form1Test, PictureTooWideForTheViewIsReportedNotCrashing) {
     EXPECT_EQ(f.picOrg()->size(), QSize(64, 48));
 }
 
+TEST_F(Form1Test, TransparentPixelsShowAsWhiteAndTheStartUpIconHoldsNoMark) {
+    Form1& f = open();
+    EXPECT_EQ(f.picOrg()->image().pixel(0, 0), qRgb(255, 255, 255));
+    QTest::mouseClick(control<QPushButton>("PushButton3"), Qt::LeftButton);
+    EXPECT_TRUE(dialogs->shown.isEmpty()) << "the icon was filled as a mark";
+
+    QImage clear(4, 2, QImage::Format_ARGB32);
+    clear.fill(qRgba(0, 0, 255, 0));
+    clear.setPixel(1, 1, qRgba(255, 0, 0, 128));
+    dialogs->openReply = {folder.filePath("clear.png")};
+    ASSERT_TRUE(clear.save(dialogs->openReply[0]));
+    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    EXPECT_EQ(f.picOrg()->image().pixel(0, 0), qRgb(255, 255, 255));
+    EXPECT_EQ(f.picOrg()->image().pixel(1, 1), qRgb(255, 127, 127));
+}
+
+// Each key press reaches the window's filter once, whichever control has the focus.
+TEST_F(Form1Test, EachClipboardKeyActsOnceWhateverHasTheFocus) {
+    Form1& f = open();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    for (const char* name : {"PushButton1", "PushButton8", "HScroll2", "Option2"}) {
+        auto* unreadable = new QMimeData;
+        unreadable->setData("application/x-qt-image", "not a picture");
+        QApplication::clipboard()->setMimeData(unreadable);
+        control<QWidget>(name)->setFocus();
+        dialogs->shown.clear();
+        QTest::keyClick(f.windowHandle(), Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(dialogs->texts("message").size(), 1) << name;
+    }
+}
+
 struct BarCase {
     int width, height;
     bool hShown, vShown;
@@ -283,6 +339,9 @@ struct BarCase {
 TEST_F(Form1Test, ScrollBarsAreArrangedForThePictureSize) {
     Form1& f = open();
     const BarCase cases[] = {
+        // Picture taller (wider) than the bar: a negative range, shown as none.
+        {400, 365, false, false, QRect(0, 373, 400, 12), QRect(400, 0, 12, 373), 0, 0, {400, 373}},
+        {500, 200, false, false, QRect(0, 200, 508, 12), QRect(508, 0, 12, 200), 0, 0, {508, 200}},
         // As wide as the view: no horizontal bar.
         {520, 100, false, false, QRect(0, 100, 508, 12), QRect(508, 0, 12, 100), 12, 0, {508, 100}},
         // One pixel wider: the bar lies at the view's bottom minus 12, maximum 13.
@@ -308,6 +367,9 @@ TEST_F(Form1Test, ScrollBarsAreArrangedForThePictureSize) {
         EXPECT_EQ(v->maximum(), c.vMax) << label;
         EXPECT_EQ(h->pageStep(), c.width) << label;
         EXPECT_EQ(corner->pos(), c.corner) << label;
+        EXPECT_EQ(QPoint(h->minimum(), v->minimum()), QPoint(0, 0)) << label;
+        EXPECT_EQ(QPoint(h->value(), v->value()), QPoint(0, 0)) << label;
+        EXPECT_EQ(f.picOrg()->pos(), QPoint(0, 0)) << label;
     }
 }
 
@@ -330,12 +392,19 @@ TEST_F(Form1Test, ScrollingMovesThePictureAndANewLoadResetsIt) {
     EXPECT_EQ(f.picOrg()->pos(), QPoint(0, 0));
 }
 
-TEST_F(Form1Test, ClosingRaisesStopRequested) {
+// Closed while the load lets events run: the sample's tip never shows.
+TEST_F(Form1Test, ClosingRaisesStopRequestedAndNothingShowsAfterwards) {
+    QDir(folder.path()).mkdir("Samples");
+    writePicture("Samples/sample.jpg", 1600, 20);
     Form1& f = open();
     StopRequested = false;
     f.show();
-    f.close();
+    dialogs->answer = true;
+    QTimer::singleShot(0, &f, [&] { f.close(); });
+    QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
     EXPECT_TRUE(StopRequested);
+    EXPECT_EQ(dialogs->shown.size(), 1);
+    EXPECT_EQ(dialogs->texts("ask").size(), 1);
 }
 
 }  // namespace
@@ -420,6 +489,39 @@ TEST_F(Form1Test, HelpButtonsShowTheirMessages) {
         EXPECT_EQ(dialogs->shown[0].title, "Velmora") << c.button;
         EXPECT_EQ(dialogs->shown[0].text, c.text) << c.button;
     }
+}
+
+// The real message boxes: a path is not markup, and a short text stays on one line.
+TEST(MessageBoxes, ShowPlainTextAndKeepAShortLineWhole) {
+    QTemporaryDir folder(QDir::tempPath() + "/x<b>y-XXXXXX");
+    ASSERT_TRUE(folder.isValid());
+    Form1 f(std::make_unique<QtUserDialogs>(), std::make_unique<FakeSettings>(), folder.path());
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    struct Seen {
+        QString title, text;
+        Qt::TextFormat format;
+        int lines;
+    };
+    QList<Seen> seen;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        seen.push_back({box->windowTitle(), box->text(), label->textFormat(),
+                        label->height() / label->fontMetrics().lineSpacing()});
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    answer.start(20);
+    QTest::mouseClick(f.findChild<QPushButton*>("PushButton2"), Qt::LeftButton);
+    QTest::mouseClick(f.findChild<QPushButton*>("PushButton4"), Qt::LeftButton);
+    ASSERT_EQ(seen.size(), 3);
+    EXPECT_EQ(seen[0].title, "Velmora");
+    EXPECT_EQ(seen[0].lines, 1) << "the Help message wraps";
+    EXPECT_EQ(seen[1].title, "Application Error");
+    EXPECT_TRUE(seen[1].text.contains("x<b>y")) << seen[1].text.toStdString();
+    for (const Seen& s : seen) EXPECT_EQ(s.format, Qt::PlainText) << s.text.toStdString();
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -7,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
 
 #include "fakes.h"
 #include "form1.h"
@@ -42,6 +46,12 @@ protected:
         start = form->findChild<QPushButton*>("PushButton3");
         undo = form->findChild<QPushButton*>("PushButton12");
         preview = form->findChild<QCheckBox*>("ChkPrev");
+    }
+
+    // Keys come from the window system, to the shown window.
+    void showWindow() {
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
 
     void mark(QPoint from, QPoint to) {
@@ -136,6 +146,25 @@ TEST_F(RemovalTest, StopWithPreviewShowsPartialFillButCommitsNothing) {
     EXPECT_EQ(box->picture(), original);
 }
 
+// A mark painted during a run is not part of it: the next preview write covers it.
+TEST_F(RemovalTest, MarkPaintedDuringAPreviewRunIsOverwritten) {
+    mark({10, 10}, {60, 45});
+    int yields = 0;
+    std::function<void()> during = [&] {
+        if (++yields == 1) mark({68, 50}, {75, 56});
+        if (yields < 20)
+            QTimer::singleShot(0, start, during);
+        else
+            QTest::mouseClick(start, Qt::LeftButton);
+    };
+    QTimer::singleShot(0, start, during);
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_EQ(yields, 20);
+    for (int y = 50; y <= 56; ++y)
+        for (int x = 68; x <= 75; ++x)
+            ASSERT_EQ(box->image().pixel(x, y), original.pixel(x, y)) << x << "," << y;
+}
+
 TEST_F(RemovalTest, LoadingDuringARunEndsItAndKeepsTheNewPicture) {
     mark({10, 10}, {60, 45});
     QImage other(30, 20, QImage::Format_RGB32);
@@ -153,6 +182,7 @@ TEST_F(RemovalTest, LoadingDuringARunEndsItAndKeepsTheNewPicture) {
 // The undo copy belongs to the picture it was taken from: restoring it over a
 // newly loaded or pasted picture would throw that picture away.
 TEST_F(RemovalTest, ANewPictureLeavesNothingToUndo) {
+    showWindow();
     mark({30, 20}, {40, 28});
     QTest::mouseClick(start, Qt::LeftButton);
     ASSERT_TRUE(undo->isEnabled());
@@ -160,7 +190,7 @@ TEST_F(RemovalTest, ANewPictureLeavesNothingToUndo) {
     QImage pasted(50, 40, QImage::Format_RGB32);
     pasted.fill(Qt::yellow);
     QApplication::clipboard()->setImage(pasted);
-    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     ASSERT_EQ(box->image(), pasted);
     EXPECT_FALSE(undo->isEnabled());
     QTest::mouseClick(undo, Qt::LeftButton);
@@ -192,6 +222,43 @@ TEST_F(RemovalTest, AFailedLoadKeepsTheUndo) {
     EXPECT_EQ(box->image(), original);
 }
 
+// Starts a removal with too little address space for the engine's working state;
+// exits 0 when the one report names the engine call.
+[[noreturn]] void removeWithoutMemory() {
+    QTemporaryDir folder;
+    auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
+    auto* shown = dialogs.get();
+    Form1 form(std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(),
+               folder.path());
+    const QString path = folder.filePath("big.png");
+    gradientPicture(1400, 1400).save(path);
+    form.dropFiles({path});
+    QTest::mousePress(form.picOrg(), Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseRelease(form.picOrg(), Qt::LeftButton, {}, QPoint(1300, 1300));
+    // Room for the picture's copy, not for the engine's state over 1.4 M pixels.
+    QFile statm("/proc/self/statm");
+    statm.open(QIODevice::ReadOnly);
+    const rlim_t used = statm.readAll().split(' ').value(0).toULongLong() * 4096;
+    const rlimit limit{used + (24 << 20), used + (24 << 20)};
+    setrlimit(RLIMIT_AS, &limit);
+    QTest::mouseClick(form.findChild<QPushButton*>("PushButton3"), Qt::LeftButton);
+    const QStringList errors = shown->texts("error");
+    std::fprintf(stderr, "%s\n", qPrintable(errors.join("|")));
+    std::_Exit(errors.size() == 1 && errors[0].contains("PushButton3_Click at line 114") &&
+                       shown->texts("message").isEmpty()
+                   ? 0
+                   : 1);
+}
+
+// An engine that cannot get its working memory fails at the step that called it.
+TEST(RemovalFailure, EngineOutOfMemoryIsReportedAtTheEngineCall) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(removeWithoutMemory(), ::testing::ExitedWithCode(0), "not enough memory");
+}
+
 TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {
     mark({-1, -1}, {79, 59});  // QTest reads (0, 0) as the widget centre
     QTest::mouseClick(start, Qt::LeftButton);
@@ -201,20 +268,21 @@ TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {
 }
 
 TEST_F(RemovalTest, CopyTakesTheMarksAndPasteReplacesThePicture) {
+    showWindow();
     mark({2, 2}, {4, 4});
-    QTest::keyClick(form.get(), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_C, Qt::ControlModifier);
     const QImage copied = QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(copied, box->image());
     EXPECT_EQ(copied.pixel(3, 3), qRgb(0, 255, 0));
 
     QApplication::clipboard()->setText("just words");
-    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(box->image(), copied);
 
     QImage pasted(600, 50, QImage::Format_RGB32);
     pasted.fill(Qt::yellow);
     QApplication::clipboard()->setImage(pasted);
-    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(box->size(), QSize(600, 50));
     EXPECT_EQ(box->image(), pasted);
     EXPECT_FALSE(form->findChild<QWidget*>("HscrPic")->isHidden());

@@ -1,16 +1,18 @@
+#include "save_command.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "fakes.h"
 #include "form1.h"
 #include "picture_box.h"
-#include "save_command.h"
 
 using namespace velmora;
 
@@ -79,6 +81,22 @@ TEST_F(SaveTest, BmpSavesThePictureWithItsMarksAndCleansUp) {
     EXPECT_EQ(written.pixel(4, 4), qRgb(0, 255, 0));
     EXPECT_TRUE(leftInTemp().isEmpty()) << leftInTemp().join(",").toStdString();
     EXPECT_EQ(form->pointer(), kPointerDefault);
+}
+
+TEST_F(SaveTest, SaveRepaintsThePictureOverAnOutlineUnderConstruction) {
+    auto greenOnScreen = [this] {
+        const QImage shown = form->picOrg()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int n = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) n += shown.pixel(x, y) == qRgb(0, 255, 0);
+        return n;
+    };
+    QTest::mouseClick(form->findChild<QRadioButton*>("Option1"), Qt::LeftButton);
+    QTest::mouseClick(form->picOrg(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(form->picOrg(), Qt::LeftButton, {}, QPoint(30, 20));
+    ASSERT_GT(greenOnScreen(), 0);
+    saveAs(folder.filePath("out.bmp"), kSaveBmp);
+    EXPECT_EQ(greenOnScreen(), 0);
 }
 
 TEST_F(SaveTest, CancelledDialogTouchesNothing) {
