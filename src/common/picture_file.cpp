@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+#include "wmf_picture.h"
+
 namespace velmora {
 
 namespace {
@@ -149,6 +151,8 @@ QImage readPictureFile(const QString& path, QString* error) {
             *error = QStringLiteral("The file %1 is empty.").arg(path);
             return {};
         }
+        // Qt reads no metafiles; they are drawn on their own.
+        if (looksLikeWmf(bytes)) return readWmfPicture(bytes, path, error);
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
         QImageReader probe(&buffer);
