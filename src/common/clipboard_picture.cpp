@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <QStringList>
 
+#include "picture_file.h"
 #include "wmf_picture.h"
 
 namespace velmora {
@@ -32,6 +33,10 @@ QImage decode(const QByteArray& bytes, const QString& format, QString* error) {
                      .arg(kName)
                      .arg(size.width())
                      .arg(size.height());
+        return {};
+    }
+    if (isCutShort(bytes, reader.format())) {
+        *error = QStringLiteral("%1 is incomplete: its data ends before the picture does.").arg(kName);
         return {};
     }
     const QImage image = reader.read();

@@ -185,6 +185,10 @@ QImage readPictureFile(const QString& path, QString* error) {
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
+bool isCutShort(const QByteArray& bytes, const QByteArray& format) {
+    return cutShort(bytes, format);
+}
+
 QString GetExtension(const QString& name) {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.mid(dot + 1);

@@ -10,6 +10,11 @@ namespace velmora {
 // the file cannot be read. The result is Format_RGB32 (alpha dropped).
 QImage readPictureFile(const QString& path, QString* error);
 
+// True when bytes of the given format (as QImageReader names it: "bmp",
+// "jpeg", "gif", ...) end before their picture does. Formats it does not walk
+// are left to their decoder: false.
+bool isCutShort(const QByteArray& bytes, const QByteArray& format);
+
 // The text after the last "." of name; the whole name when it has no ".".
 QString GetExtension(const QString& name);
 
