@@ -36,6 +36,7 @@ fuzzer=$base/build/velmora_${target}_fuzzer
 work=$base/$target
 
 export UBSAN_OPTIONS=print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$src/lsan.supp
 mkdir -p "$work/artifacts"
 common=(-timeout=10 -rss_limit_mb=2048 -artifact_prefix="$work/artifacts/")
 
