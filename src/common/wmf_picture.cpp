@@ -404,10 +404,11 @@ private:
         if (m_painter.backgroundMode() == Qt::OpaqueMode)
             m_painter.fillRect(QRectF(at.x(), at.y() - metrics.ascent(), width, metrics.height()),
                                m_painter.background());
-        const QPen saved = m_painter.pen();
-        m_painter.setPen(m_state.textColour);
-        m_painter.drawText(at, string);
-        m_painter.setPen(saved);
+        // As outlines, not through the glyph cache: a file may stretch a glyph
+        // a thousandfold, and Qt's glyph bitmaps break at such sizes.
+        QPainterPath outline;
+        outline.addText(at, m_painter.font(), string);
+        m_painter.fillPath(outline, m_state.textColour);
         if (align & 0x0001) m_state.position.rx() += width;
     }
 

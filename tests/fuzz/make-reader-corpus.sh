@@ -36,9 +36,10 @@ cuts() {
   done
 }
 
+# Inputs the fuzzer found (finding-*) stay.
 for target in picture wmf clipboard; do
-  rm -rf "${here:?}/corpus/$target"
   mkdir -p "$here/corpus/$target"
+  find "$here/corpus/$target" -type f ! -name 'finding-*' -delete
 done
 for f in "$tmp"/*; do cuts "$f" "$here/corpus/picture"; done
 for f in "$tmp"/*.wmf; do cuts "$f" "$here/corpus/wmf"; done
