@@ -436,7 +436,20 @@ private:
         else m_painter.drawChord(box, a, s);
     }
 
+    // A pen far wider than the picture covers it no more than a pen as wide,
+    // but costs Qt's stroker time by its width: such pens are narrowed.
+    void narrowPen() {
+        QPen pen = m_painter.pen();
+        const QTransform& t = m_painter.transform();
+        const double scale = std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
+        const double limit = 2.0 * std::max(m_size.width(), m_size.height());
+        if (pen.style() == Qt::NoPen || pen.widthF() * scale <= limit || scale == 0) return;
+        pen.setWidthF(limit / scale);
+        m_painter.setPen(pen);
+    }
+
     void playRecord(const Record& r) {
+        narrowPen();
         switch (r.function) {
             case kSaveDc:
                 m_painter.save();
