@@ -36,7 +36,8 @@ QImage decode(const QByteArray& bytes, const QString& format, QString* error) {
         return {};
     }
     if (isCutShort(bytes, reader.format())) {
-        *error = QStringLiteral("%1 is incomplete: its data ends before the picture does.").arg(kName);
+        *error =
+            QStringLiteral("%1 is incomplete: its data ends before the picture does.").arg(kName);
         return {};
     }
     const QImage image = reader.read();

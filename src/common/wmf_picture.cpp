@@ -128,12 +128,18 @@ bool dibFits(const QByteArray& dib) {
 // Where the bitmap of a bitmap record starts, in parameter words; -1 for others.
 int dibStart(quint16 f) {
     switch (f) {
-        case kSetDiBitsToDevice: return 9;
-        case kDibBitBlt: return 8;
-        case kDibStretchBlt: return 10;
-        case kStretchDib: return 11;
-        case kDibCreatePatternBrush: return 2;
-        default: return -1;
+        case kSetDiBitsToDevice:
+            return 9;
+        case kDibBitBlt:
+            return 8;
+        case kDibStretchBlt:
+            return 10;
+        case kStretchDib:
+            return 11;
+        case kDibCreatePatternBrush:
+            return 2;
+        default:
+            return -1;
     }
 }
 
@@ -155,9 +161,12 @@ bool contentsFit(const Record& r) {
             return n >= 1 && 1 + (qint64(r.u(0)) + 1) / 2 + 2 <= n;
         case kExtTextOut:
             return n >= 4 && 4 + ((r.u(3) & 0x0006) ? 4 : 0) + (qint64(r.u(2)) + 1) / 2 <= n;
-        case kCreateFontIndirect: return n >= 9;
-        case kCreatePenIndirect: return n >= 5;
-        case kCreateBrushIndirect: return n >= 4;
+        case kCreateFontIndirect:
+            return n >= 9;
+        case kCreatePenIndirect:
+            return n >= 5;
+        case kCreateBrushIndirect:
+            return n >= 4;
         default: {
             const int at = dibStart(r.function);
             return at < 0 || (n > at && dibFits(r.tail(at)));
@@ -192,7 +201,8 @@ Walk walk(const QByteArray& b, const QString& name) {
     const qsizetype n = b.size();
     qsizetype at = 0;
     if (n >= 4 && dword(b, 0) == kPlaceableKey) {
-        if (n < kPlaceableBytes) return incomplete(QStringLiteral("the file ends inside its header"));
+        if (n < kPlaceableBytes)
+            return incomplete(QStringLiteral("the file ends inside its header"));
         const int left = qint16(word(b, 6)), top = qint16(word(b, 8));
         const int right = qint16(word(b, 10)), bottom = qint16(word(b, 12));
         const int unitsPerInch = word(b, 14);
@@ -217,8 +227,9 @@ Walk walk(const QByteArray& b, const QString& name) {
     // Some writers count the placeable header in, others do not: both are taken.
     const qint64 statedBytes = 2 * qint64(dword(b, at + 6));
     if (statedBytes > n)
-        return incomplete(
-            QStringLiteral("its header states %1 bytes, the file holds %2").arg(statedBytes).arg(n));
+        return incomplete(QStringLiteral("its header states %1 bytes, the file holds %2")
+                              .arg(statedBytes)
+                              .arg(n));
     result.objects = word(b, at + 10);
 
     qsizetype p = at + kHeaderBytes;
@@ -287,7 +298,8 @@ struct DrawState {
 
 class Player {
 public:
-    Player(const Walk& walk, QImage* image) : m_walk(walk), m_painter(image), m_size(image->size()) {
+    Player(const Walk& walk, QImage* image)
+        : m_walk(walk), m_painter(image), m_size(image->size()) {
         m_objects.resize(walk.objects);
         m_painter.setRenderHint(QPainter::Antialiasing);
         m_painter.setRenderHint(QPainter::TextAntialiasing);
@@ -354,8 +366,8 @@ private:
 
     QPen pen(const Record& r) const {
         const int style = r.u(0) & 0x0f;
-        const Qt::PenStyle styles[] = {Qt::SolidLine,   Qt::DashLine, Qt::DotLine,
-                                       Qt::DashDotLine, Qt::DashDotDotLine};
+        const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
+                                       Qt::DashDotDotLine};
         if (style == 5) return QPen(Qt::NoPen);
         // Widths up to one unit draw one pixel wide, as on screen.
         const int width = std::abs(r.s(1));
@@ -369,9 +381,12 @@ private:
                                           Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
         const QColor c = colour(r.u32(1));
         switch (r.u(0)) {
-            case 0: return QBrush(c);
-            case 2: return QBrush(c, r.u(3) < 6 ? hatches[r.u(3)] : Qt::SolidPattern);
-            default: return QBrush(Qt::NoBrush);
+            case 0:
+                return QBrush(c);
+            case 2:
+                return QBrush(c, r.u(3) < 6 ? hatches[r.u(3)] : Qt::SolidPattern);
+            default:
+                return QBrush(Qt::NoBrush);
         }
     }
 
@@ -397,10 +412,14 @@ private:
         const quint16 align = m_state.textAlign;
         if (align & 0x0001) at = m_state.position;  // TA_UPDATECP
         const double width = metrics.horizontalAdvance(string);
-        if ((align & 0x0006) == 0x0006) at.rx() -= width / 2;
-        else if (align & 0x0002) at.rx() -= width;
-        if ((align & 0x0018) == 0) at.ry() += metrics.ascent();       // TA_TOP
-        else if ((align & 0x0018) == 0x0008) at.ry() -= metrics.descent();  // TA_BOTTOM
+        if ((align & 0x0006) == 0x0006)
+            at.rx() -= width / 2;
+        else if (align & 0x0002)
+            at.rx() -= width;
+        if ((align & 0x0018) == 0)
+            at.ry() += metrics.ascent();  // TA_TOP
+        else if ((align & 0x0018) == 0x0008)
+            at.ry() -= metrics.descent();  // TA_BOTTOM
         if (m_painter.backgroundMode() == Qt::OpaqueMode)
             m_painter.fillRect(QRectF(at.x(), at.y() - metrics.ascent(), width, metrics.height()),
                                m_painter.background());
@@ -431,9 +450,12 @@ private:
         double span = angle(r.s(1), r.s(0)) - start;
         if (span <= 0) span += 360;
         const int a = int(std::lround(start * 16)), s = int(std::lround(span * 16));
-        if (kind == kArc) m_painter.drawArc(box, a, s);
-        else if (kind == kPie) m_painter.drawPie(box, a, s);
-        else m_painter.drawChord(box, a, s);
+        if (kind == kArc)
+            m_painter.drawArc(box, a, s);
+        else if (kind == kPie)
+            m_painter.drawPie(box, a, s);
+        else
+            m_painter.drawChord(box, a, s);
     }
 
     // A pen far wider than the picture covers it no more than a pen as wide,
@@ -468,9 +490,15 @@ private:
             case kSetBkMode:
                 m_painter.setBackgroundMode(r.u(0) == 1 ? Qt::TransparentMode : Qt::OpaqueMode);
                 break;
-            case kSetBkColor: m_painter.setBackground(colour(r.u32(0))); break;
-            case kSetTextColor: m_state.textColour = colour(r.u32(0)); break;
-            case kSetTextAlign: m_state.textAlign = r.u(0); break;
+            case kSetBkColor:
+                m_painter.setBackground(colour(r.u32(0)));
+                break;
+            case kSetTextColor:
+                m_state.textColour = colour(r.u32(0));
+                break;
+            case kSetTextAlign:
+                m_state.textAlign = r.u(0);
+                break;
             case kSetPolyFillMode:
                 m_state.fillRule = r.u(0) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
                 break;
@@ -493,16 +521,24 @@ private:
                     applyWindow();
                 }
                 break;
-            case kMoveTo: m_state.position = QPointF(r.s(1), r.s(0)); break;
+            case kMoveTo:
+                m_state.position = QPointF(r.s(1), r.s(0));
+                break;
             case kLineTo: {
                 const QPointF to(r.s(1), r.s(0));
                 m_painter.drawLine(m_state.position, to);
                 m_state.position = to;
                 break;
             }
-            case kCreatePenIndirect: store(pen(r)); break;
-            case kCreateBrushIndirect: store(brush(r)); break;
-            case kCreateFontIndirect: store(font(r)); break;
+            case kCreatePenIndirect:
+                store(pen(r));
+                break;
+            case kCreateBrushIndirect:
+                store(brush(r));
+                break;
+            case kCreateFontIndirect:
+                store(font(r));
+                break;
             case kDibCreatePatternBrush: {
                 const QImage pattern = dibImage(r.tail(2));
                 store(pattern.isNull() ? QBrush(Qt::NoBrush) : QBrush(pattern));
@@ -510,24 +546,39 @@ private:
             }
             case kCreatePalette:
             case kCreatePatternBrush:
-            case kCreateRegion: store(std::monostate{}); break;
-            case kSelectObject: select(r.u(0)); break;
+            case kCreateRegion:
+                store(std::monostate{});
+                break;
+            case kSelectObject:
+                select(r.u(0));
+                break;
             case kDeleteObject:
                 if (r.u(0) < m_objects.size()) m_objects[r.u(0)] = std::monostate{};
                 break;
-            case kRectangle: m_painter.drawRect(rect(r, 0)); break;
-            case kEllipse: m_painter.drawEllipse(rect(r, 0)); break;
+            case kRectangle:
+                m_painter.drawRect(rect(r, 0));
+                break;
+            case kEllipse:
+                m_painter.drawEllipse(rect(r, 0));
+                break;
             case kRoundRect:
-                m_painter.drawRoundedRect(rect(r, 2), std::abs(r.s(1)) / 2.0, std::abs(r.s(0)) / 2.0);
+                m_painter.drawRoundedRect(rect(r, 2), std::abs(r.s(1)) / 2.0,
+                                          std::abs(r.s(0)) / 2.0);
                 break;
             case kArc:
             case kPie:
-            case kChord: arc(r, r.function); break;
+            case kChord:
+                arc(r, r.function);
+                break;
             case kSetPixel:
                 m_painter.fillRect(QRectF(r.s(1), r.s(0), 1, 1), colour(r.u32(2)));
                 break;
-            case kPolygon: m_painter.drawPolygon(points(r, 1, r.u(0)), m_state.fillRule); break;
-            case kPolyline: m_painter.drawPolyline(points(r, 1, r.u(0))); break;
+            case kPolygon:
+                m_painter.drawPolygon(points(r, 1, r.u(0)), m_state.fillRule);
+                break;
+            case kPolyline:
+                m_painter.drawPolyline(points(r, 1, r.u(0)));
+                break;
             case kPolyPolygon: {
                 QPainterPath path;
                 path.setFillRule(m_state.fillRule);
@@ -556,15 +607,18 @@ private:
                 break;
             }
             case kIntersectClipRect:
-                m_painter.setClipRect(rect(r, 0), m_painter.hasClipping() ? Qt::IntersectClip
-                                                                          : Qt::ReplaceClip);
+                m_painter.setClipRect(
+                    rect(r, 0), m_painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
                 break;
             case kPatBlt: {
                 const QRectF target(r.s(5), r.s(4), r.s(3), r.s(2));
                 const quint32 rop = r.u32(0);
-                if (rop == 0x00FF0062) m_painter.fillRect(target.normalized(), Qt::white);
-                else if (rop == 0x00000042) m_painter.fillRect(target.normalized(), Qt::black);
-                else m_painter.fillRect(target.normalized(), m_painter.brush());
+                if (rop == 0x00FF0062)
+                    m_painter.fillRect(target.normalized(), Qt::white);
+                else if (rop == 0x00000042)
+                    m_painter.fillRect(target.normalized(), Qt::black);
+                else
+                    m_painter.fillRect(target.normalized(), m_painter.brush());
                 break;
             }
             case kStretchDib:
@@ -583,7 +637,8 @@ private:
                 drawDib(r, 9, QRectF(r.s(4), r.s(3), r.s(6), r.s(5)),
                         QRectF(r.s(8), r.s(7), r.s(6), r.s(5)));
                 break;
-            default: break;  // palettes, regions, escapes and raster modes are not drawn
+            default:
+                break;  // palettes, regions, escapes and raster modes are not drawn
         }
     }
 

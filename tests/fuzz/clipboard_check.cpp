@@ -16,9 +16,9 @@ namespace velmora_fuzz {
 
 namespace {
 const QByteArray kSeparator("|VLM|");
-const char* const kFormats[] = {"image/png", "image/bmp",  "image/jpeg",
+const char* const kFormats[] = {"image/png", "image/bmp",   "image/jpeg",
                                 "image/gif", "image/x-wmf", "image/vnd.microsoft.icon"};
-}
+}  // namespace
 
 std::string CheckInput(const std::uint8_t* data, std::size_t size) {
     startQt();
@@ -41,13 +41,15 @@ std::string CheckInput(const std::uint8_t* data, std::size_t size) {
         // Too large a claimed size is legal but left out here, as for files.
         QString ignored;
         QSize claimed = velmora::wmfPictureSize(bytes, "input", &ignored);
-        if (!velmora::looksLikeWmf(bytes) && QLatin1String(kFormats[k]) != QLatin1String("image/x-wmf")) {
+        if (!velmora::looksLikeWmf(bytes) &&
+            QLatin1String(kFormats[k]) != QLatin1String("image/x-wmf")) {
             QBuffer buffer;
             buffer.setData(bytes);
             buffer.open(QIODevice::ReadOnly);
             claimed = QImageReader(&buffer).size();
         }
-        if (qint64(claimed.width()) * claimed.height() > kMaxFuzzPixels) return "skipped: too large";
+        if (qint64(claimed.width()) * claimed.height() > kMaxFuzzPixels)
+            return "skipped: too large";
         offer.setData(QString::fromLatin1(kFormats[k]), bytes);
         offered += std::string(kFormats[k]) + " ";
     }

@@ -27,13 +27,14 @@ std::string CheckInput(const std::uint8_t* data, std::size_t size) {
         buffer.open(QIODevice::ReadOnly);
         claimed = QImageReader(&buffer).size();
     }
-    if (qint64(claimed.width()) * claimed.height() > kMaxFuzzPixels) return "skipped: too large to decode here";
+    if (qint64(claimed.width()) * claimed.height() > kMaxFuzzPixels)
+        return "skipped: too large to decode here";
 
     const QString path = folder.filePath("input");
     QFile file(path);
-    READER_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                     file.write(bytes) == bytes.size(),
-                 file.errorString());
+    READER_CHECK(
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size(),
+        file.errorString());
     file.close();
     QString error;
     const QImage image = velmora::readPictureFile(path, &error);

@@ -32,8 +32,8 @@ inline void startQt() {
     __builtin_trap();
 }
 
-#define READER_CHECK(cond, detail) \
-    do {                           \
+#define READER_CHECK(cond, detail)                                                     \
+    do {                                                                               \
         if (!(cond)) velmora_fuzz::brokenPromise(__FILE__, __LINE__, #cond, (detail)); \
     } while (0)
 

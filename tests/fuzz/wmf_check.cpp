@@ -11,7 +11,8 @@ std::string CheckInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     QString sizeError;
     const QSize claimed = velmora::wmfPictureSize(bytes, "input", &sizeError);
-    if (qint64(claimed.width()) * claimed.height() > kMaxFuzzPixels) return "skipped: too large to draw here";
+    if (qint64(claimed.width()) * claimed.height() > kMaxFuzzPixels)
+        return "skipped: too large to draw here";
     QString error;
     const QImage image = velmora::readWmfPicture(bytes, "input", &error);
     // The size is known before drawing, and the drawing never fails on its own.

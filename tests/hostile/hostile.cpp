@@ -34,8 +34,13 @@ QImage distinctPicture(int width, int height, int seed) {
 }
 
 QByteArray wmfDrawing(WmfSize size) {
-    const auto put16 = [](QByteArray& b, int v) { b.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
-    const auto put32 = [&](QByteArray& b, quint32 v) { put16(b, int(v & 0xffff)); put16(b, int(v >> 16)); };
+    const auto put16 = [](QByteArray& b, int v) {
+        b.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+    };
+    const auto put32 = [&](QByteArray& b, quint32 v) {
+        put16(b, int(v & 0xffff));
+        put16(b, int(v >> 16));
+    };
     QByteArray records;
     int largest = 3;
     const auto record = [&](int function, const QVector<int>& words) {
@@ -49,7 +54,7 @@ QByteArray wmfDrawing(WmfSize size) {
         return QVector<int>{bottom * u, right * u, top * u, left * u};
     };
     if (size != WmfSize::None) {
-        record(0x020B, {0, 0});            // SetWindowOrg
+        record(0x020B, {0, 0});              // SetWindowOrg
         record(0x020C, {288 * u, 384 * u});  // SetWindowExt
     }
     record(0x02FA, {0, 0, 0, 0, 0});  // CreatePenIndirect: solid, thin, black
@@ -74,7 +79,8 @@ QByteArray wmfDrawing(WmfSize size) {
     record(0x02FB, {-32 * u, 0, 0, 0, 700, 0, 0, 0, 0, 'A' | ('r' << 8), 'i' | ('a' << 8), 'l'});
     record(0x012D, {2});
     record(0x0102, {1});  // SetBkMode: transparent
-    record(0x0521, {7, 'V' | ('e' << 8), 'l' | ('m' << 8), 'o' | ('r' << 8), 'a', 216 * u, 216 * u});
+    record(0x0521,
+           {7, 'V' | ('e' << 8), 'l' | ('m' << 8), 'o' | ('r' << 8), 'a', 216 * u, 216 * u});
     record(0x0000, {});  // end
     QByteArray bytes;
     if (size == WmfSize::Placeable) {

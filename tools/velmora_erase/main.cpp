@@ -86,7 +86,8 @@ private:
 int main(int argc, char** argv) {
     // Codec and platform chatter (colour profile notes, a missing runtime folder)
     // would break the one-line error contract.
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false\ndefault.warning=false"));
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("qt.gui.imageio*=false\ndefault.warning=false"));
     // Text in a metafile needs the font database, which needs an application; no
     // window is shown, and the tool's own arguments are not Qt's to read.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
