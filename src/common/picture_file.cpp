@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+#include "wmf_picture.h"
+
 namespace velmora {
 
 namespace {
@@ -150,6 +152,8 @@ QImage readPictureFile(const QString& path, QString* error) {
             *error = QStringLiteral("The file %1 is empty.").arg(path);
             return {};
         }
+        // Qt reads no metafiles; they are drawn on their own.
+        if (looksLikeWmf(bytes)) return readWmfPicture(bytes, path, error);
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
         QImageReader probe(&buffer);
@@ -189,6 +193,10 @@ QImage flattenOverWhite(const QImage& image) {
     QPainter painter(&flat);
     painter.drawImage(0, 0, image);
     return flat;
+}
+
+bool isCutShort(const QByteArray& bytes, const QByteArray& format) {
+    return cutShort(bytes, format);
 }
 
 QString GetExtension(const QString& name) {

@@ -14,6 +14,11 @@ QImage readPictureFile(const QString& path, QString* error);
 // the colour of the empty view.
 QImage flattenOverWhite(const QImage& image);
 
+// True when bytes of the given format (as QImageReader names it: "bmp",
+// "jpeg", "gif", ...) end before their picture does. Formats it does not walk
+// are left to their decoder: false.
+bool isCutShort(const QByteArray& bytes, const QByteArray& format);
+
 // The text after the last "." of name; the whole name when it has no ".".
 QString GetExtension(const QString& name);
 

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QScrollBar>
 
+#include "clipboard_picture.h"
 #include "form1.h"
 #include "inpainting.h"
 #include "picture_box.h"
@@ -132,10 +133,11 @@ void Form1::PushButton12_Click() {
 
 void Form1::pasteFromClipboard() {
     const QMimeData* data = QApplication::clipboard()->mimeData();
-    if (!data || !data->hasImage()) return;
-    const QImage image = qvariant_cast<QImage>(data->imageData());
+    if (!data) return;
+    QString error;
+    const QImage image = clipboardPicture(*data, &error);
     if (image.isNull()) {
-        message(QStringLiteral("The picture on the clipboard could not be read."));
+        if (!error.isEmpty()) message(error);  // nothing said when no picture is offered
         return;
     }
     endRunningRemoval();

@@ -1,9 +1,9 @@
-// libFuzzer entry: every input is decoded and checked by the shared check code.
+// libFuzzer entry: every input is decoded and checked by the check code the target links.
 
 #include <cstddef>
 #include <cstdint>
 
-#include "inpaint_check.h"
+#include "check_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     velmora_fuzz::CheckInput(data, size);

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Writes the seed corpus into tests/fuzz/corpus/ (committed; rerun after a change
+# Writes the engine's seed corpus into tests/fuzz/corpus/inpaint/ (committed; rerun after a change
 # of the input layout in inpaint_check.h): bash tests/fuzz/make-corpus.sh
 # Each seed is hex: width-1 height-1 radius border flags k0 k1, palette (B G R byte3
 # per colour), then the pixel indices when flag 0x08 is set, then 5-byte operations.
 set -euo pipefail
 here=$(dirname "$0")
-dir=$here/corpus
+dir=$here/corpus/inpaint
 mkdir -p "$dir"
 
 # rep HEX N: HEX repeated N times.

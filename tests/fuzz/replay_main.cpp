@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "inpaint_check.h"
+#include "check_input.h"
 
 namespace fs = std::filesystem;
 

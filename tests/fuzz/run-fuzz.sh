@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target with clang beside the main build and runs it: every
+# Builds one libFuzzer target with clang beside the main build and runs it: every
 # corpus file once, then a bounded fuzzing session. A crash, a broken check, a
 # sanitizer report, a leak or an input slower than the timeout fails the test.
-# Usage: run-fuzz.sh SOURCE_DIR(tests/fuzz) WORK_DIR; VELMORA_FUZZ_SECONDS sets the time.
+# Usage: run-fuzz.sh SOURCE_DIR(tests/fuzz) WORK_DIR TARGET
+# TARGET names clang/'s velmora_TARGET_fuzzer and its seeds in corpus/TARGET/.
+# VELMORA_FUZZ_SECONDS sets the time (25 s).
 set -euo pipefail
 src=$1
-work=$2
+base=$2
+target=$3
 seconds=${VELMORA_FUZZ_SECONDS:-25}
+case "$target" in
+  inpaint) max_len=1024 ;;  # the engine's input layout uses no more
+  *) max_len=8192 ;;        # room for the small files of the seed corpus
+esac
 
 cxx=""
 for candidate in clang++-14 clang++; do
@@ -17,30 +24,37 @@ if [ -z "$cxx" ]; then
   exit 77
 fi
 
-cmake -S "$src/clang" -B "$work/build" -DCMAKE_CXX_COMPILER="$cxx" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$work/build" -j 2 >/dev/null
-fuzzer=$work/build/velmora_inpaint_fuzzer
+# Targets share one build; ctest may run them side by side, so they take turns.
+mkdir -p "$base"
+(
+  flock 9
+  cmake -S "$src/clang" -B "$base/build" -DCMAKE_CXX_COMPILER="$cxx" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$base/build" -j 2 --target "velmora_${target}_fuzzer" >/dev/null
+) 9>"$base/build.lock"
+fuzzer=$base/build/velmora_${target}_fuzzer
+work=$base/$target
 
 export UBSAN_OPTIONS=print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$src/lsan.supp
 mkdir -p "$work/artifacts"
 common=(-timeout=10 -rss_limit_mb=2048 -artifact_prefix="$work/artifacts/")
 
 # The committed inputs alone first: a failure here is a regression, not a new find.
 shopt -s nullglob
-seeds=("$src"/corpus/*)
+seeds=("$src/corpus/$target"/*)
 if [ ${#seeds[@]} -eq 0 ]; then
-  echo "no corpus files in $src/corpus"
+  echo "no corpus files in $src/corpus/$target"
   exit 1
 fi
-"$fuzzer" "${common[@]}" "${seeds[@]}" 2>"$work/replay.log" || { cat "$work/replay.log"; exit 1; }
+"$fuzzer" "${common[@]}" "${seeds[@]}" 2>"$work/replay.log" || { tail -n 80 "$work/replay.log"; exit 1; }
 echo "corpus: ${#seeds[@]} inputs passed"
 
 # New inputs go to a fresh folder, never into the source tree.
 rm -rf "$work/corpus"
 mkdir -p "$work/corpus"
-if ! "$fuzzer" "${common[@]}" -max_total_time="$seconds" -max_len=1024 -print_final_stats=1 \
-    "$work/corpus" "$src/corpus" 2>"$work/fuzz.log"; then
+if ! "$fuzzer" "${common[@]}" -max_total_time="$seconds" -max_len="$max_len" -print_final_stats=1 \
+    "$work/corpus" "$src/corpus/$target" 2>"$work/fuzz.log"; then
   tail -n 80 "$work/fuzz.log"
   echo "fuzzing failed; the input that did it is under $work/artifacts/"
   exit 1

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <map>
 
@@ -30,6 +31,73 @@ QImage distinctPicture(int width, int height, int seed) {
                            qRgb((x * 7 + seed * 31) % 256, (y * 11 + seed * 17) % 256,
                                 (x * y + seed * 5) % 200));
     return image;
+}
+
+QByteArray wmfDrawing(WmfSize size) {
+    const auto put16 = [](QByteArray& b, int v) {
+        b.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+    };
+    const auto put32 = [&](QByteArray& b, quint32 v) {
+        put16(b, int(v & 0xffff));
+        put16(b, int(v >> 16));
+    };
+    QByteArray records;
+    int largest = 3;
+    const auto record = [&](int function, const QVector<int>& words) {
+        put32(records, quint32(3 + words.size()));
+        put16(records, function);
+        for (const int w : words) put16(records, w);
+        largest = std::max(largest, 3 + int(words.size()));
+    };
+    const int u = size == WmfSize::Placeable ? 15 : 1;  // file units per pixel
+    const auto box = [&](int left, int top, int right, int bottom) {
+        return QVector<int>{bottom * u, right * u, top * u, left * u};
+    };
+    if (size != WmfSize::None) {
+        record(0x020B, {0, 0});              // SetWindowOrg
+        record(0x020C, {288 * u, 384 * u});  // SetWindowExt
+    }
+    record(0x02FA, {0, 0, 0, 0, 0});  // CreatePenIndirect: solid, thin, black
+    record(0x012D, {0});              // SelectObject
+    const auto brush = [&](int r, int g, int b) {
+        record(0x02FC, {0, r | (g << 8), b, 0});  // CreateBrushIndirect: solid
+        record(0x012D, {1});
+    };
+    brush(220, 30, 30);
+    record(0x041B, box(48, 48, 192, 144));  // Rectangle
+    record(0x01F0, {1});                    // DeleteObject: the slot is taken again
+    brush(30, 30, 220);
+    record(0x0418, box(216, 48, 336, 192));  // Ellipse
+    record(0x01F0, {1});
+    brush(240, 200, 20);
+    QVector<int> disc{240};
+    for (int k = 0; k < 240; ++k)
+        disc << int(std::lround((120 + 40 * std::cos(k * M_PI / 120)) * u))
+             << int(std::lround((216 + 40 * std::sin(k * M_PI / 120)) * u));
+    record(0x0324, disc);  // Polygon
+    // CreateFontIndirect: bold, 32 pixels high, face "Arial".
+    record(0x02FB, {-32 * u, 0, 0, 0, 700, 0, 0, 0, 0, 'A' | ('r' << 8), 'i' | ('a' << 8), 'l'});
+    record(0x012D, {2});
+    record(0x0102, {1});  // SetBkMode: transparent
+    record(0x0521,
+           {7, 'V' | ('e' << 8), 'l' | ('m' << 8), 'o' | ('r' << 8), 'a', 216 * u, 216 * u});
+    record(0x0000, {});  // end
+    QByteArray bytes;
+    if (size == WmfSize::Placeable) {
+        QVector<int> header{0xCDD7, 0x9AC6, 0, 0, 0, 384 * u, 288 * u, 1440, 0, 0};
+        int checksum = 0;
+        for (const int w : header) checksum ^= w;
+        for (const int w : header) put16(bytes, w);
+        put16(bytes, checksum);
+    }
+    put16(bytes, 1);       // in memory
+    put16(bytes, 9);       // header words
+    put16(bytes, 0x0300);  // version
+    put32(bytes, quint32(9 + records.size() / 2));
+    put16(bytes, 3);  // objects
+    put32(bytes, quint32(largest));
+    put16(bytes, 0);
+    return bytes + records;
 }
 
 QByteArray fileBytes(const QString& path) {

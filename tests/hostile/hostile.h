@@ -31,6 +31,14 @@ QByteArray fileBytes(const QString& path);
 // The bytes of a GIF made from a BMP file by the program's converter (Qt writes no GIF).
 QByteArray gifOf(const QString& bmpPath, const QString& workFolder);
 void writeBytes(const QString& path, const QByteArray& bytes);
+
+// A 384 x 288 pixel metafile written record by record: on white, a red
+// (220, 30, 30) rectangle over pixels 48..192 x 48..144, a blue (30, 30, 220)
+// ellipse in 216..336 x 48..192, a yellow (240, 200, 20) 240-point disc of
+// radius 40 around (120, 216) and black 32-pixel text from (216, 216).
+// Placeable: 1440 units per inch; WindowExtent: one unit per pixel; None: no size.
+enum class WmfSize { Placeable, WindowExtent, None };
+QByteArray wmfDrawing(WmfSize size);
 // Names in a folder, hidden ones included.
 QStringList entries(const QString& folder);
 

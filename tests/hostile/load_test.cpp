@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "hostile.h"
+#include "picture_file.h"
 
 using namespace velmora::hostile;
 
@@ -158,6 +159,7 @@ QByteArray realPicture(const Format& format, const QString& workFolder) {
     const QString data = QStringLiteral(VELMORA_TEST_DATA);
     if (format.extension == QLatin1String("png")) return fileBytes(data + "/brick.png");
     if (format.extension == QLatin1String("jpg")) return fileBytes(data + "/rocket.jpg");
+    if (format.extension == QLatin1String("wmf")) return wmfDrawing(WmfSize::Placeable);
     const QString bmp = workFolder + "/whole.bmp";
     EXPECT_TRUE(
         QImage(data + "/brick.png").convertToFormat(QImage::Format_RGB888).save(bmp, "BMP"));
@@ -173,7 +175,10 @@ TEST_P(CutShort, IsRefusedOrShownWhole) {
     const QByteArray whole = realPicture(format, folder.path());
     ASSERT_GT(whole.size(), 1000);
     const QString wholePath = writeFile(folder.path(), "whole-copy.bin", whole);
-    const QImage complete = QImage(wholePath).convertToFormat(QImage::Format_RGB32);
+    QString error;  // Qt reads no metafiles
+    const QImage complete = format.extension == QLatin1String("wmf")
+                                ? velmora::readPictureFile(wholePath, &error)
+                                : QImage(wholePath).convertToFormat(QImage::Format_RGB32);
     ASSERT_FALSE(complete.isNull());
     const Shown before = showPrevious(route);
 
@@ -205,7 +210,8 @@ TEST_P(CutShort, IsRefusedOrShownWhole) {
 INSTANTIATE_TEST_SUITE_P(
     Hostile, CutShort,
     ::testing::Combine(::testing::Values(Format{"Png", "png"}, Format{"Jpeg", "jpg"},
-                                         Format{"Gif", "gif"}, Format{"Bmp", "bmp"}),
+                                         Format{"Gif", "gif"}, Format{"Bmp", "bmp"},
+                                         Format{"Wmf", "wmf"}),
                        ::testing::Values(Route::Open, Route::Drop)),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + routeName(std::get<1>(info.param));

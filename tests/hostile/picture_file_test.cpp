@@ -130,4 +130,75 @@ TEST_P(SoundPictureFile, LoadsWholeAndIsRefusedWhenHalved) {
 INSTANTIATE_TEST_SUITE_P(Hostile, SoundPictureFile, ::testing::ValuesIn(kSound),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Metafiles: drawn at their stated size with the shapes in place, or refused
+// with the reason when cut off, malformed or without a size.
+struct WmfCase {
+    const char* name;
+    std::function<QByteArray()> make;
+    const char* refusal;  // nullptr: loads
+};
+void PrintTo(const WmfCase& c, std::ostream* os) { *os << c.name; }
+
+QByteArray patched(QByteArray bytes, qsizetype at, quint32 value, int size = 4) {
+    for (int k = 0; k < size; ++k) bytes[at + k] = char((value >> (8 * k)) & 0xff);
+    return bytes;
+}
+
+const WmfCase kWmf[] = {
+    {"Placeable", [] { return wmfDrawing(WmfSize::Placeable); }, nullptr},
+    {"WindowExtentAt96Dpi", [] { return wmfDrawing(WmfSize::WindowExtent); }, nullptr},
+    {"NoSize", [] { return wmfDrawing(WmfSize::None); }, "no picture size"},
+    {"NoEndRecord", [] { return wmfDrawing(WmfSize::Placeable).chopped(6); }, "no end record"},
+    {"HeaderSizeLargerThanFile",
+     [] { return patched(wmfDrawing(WmfSize::Placeable), 22 + 6, 0x10000); }, "incomplete"},
+    // The first record (SetWindowOrg) claims 2^31 words.
+    {"RecordPastTheEnd", [] { return patched(wmfDrawing(WmfSize::Placeable), 40, 0x80000000u); },
+     "runs past the end"},
+    // The polygon's point count, beyond its record.
+    {"PointsPastTheRecord",
+     [] {
+         const QByteArray bytes = wmfDrawing(WmfSize::Placeable);
+         return patched(bytes, bytes.indexOf(QByteArray::fromHex("2403f000")) + 2, 0x7fff, 2);
+     },
+     "too short"},
+    {"BoxOf32767Inches",
+     [] { return patched(patched(wmfDrawing(WmfSize::Placeable), 10, 0x7fff7fff), 14, 1, 2); },
+     "too large"},
+};
+
+class WmfFile : public ::testing::TestWithParam<WmfCase> {};
+
+TEST_P(WmfFile, LoadsAtItsSizeOrIsRefused) {
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const QString path = work.filePath("drawing.wmf");
+    writeBytes(path, GetParam().make());
+    QString error;
+    const QImage image = velmora::readPictureFile(path, &error);
+    if (GetParam().refusal) {
+        EXPECT_TRUE(image.isNull());
+        EXPECT_TRUE(error.contains("drawing.wmf") && error.contains(GetParam().refusal))
+            << error.toStdString();
+        return;
+    }
+    ASSERT_FALSE(image.isNull()) << error.toStdString();
+    EXPECT_EQ(image.size(), QSize(384, 288));
+    const struct {
+        QPoint at;
+        QRgb colour;
+    } expected[] = {{{2, 2}, qRgb(255, 255, 255)},     {{120, 96}, qRgb(220, 30, 30)},
+                    {{190, 140}, qRgb(220, 30, 30)},   {{276, 120}, qRgb(30, 30, 220)},
+                    {{120, 216}, qRgb(240, 200, 20)},  {{150, 216}, qRgb(240, 200, 20)},
+                    {{170, 216}, qRgb(255, 255, 255)}, {{200, 100}, qRgb(255, 255, 255)}};
+    for (const auto& e : expected)
+        EXPECT_EQ(image.pixel(e.at), e.colour) << e.at.x() << "," << e.at.y();
+    int dark = 0;
+    for (int y = 216; y < 252; ++y)
+        for (int x = 216; x < 384; ++x) dark += qGray(image.pixel(x, y)) < 60;
+    EXPECT_GT(dark, 300) << "the text is missing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, WmfFile, ::testing::ValuesIn(kWmf),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

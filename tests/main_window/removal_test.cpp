@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -286,6 +288,19 @@ TEST_F(RemovalTest, CopyTakesTheMarksAndPasteReplacesThePicture) {
     EXPECT_EQ(box->size(), QSize(600, 50));
     EXPECT_EQ(box->image(), pasted);
     EXPECT_FALSE(form->findChild<QWidget*>("HscrPic")->isHidden());
+
+    // Another program offers bytes per format: a damaged PNG, then a sound BMP.
+    QImage offered(30, 20, QImage::Format_RGB32);
+    offered.fill(qRgb(10, 90, 200));
+    QByteArray bmp;
+    QBuffer buffer(&bmp);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && offered.save(&buffer, "BMP"));
+    auto* offer = new QMimeData;
+    offer->setData("image/png", QByteArray("\x89PNG\r\n\x1a\n cut", 12));
+    offer->setData("image/bmp", bmp);
+    QApplication::clipboard()->setMimeData(offer);
+    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(box->image(), offered);
 }
 
 }  // namespace

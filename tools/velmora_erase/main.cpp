@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
 #include <QLoggingCategory>
@@ -104,8 +105,15 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Codec chatter (colour profile notes) would break the one-line error contract.
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
+    // Codec and platform chatter (colour profile notes, a missing runtime folder)
+    // would break the one-line error contract.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("qt.gui.imageio*=false\ndefault.warning=false"));
+    // Text in a metafile needs the font database, which needs an application; no
+    // window is shown, and the tool's own arguments are not Qt's to read.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QGuiApplication application(qtArgc, argv);
     int blockSize = 4;
     int scanBorder = 10;
     int threads = 0;

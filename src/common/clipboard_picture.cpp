@@ -1,0 +1,80 @@
+#include "clipboard_picture.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QStringList>
+
+#include "picture_file.h"
+#include "wmf_picture.h"
+
+namespace velmora {
+
+namespace {
+// As for picture files: refuse what would not fit in memory comfortably.
+constexpr qint64 kMaxPixels = 400LL * 1000 * 1000;
+const QString kName = QStringLiteral("The picture on the clipboard");
+
+bool isWmfFormat(const QString& format) {
+    return format == QLatin1String("image/x-wmf") || format == QLatin1String("image/wmf") ||
+           format == QLatin1String("application/x-msmetafile");
+}
+
+QImage decode(const QByteArray& bytes, const QString& format, QString* error) {
+    if (isWmfFormat(format) || looksLikeWmf(bytes)) return readWmfPicture(bytes, kName, error);
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > kMaxPixels) {
+        *error = QStringLiteral("%1 is too large (%2 x %3 pixels).")
+                     .arg(kName)
+                     .arg(size.width())
+                     .arg(size.height());
+        return {};
+    }
+    if (isCutShort(bytes, reader.format())) {
+        *error =
+            QStringLiteral("%1 is incomplete: its data ends before the picture does.").arg(kName);
+        return {};
+    }
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        *error = QStringLiteral("%1 could not be read (%2).").arg(kName, reader.errorString());
+        return {};
+    }
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+}  // namespace
+
+QImage clipboardPicture(const QMimeData& data, QString* error) {
+    error->clear();
+    QStringList formats;
+    const QStringList offered = data.formats();
+    if (offered.contains(QLatin1String("image/png"))) formats << QStringLiteral("image/png");
+    for (const QString& format : offered)
+        if ((format.startsWith(QLatin1String("image/")) || isWmfFormat(format)) &&
+            !formats.contains(format))
+            formats << format;
+    for (const QString& format : formats) {
+        const QByteArray bytes = data.data(format);
+        if (bytes.isEmpty()) continue;
+        const QImage image = decode(bytes, format, error);
+        if (!image.isNull()) {
+            error->clear();
+            return image;
+        }
+    }
+    if (formats.isEmpty() && data.hasImage()) {
+        const QImage image = qvariant_cast<QImage>(data.imageData());
+        if (!image.isNull()) return image.convertToFormat(QImage::Format_RGB32);
+        *error = QStringLiteral("%1 could not be read.").arg(kName);
+    } else if (!formats.isEmpty() && error->isEmpty()) {
+        *error = QStringLiteral("%1 could not be read (no data).").arg(kName);
+    }
+    return {};
+}
+
+}  // namespace velmora

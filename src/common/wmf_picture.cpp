@@ -1,0 +1,691 @@
+#include "wmf_picture.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QVector>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <variant>
+
+namespace velmora {
+
+namespace {
+
+constexpr quint32 kPlaceableKey = 0x9AC6CDD7u;
+constexpr int kPlaceableBytes = 22;
+constexpr int kHeaderBytes = 18;
+constexpr double kHimetricPerPixel = 26.46;
+constexpr double kHimetricPerInch = 2540.0;
+// As for the other kinds: a picture the memory cannot comfortably hold is refused.
+constexpr qint64 kMaxPixels = 400LL * 1000 * 1000;
+// A bitmap inside a metafile larger than this is damage, not a drawing.
+constexpr qint64 kMaxBitmapPixels = 100LL * 1000 * 1000;
+
+quint16 word(const QByteArray& b, qsizetype at) {
+    return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
+}
+quint32 dword(const QByteArray& b, qsizetype at) {
+    return word(b, at) | (quint32(word(b, at + 2)) << 16);
+}
+
+enum Function : quint16 {
+    kEof = 0x0000,
+    kSaveDc = 0x001E,
+    kSetBkMode = 0x0102,
+    kSetRop2 = 0x0104,
+    kSetPolyFillMode = 0x0106,
+    kRestoreDc = 0x0127,
+    kSelectObject = 0x012D,
+    kSetTextAlign = 0x012E,
+    kDeleteObject = 0x01F0,
+    kSetBkColor = 0x0201,
+    kSetTextColor = 0x0209,
+    kSetWindowOrg = 0x020B,
+    kSetWindowExt = 0x020C,
+    kOffsetWindowOrg = 0x020F,
+    kLineTo = 0x0213,
+    kMoveTo = 0x0214,
+    kCreatePenIndirect = 0x02FA,
+    kCreateFontIndirect = 0x02FB,
+    kCreateBrushIndirect = 0x02FC,
+    kPolygon = 0x0324,
+    kPolyline = 0x0325,
+    kScaleWindowExt = 0x0410,
+    kIntersectClipRect = 0x0416,
+    kEllipse = 0x0418,
+    kRectangle = 0x041B,
+    kSetPixel = 0x041F,
+    kTextOut = 0x0521,
+    kPolyPolygon = 0x0538,
+    kRoundRect = 0x061C,
+    kPatBlt = 0x061D,
+    kArc = 0x0817,
+    kPie = 0x081A,
+    kChord = 0x0830,
+    kExtTextOut = 0x0A32,
+    kSetDiBitsToDevice = 0x0D33,
+    kDibBitBlt = 0x0940,
+    kDibStretchBlt = 0x0B41,
+    kDibCreatePatternBrush = 0x0142,
+    kStretchDib = 0x0F43,
+    kCreatePalette = 0x00F7,
+    kCreatePatternBrush = 0x01F9,
+    kCreateRegion = 0x06FF,
+};
+
+// A record: its parameter words, read as zero past its end.
+struct Record {
+    const QByteArray* bytes;
+    qsizetype first;  // byte offset of parameter 0
+    qint64 words;     // parameter words
+    quint16 function;
+
+    quint16 u(qint64 k) const { return k >= 0 && k < words ? word(*bytes, first + 2 * k) : 0; }
+    qint16 s(qint64 k) const { return qint16(u(k)); }
+    quint32 u32(qint64 k) const { return u(k) | (quint32(u(k + 1)) << 16); }
+    // Bytes from parameter k to the record's end.
+    QByteArray tail(qint64 k) const {
+        return k >= words ? QByteArray() : bytes->mid(first + 2 * k, 2 * (words - k));
+    }
+};
+
+// A device-independent bitmap in `dib`: its header, palette and rows must all lie inside.
+bool dibFits(const QByteArray& dib) {
+    const qint64 bytes = dib.size();
+    if (bytes < 12) return false;
+    const quint32 headerSize = dword(dib, 0);
+    qint64 width, height, bits, compression = 0, colours = 0, imageSize = 0;
+    if (headerSize == 12) {
+        width = word(dib, 4);
+        height = word(dib, 6);
+        bits = word(dib, 10);
+    } else {
+        if (headerSize < 40 || headerSize > bytes) return false;
+        width = qint32(dword(dib, 4));
+        height = qint32(dword(dib, 8));
+        bits = word(dib, 14);
+        compression = dword(dib, 16);
+        imageSize = dword(dib, 20);
+        colours = dword(dib, 32);
+    }
+    width = std::llabs(width);
+    height = std::llabs(height);
+    if (width == 0 || height == 0 || width * height > kMaxBitmapPixels) return false;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+    if (bits <= 8 && (colours == 0 || colours > (1 << bits))) colours = qint64(1) << bits;
+    if (bits > 8 && colours > 256) return false;
+    const qint64 masks = compression == 3 && headerSize == 40 ? 12 : 0;
+    const qint64 dataStart = headerSize + masks + colours * (headerSize == 12 ? 3 : 4);
+    if (dataStart > bytes) return false;
+    const qint64 available = bytes - dataStart;
+    if (compression == 1 || compression == 2) return imageSize > 0 && imageSize <= available;
+    if (compression != 0 && compression != 3) return false;
+    const qint64 rowBytes = (width * bits + 31) / 32 * 4;
+    return height <= available / rowBytes;
+}
+
+// Where the bitmap of a bitmap record starts, in parameter words; -1 for others.
+int dibStart(quint16 f) {
+    switch (f) {
+        case kSetDiBitsToDevice:
+            return 9;
+        case kDibBitBlt:
+            return 8;
+        case kDibStretchBlt:
+            return 10;
+        case kStretchDib:
+            return 11;
+        case kDibCreatePatternBrush:
+            return 2;
+        default:
+            return -1;
+    }
+}
+
+// Whether what a drawn record claims to hold lies inside it.
+bool contentsFit(const Record& r) {
+    const qint64 n = r.words;
+    switch (r.function) {
+        case kPolygon:
+        case kPolyline:
+            return n >= 1 && 1 + 2 * qint64(r.u(0)) <= n;
+        case kPolyPolygon: {
+            const qint64 polygons = r.u(0);
+            if (n < 1 || 1 + polygons > n) return false;
+            qint64 points = 0;
+            for (qint64 k = 0; k < polygons; ++k) points += r.u(1 + k);
+            return 1 + polygons + 2 * points <= n;
+        }
+        case kTextOut:
+            return n >= 1 && 1 + (qint64(r.u(0)) + 1) / 2 + 2 <= n;
+        case kExtTextOut:
+            return n >= 4 && 4 + ((r.u(3) & 0x0006) ? 4 : 0) + (qint64(r.u(2)) + 1) / 2 <= n;
+        case kCreateFontIndirect:
+            return n >= 9;
+        case kCreatePenIndirect:
+            return n >= 5;
+        case kCreateBrushIndirect:
+            return n >= 4;
+        default: {
+            const int at = dibStart(r.function);
+            return at < 0 || (n > at && dibFits(r.tail(at)));
+        }
+    }
+}
+
+// The checked record walk: every record lies inside the file, the last one is
+// the end record, and what the drawn records claim to hold lies inside them.
+struct Walk {
+    QString problem;  // empty when the file is sound
+    QRect frame;      // placeable: the bounding box in the file's units
+    QSize size;       // pixels; empty when the file states none
+    int objects = 0;
+    QVector<Record> records;
+};
+
+Walk walk(const QByteArray& b, const QString& name) {
+    Walk result;
+    const auto incomplete = [&](const QString& why) {
+        result.problem = QStringLiteral("%1 is incomplete: %2.").arg(name, why);
+        return result;
+    };
+    const auto damaged = [&](const QString& why) {
+        result.problem = QStringLiteral("%1 is not a sound metafile: %2.").arg(name, why);
+        return result;
+    };
+    const auto tooLarge = [&](double width, double height) {
+        return damaged(
+            QStringLiteral("its size, %1 x %2 pixels, is too large").arg(width).arg(height));
+    };
+    const qsizetype n = b.size();
+    qsizetype at = 0;
+    if (n >= 4 && dword(b, 0) == kPlaceableKey) {
+        if (n < kPlaceableBytes)
+            return incomplete(QStringLiteral("the file ends inside its header"));
+        const int left = qint16(word(b, 6)), top = qint16(word(b, 8));
+        const int right = qint16(word(b, 10)), bottom = qint16(word(b, 12));
+        const int unitsPerInch = word(b, 14);
+        if (unitsPerInch == 0 || right == left || bottom == top)
+            return damaged(QStringLiteral("its header gives no size"));
+        // Size in 0.01 mm, then pixels as for every picture kind.
+        const auto pixels = [&](int units) {
+            return std::nearbyint(std::abs(units) * kHimetricPerInch / unitsPerInch /
+                                  kHimetricPerPixel);
+        };
+        const double width = std::max(1.0, pixels(right - left));
+        const double height = std::max(1.0, pixels(bottom - top));
+        if (width * height > double(kMaxPixels)) return tooLarge(width, height);
+        result.frame = QRect(QPoint(left, top), QSize(right - left, bottom - top));
+        result.size = QSize(int(width), int(height));
+        at = kPlaceableBytes;
+    }
+    if (n - at < kHeaderBytes) return incomplete(QStringLiteral("the file ends inside its header"));
+    const quint16 type = word(b, at), headerWords = word(b, at + 2);
+    if ((type != 1 && type != 2) || headerWords != 9)
+        return damaged(QStringLiteral("its header is not a metafile header"));
+    // Some writers count the placeable header in, others do not: both are taken.
+    const qint64 statedBytes = 2 * qint64(dword(b, at + 6));
+    if (statedBytes > n)
+        return incomplete(QStringLiteral("its header states %1 bytes, the file holds %2")
+                              .arg(statedBytes)
+                              .arg(n));
+    result.objects = word(b, at + 10);
+
+    qsizetype p = at + kHeaderBytes;
+    for (int index = 1;; ++index) {
+        if (n - p < 6) return incomplete(QStringLiteral("it has no end record"));
+        const qint64 words = dword(b, p);
+        const quint16 function = word(b, p + 4);
+        if (words < 3)
+            return damaged(QStringLiteral("record %1 is shorter than a record").arg(index));
+        if (words > (n - p) / 2)
+            return incomplete(QStringLiteral("record %1 runs past the end of the file").arg(index));
+        if (function == kEof) break;
+        const Record record{&b, p + 6, words - 3, function};
+        if (!contentsFit(record))
+            return damaged(QStringLiteral("record %1 is too short for what it holds").arg(index));
+        if (function == kSetWindowExt && result.frame.isNull() && result.size.isEmpty()) {
+            const double width = std::abs(record.s(1)), height = std::abs(record.s(0));
+            if (width * height > double(kMaxPixels)) return tooLarge(width, height);
+            result.size = QSize(int(width), int(height));
+        }
+        result.records.push_back(record);
+        p += 2 * words;
+    }
+    if (result.size.isEmpty())
+        return damaged(
+            QStringLiteral("it states no picture size (no placeable header, no window extent)"));
+    return result;
+}
+
+QColor colour(quint32 colorRef) {
+    return QColor(int(colorRef & 0xff), int((colorRef >> 8) & 0xff), int((colorRef >> 16) & 0xff));
+}
+
+// A bitmap record's bitmap as a picture; null when it cannot be decoded.
+QImage dibImage(const QByteArray& dib) {
+    const quint32 headerSize = dword(dib, 0);
+    qint64 offset = 14 + headerSize;
+    if (headerSize == 12) {
+        const int bits = word(dib, 10);
+        if (bits <= 8) offset += 3 * (qint64(1) << bits);
+    } else {
+        const int bits = word(dib, 14);
+        const quint32 compression = dword(dib, 16);
+        qint64 colours = dword(dib, 32);
+        if (bits <= 8 && (colours == 0 || colours > (1 << bits))) colours = qint64(1) << bits;
+        offset += 4 * colours + (compression == 3 && headerSize == 40 ? 12 : 0);
+    }
+    QByteArray file("BM");
+    const quint32 total = quint32(14 + dib.size());
+    for (const quint32 value : {total, 0u, quint32(offset)})
+        for (int k = 0; k < 4; ++k) file.append(char((value >> (8 * k)) & 0xff));
+    return QImage::fromData(file + dib, "BMP");
+}
+
+using Object = std::variant<std::monostate, QPen, QBrush, QFont>;
+
+// What SaveDC keeps besides the painter's own state.
+struct DrawState {
+    QPointF position;
+    QPoint windowOrigin;
+    QSize windowExtent;
+    quint16 textAlign = 0;
+    QColor textColour = Qt::black;
+    Qt::FillRule fillRule = Qt::OddEvenFill;
+};
+
+class Player {
+public:
+    Player(const Walk& walk, QImage* image)
+        : m_walk(walk), m_painter(image), m_size(image->size()) {
+        m_objects.resize(walk.objects);
+        m_painter.setRenderHint(QPainter::Antialiasing);
+        m_painter.setRenderHint(QPainter::TextAntialiasing);
+        m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        m_painter.setPen(QPen(Qt::black, 0));
+        m_painter.setBrush(Qt::white);
+        m_painter.setBackground(Qt::white);
+        m_painter.setBackgroundMode(Qt::OpaqueMode);
+        if (!walk.frame.isNull()) {
+            m_state.windowOrigin = walk.frame.topLeft();
+            m_state.windowExtent = walk.frame.size();
+        } else {
+            m_state.windowExtent = m_size;
+        }
+        applyWindow();
+    }
+
+    void play() {
+        for (const Record& r : m_walk.records) playRecord(r);
+    }
+
+private:
+    // The window (file units) maps onto the whole picture.
+    void applyWindow() {
+        const QSize ext = m_state.windowExtent;
+        if (ext.width() == 0 || ext.height() == 0) return;
+        QTransform t;
+        t.scale(double(m_size.width()) / ext.width(), double(m_size.height()) / ext.height());
+        t.translate(-m_state.windowOrigin.x(), -m_state.windowOrigin.y());
+        m_painter.setTransform(t);
+    }
+
+    // Rectangles come as bottom, right, top, left from parameter k.
+    static QRectF rect(const Record& r, int k) {
+        return QRectF(QPointF(r.s(k + 3), r.s(k + 2)), QPointF(r.s(k + 1), r.s(k))).normalized();
+    }
+
+    QPolygonF points(const Record& r, qint64 first, qint64 count) {
+        QPolygonF polygon;
+        polygon.reserve(int(count));
+        for (qint64 k = 0; k < count; ++k)
+            polygon << QPointF(r.s(first + 2 * k), r.s(first + 2 * k + 1));
+        return polygon;
+    }
+
+    void store(const Object& object) {
+        for (Object& slot : m_objects) {
+            if (std::holds_alternative<std::monostate>(slot)) {
+                slot = object;
+                // A slot taken by an object that is not drawn still counts.
+                if (std::holds_alternative<std::monostate>(object)) slot = QBrush(Qt::NoBrush);
+                return;
+            }
+        }
+    }
+
+    void select(int index) {
+        if (index < 0 || index >= m_objects.size()) return;
+        const Object& object = m_objects[index];
+        if (const auto* pen = std::get_if<QPen>(&object)) m_painter.setPen(*pen);
+        if (const auto* brush = std::get_if<QBrush>(&object)) m_painter.setBrush(*brush);
+        if (const auto* font = std::get_if<QFont>(&object)) m_painter.setFont(*font);
+    }
+
+    QPen pen(const Record& r) const {
+        const int style = r.u(0) & 0x0f;
+        const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
+                                       Qt::DashDotDotLine};
+        if (style == 5) return QPen(Qt::NoPen);
+        // Widths up to one unit draw one pixel wide, as on screen.
+        const int width = std::abs(r.s(1));
+        QPen pen(colour(r.u32(3)), width <= 1 ? 0 : width);
+        pen.setStyle(style < 5 ? styles[style] : Qt::SolidLine);
+        return pen;
+    }
+
+    QBrush brush(const Record& r) const {
+        const Qt::BrushStyle hatches[] = {Qt::HorPattern,   Qt::VerPattern,   Qt::FDiagPattern,
+                                          Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
+        const QColor c = colour(r.u32(1));
+        switch (r.u(0)) {
+            case 0:
+                return QBrush(c);
+            case 2:
+                return QBrush(c, r.u(3) < 6 ? hatches[r.u(3)] : Qt::SolidPattern);
+            default:
+                return QBrush(Qt::NoBrush);
+        }
+    }
+
+    QFont font(const Record& r) const {
+        QByteArray face = r.tail(9);
+        const qsizetype end = face.indexOf('\0');
+        if (end >= 0) face.truncate(end);
+        QFont font(QString::fromLatin1(face.left(32)));
+        // Negative: the characters' height; positive: the cell's, a little more.
+        const int height = r.s(0);
+        font.setPixelSize(std::max(1, height < 0 ? -height : height > 0 ? height * 7 / 8 : 12));
+        const int weight = r.s(4);
+        if (weight > 0) font.setWeight(QFont::Weight(std::clamp(weight, 1, 1000)));
+        font.setItalic(r.u(5) & 0xff);
+        font.setUnderline(r.u(5) >> 8);
+        font.setStrikeOut(r.u(6) & 0xff);
+        return font;
+    }
+
+    void text(QPointF at, const QByteArray& bytes) {
+        const QString string = QString::fromLatin1(bytes);
+        const QFontMetricsF metrics(m_painter.font());
+        const quint16 align = m_state.textAlign;
+        if (align & 0x0001) at = m_state.position;  // TA_UPDATECP
+        const double width = metrics.horizontalAdvance(string);
+        if ((align & 0x0006) == 0x0006)
+            at.rx() -= width / 2;
+        else if (align & 0x0002)
+            at.rx() -= width;
+        if ((align & 0x0018) == 0)
+            at.ry() += metrics.ascent();  // TA_TOP
+        else if ((align & 0x0018) == 0x0008)
+            at.ry() -= metrics.descent();  // TA_BOTTOM
+        if (m_painter.backgroundMode() == Qt::OpaqueMode)
+            m_painter.fillRect(QRectF(at.x(), at.y() - metrics.ascent(), width, metrics.height()),
+                               m_painter.background());
+        // As outlines, not through the glyph cache: a file may stretch a glyph
+        // a thousandfold, and Qt's glyph bitmaps break at such sizes.
+        QPainterPath outline;
+        outline.addText(at, m_painter.font(), string);
+        m_painter.fillPath(outline, m_state.textColour);
+        if (align & 0x0001) m_state.position.rx() += width;
+    }
+
+    void drawDib(const Record& r, int dibAt, QRectF source, QRectF target) {
+        const QImage bitmap = dibImage(r.tail(dibAt));
+        if (bitmap.isNull()) return;
+        if (source.isEmpty()) source = bitmap.rect();
+        m_painter.drawImage(target.normalized(), bitmap, source.normalized());
+    }
+
+    void arc(const Record& r, int kind) {
+        const QRectF box = rect(r, 4);
+        if (box.isEmpty()) return;
+        const QPointF centre = box.center();
+        const auto angle = [&](double x, double y) {
+            return std::atan2(-(y - centre.y()) / box.height(), (x - centre.x()) / box.width()) *
+                   180 / M_PI;
+        };
+        const double start = angle(r.s(3), r.s(2));
+        double span = angle(r.s(1), r.s(0)) - start;
+        if (span <= 0) span += 360;
+        const int a = int(std::lround(start * 16)), s = int(std::lround(span * 16));
+        if (kind == kArc)
+            m_painter.drawArc(box, a, s);
+        else if (kind == kPie)
+            m_painter.drawPie(box, a, s);
+        else
+            m_painter.drawChord(box, a, s);
+    }
+
+    // A pen far wider than the picture covers it no more than a pen as wide,
+    // but costs Qt's stroker time by its width: such pens are narrowed.
+    void narrowPen() {
+        QPen pen = m_painter.pen();
+        const QTransform& t = m_painter.transform();
+        const double scale = std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
+        const double limit = 2.0 * std::max(m_size.width(), m_size.height());
+        if (pen.style() == Qt::NoPen || pen.widthF() * scale <= limit || scale == 0) return;
+        pen.setWidthF(limit / scale);
+        m_painter.setPen(pen);
+    }
+
+    void playRecord(const Record& r) {
+        narrowPen();
+        switch (r.function) {
+            case kSaveDc:
+                m_painter.save();
+                m_saved.push_back(m_state);
+                break;
+            case kRestoreDc: {
+                // A negative count goes back that many saves, a positive one to that save.
+                const int n = r.s(0);
+                int count = n < 0 ? -n : int(m_saved.size()) - n + 1;
+                while (count-- > 0 && !m_saved.isEmpty()) {
+                    m_state = m_saved.takeLast();
+                    m_painter.restore();
+                }
+                break;
+            }
+            case kSetBkMode:
+                m_painter.setBackgroundMode(r.u(0) == 1 ? Qt::TransparentMode : Qt::OpaqueMode);
+                break;
+            case kSetBkColor:
+                m_painter.setBackground(colour(r.u32(0)));
+                break;
+            case kSetTextColor:
+                m_state.textColour = colour(r.u32(0));
+                break;
+            case kSetTextAlign:
+                m_state.textAlign = r.u(0);
+                break;
+            case kSetPolyFillMode:
+                m_state.fillRule = r.u(0) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
+                break;
+            case kSetWindowOrg:
+                m_state.windowOrigin = QPoint(r.s(1), r.s(0));
+                applyWindow();
+                break;
+            case kOffsetWindowOrg:
+                m_state.windowOrigin += QPoint(r.s(1), r.s(0));
+                applyWindow();
+                break;
+            case kSetWindowExt:
+                m_state.windowExtent = QSize(r.s(1), r.s(0));
+                applyWindow();
+                break;
+            case kScaleWindowExt:
+                if (r.s(2) != 0 && r.s(0) != 0) {
+                    m_state.windowExtent = QSize(m_state.windowExtent.width() * r.s(3) / r.s(2),
+                                                 m_state.windowExtent.height() * r.s(1) / r.s(0));
+                    applyWindow();
+                }
+                break;
+            case kMoveTo:
+                m_state.position = QPointF(r.s(1), r.s(0));
+                break;
+            case kLineTo: {
+                const QPointF to(r.s(1), r.s(0));
+                m_painter.drawLine(m_state.position, to);
+                m_state.position = to;
+                break;
+            }
+            case kCreatePenIndirect:
+                store(pen(r));
+                break;
+            case kCreateBrushIndirect:
+                store(brush(r));
+                break;
+            case kCreateFontIndirect:
+                store(font(r));
+                break;
+            case kDibCreatePatternBrush: {
+                const QImage pattern = dibImage(r.tail(2));
+                store(pattern.isNull() ? QBrush(Qt::NoBrush) : QBrush(pattern));
+                break;
+            }
+            case kCreatePalette:
+            case kCreatePatternBrush:
+            case kCreateRegion:
+                store(std::monostate{});
+                break;
+            case kSelectObject:
+                select(r.u(0));
+                break;
+            case kDeleteObject:
+                if (r.u(0) < m_objects.size()) m_objects[r.u(0)] = std::monostate{};
+                break;
+            case kRectangle:
+                m_painter.drawRect(rect(r, 0));
+                break;
+            case kEllipse:
+                m_painter.drawEllipse(rect(r, 0));
+                break;
+            case kRoundRect:
+                m_painter.drawRoundedRect(rect(r, 2), std::abs(r.s(1)) / 2.0,
+                                          std::abs(r.s(0)) / 2.0);
+                break;
+            case kArc:
+            case kPie:
+            case kChord:
+                arc(r, r.function);
+                break;
+            case kSetPixel:
+                m_painter.fillRect(QRectF(r.s(1), r.s(0), 1, 1), colour(r.u32(2)));
+                break;
+            case kPolygon:
+                m_painter.drawPolygon(points(r, 1, r.u(0)), m_state.fillRule);
+                break;
+            case kPolyline:
+                m_painter.drawPolyline(points(r, 1, r.u(0)));
+                break;
+            case kPolyPolygon: {
+                QPainterPath path;
+                path.setFillRule(m_state.fillRule);
+                const qint64 polygons = r.u(0);
+                qint64 at = 1 + polygons;
+                for (qint64 k = 0; k < polygons; ++k) {
+                    const QPolygonF polygon = points(r, at, r.u(1 + k));
+                    path.addPolygon(polygon);
+                    path.closeSubpath();
+                    at += 2 * qint64(r.u(1 + k));
+                }
+                m_painter.drawPath(path);
+                break;
+            }
+            case kTextOut: {
+                const qint64 count = r.u(0), after = 1 + (count + 1) / 2;
+                text(QPointF(r.s(after + 1), r.s(after)), r.tail(1).left(count));
+                break;
+            }
+            case kExtTextOut: {
+                const bool hasRect = r.u(3) & 0x0006;
+                if (hasRect && (r.u(3) & 0x0002))  // ETO_OPAQUE
+                    m_painter.fillRect(QRectF(QPointF(r.s(4), r.s(5)), QPointF(r.s(6), r.s(7))),
+                                       m_painter.background());
+                text(QPointF(r.s(1), r.s(0)), r.tail(hasRect ? 8 : 4).left(r.u(2)));
+                break;
+            }
+            case kIntersectClipRect:
+                m_painter.setClipRect(
+                    rect(r, 0), m_painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+                break;
+            case kPatBlt: {
+                const QRectF target(r.s(5), r.s(4), r.s(3), r.s(2));
+                const quint32 rop = r.u32(0);
+                if (rop == 0x00FF0062)
+                    m_painter.fillRect(target.normalized(), Qt::white);
+                else if (rop == 0x00000042)
+                    m_painter.fillRect(target.normalized(), Qt::black);
+                else
+                    m_painter.fillRect(target.normalized(), m_painter.brush());
+                break;
+            }
+            case kStretchDib:
+                drawDib(r, 11, QRectF(r.s(6), r.s(5), r.s(4), r.s(3)),
+                        QRectF(r.s(10), r.s(9), r.s(8), r.s(7)));
+                break;
+            case kDibStretchBlt:
+                drawDib(r, 10, QRectF(r.s(5), r.s(4), r.s(3), r.s(2)),
+                        QRectF(r.s(9), r.s(8), r.s(7), r.s(6)));
+                break;
+            case kDibBitBlt:
+                drawDib(r, 8, QRectF(r.s(3), r.s(2), r.s(5), r.s(4)),
+                        QRectF(r.s(7), r.s(6), r.s(5), r.s(4)));
+                break;
+            case kSetDiBitsToDevice:
+                drawDib(r, 9, QRectF(r.s(4), r.s(3), r.s(6), r.s(5)),
+                        QRectF(r.s(8), r.s(7), r.s(6), r.s(5)));
+                break;
+            default:
+                break;  // palettes, regions, escapes and raster modes are not drawn
+        }
+    }
+
+    const Walk& m_walk;
+    QPainter m_painter;
+    QSize m_size;
+    QVector<Object> m_objects;
+    DrawState m_state;
+    QVector<DrawState> m_saved;
+};
+
+}  // namespace
+
+bool looksLikeWmf(const QByteArray& bytes) {
+    if (bytes.size() >= 4 && dword(bytes, 0) == kPlaceableKey) return true;
+    if (bytes.size() < 6) return false;
+    const quint16 type = word(bytes, 0), version = word(bytes, 4);
+    return (type == 1 || type == 2) && word(bytes, 2) == 9 &&
+           (version == 0x0100 || version == 0x0300);
+}
+
+QSize wmfPictureSize(const QByteArray& bytes, const QString& name, QString* error) {
+    const Walk result = walk(bytes, name);
+    if (!result.problem.isEmpty()) {
+        *error = result.problem;
+        return {};
+    }
+    return result.size;
+}
+
+QImage readWmfPicture(const QByteArray& bytes, const QString& name, QString* error) {
+    const Walk checked = walk(bytes, name);
+    if (!checked.problem.isEmpty()) {
+        *error = checked.problem;
+        return {};
+    }
+    QImage image(checked.size, QImage::Format_RGB32);
+    if (image.isNull()) {
+        *error = QStringLiteral("%1 is too large to draw (%2 x %3 pixels).")
+                     .arg(name)
+                     .arg(checked.size.width())
+                     .arg(checked.size.height());
+        return {};
+    }
+    image.fill(Qt::white);
+    Player(checked, &image).play();
+    return image;
+}
+
+}  // namespace velmora

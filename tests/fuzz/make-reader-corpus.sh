@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Writes the seed corpora of the reader targets into tests/fuzz/corpus/{picture,wmf,clipboard}/
+# (committed; rerun by hand, needs ImageMagick): bash tests/fuzz/make-reader-corpus.sh
+# Seeds are small real files, whole and cut at a quarter, a half, three quarters
+# and one byte short: a 20 x 14 crop of tests/data/chelsea.png as PNG, JPEG, GIF,
+# BMP and ICO, and the metafiles in wmf-seeds/ (see README.md).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+convert "$here/../data/chelsea.png" -crop 20x14+200+120 +repage "$tmp/cat.png"
+convert "$tmp/cat.png" -quality 80 "$tmp/cat.jpg"
+convert "$tmp/cat.png" "$tmp/cat.gif"
+convert "$tmp/cat.png" -type TrueColor "BMP3:$tmp/cat.bmp"
+convert "$tmp/cat.png" "$tmp/cat.ico"
+cp "$here"/wmf-seeds/*.wmf "$tmp/"
+# The same drawings without their placeable header: sized by their window extent.
+# Their writer counts the placeable header into the stated size; these must not.
+for f in "$here"/wmf-seeds/*.wmf; do
+  python3 - "$f" "$tmp/$(basename "$f" .wmf)-standard.wmf" <<'PY'
+import struct, sys
+b = bytearray(open(sys.argv[1], 'rb').read()[22:])
+struct.pack_into('<I', b, 6, len(b) // 2)
+open(sys.argv[2], 'wb').write(b)
+PY
+done
+
+# cuts FILE DIR [PREFIX]: FILE whole and cut, into DIR; PREFIX (hex) goes first.
+cuts() {
+  local file=$1 dir=$2 prefix=${3:-} name n
+  name=$(basename "$file")
+  n=$(stat -c %s "$file")
+  for length in "$n" $((n / 4)) $((n / 2)) $((n * 3 / 4)) $((n - 1)); do
+    { printf "$(sed 's/../\\x&/g' <<<"$prefix")"; head -c "$length" "$file"; } >"$dir/$name-$length"
+  done
+}
+
+# Inputs the fuzzer found (finding-*) stay.
+for target in picture wmf clipboard; do
+  mkdir -p "$here/corpus/$target"
+  find "$here/corpus/$target" -type f ! -name 'finding-*' -delete
+done
+for f in "$tmp"/*; do cuts "$f" "$here/corpus/picture"; done
+for f in "$tmp"/*.wmf; do cuts "$f" "$here/corpus/wmf"; done
+
+# Clipboard inputs: byte 0 picks the offered formats (bit 0 PNG, 1 BMP, 2 JPEG,
+# 3 GIF, 4 WMF, 5 ICO), "|VLM|" separates their bytes.
+sep=$(printf '|VLM|')
+cuts "$tmp/cat.png" "$here/corpus/clipboard" 01
+cuts "$tmp/cat.bmp" "$here/corpus/clipboard" 02
+cuts "$tmp/cat.jpg" "$here/corpus/clipboard" 04
+cuts "$tmp/cat.gif" "$here/corpus/clipboard" 08
+cuts "$tmp/shapes-libuemf.wmf" "$here/corpus/clipboard" 10
+cuts "$tmp/cat.ico" "$here/corpus/clipboard" 20
+# A damaged PNG offered before a sound BMP: the BMP is the one pasted.
+{ printf '\x03'; head -c 40 "$tmp/cat.png"; printf '%s' "$sep"; cat "$tmp/cat.bmp"; } \
+  >"$here/corpus/clipboard/damaged-png-then-bmp"
+# Every format offered, the last with no bytes.
+{ printf '\x3f'; for f in cat.png cat.bmp cat.jpg cat.gif shapes-libuemf.wmf; do
+    cat "$tmp/$f"; printf '%s' "$sep"; done; } >"$here/corpus/clipboard/all-formats"
