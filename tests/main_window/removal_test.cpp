@@ -299,7 +299,7 @@ TEST_F(RemovalTest, CopyTakesTheMarksAndPasteReplacesThePicture) {
     offer->setData("image/png", QByteArray("\x89PNG\r\n\x1a\n cut", 12));
     offer->setData("image/bmp", bmp);
     QApplication::clipboard()->setMimeData(offer);
-    QTest::keyClick(form.get(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(form->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(box->image(), offered);
 }
 
