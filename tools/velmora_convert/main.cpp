@@ -1,13 +1,15 @@
 // velmora-convert: turns the save command's temporary BMP into JPEG, GIF or PNG.
 // Usage: velmora-convert -out jpeg|gif|png [-truecolors] [-dither] [-colors N] -o OUTPUT INPUT.bmp
+#include "bmp_reader.h"
 #include "gif_writer.h"
+#include "jpeg_writer.h"
+#include "png_writer.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <string>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +32,61 @@ constexpr int kJpegQuality = 95;
     std::exit(1);
 }
 
+// Well above the largest picture the window holds (400 million pixels), so every
+// picture it can save converts; past it the reader refuses before allocating.
+constexpr int64_t kMaxPixels = int64_t(1) << 30;
+
 void quietMessages(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+// Kinds of BMP the reader leaves to Qt (run-length data, an embedded JPEG or PNG),
+// with Qt's allocation limit lifted: the pixel limit above is the guard.
+velmora::convert::RgbPicture readWithQt(const QString &input)
+{
+    QImageReader::setAllocationLimit(0);
+    QImageReader reader(input);
+    reader.setDecideFormatFromContent(true);
+    const QImage image = reader.read().convertToFormat(QImage::Format_RGB888);
+    if (image.isNull())
+        fail(QStringLiteral("cannot read %1: %2").arg(input, reader.errorString()));
+    if (int64_t(image.width()) * image.height() > kMaxPixels)
+        fail(QStringLiteral("cannot read %1: the picture is too large").arg(input));
+    velmora::convert::RgbPicture picture;
+    picture.width = image.width();
+    picture.height = image.height();
+    if (!picture.rgb.allocate(size_t(image.width()) * image.height() * 3))
+        fail(QStringLiteral("cannot read %1: out of memory").arg(input));
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(picture.row(y), image.constScanLine(y), picture.rowBytes());
+    return picture;
+}
+
+// Reads the BMP through a private mapping, so the file is never held twice.
+velmora::convert::RgbPicture readInput(const QString &input)
+{
+    const QByteArray path = QFile::encodeName(input);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        fail(QStringLiteral("cannot read %1: %2").arg(input, QString::fromLocal8Bit(std::strerror(errno))));
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fail(QStringLiteral("cannot read %1: not a regular file").arg(input));
+    }
+    const size_t size = size_t(st.st_size);
+    void *map = size ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : MAP_FAILED;
+    ::close(fd);
+    if (map == MAP_FAILED)
+        fail(QStringLiteral("cannot read %1: %2").arg(input, size ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("the file is empty")));
+    velmora::convert::RgbPicture picture;
+    std::string why;
+    const auto kind = velmora::convert::readBmp(static_cast<const uint8_t *>(map), size, kMaxPixels, &picture, &why);
+    ::munmap(map, size);
+    if (kind == velmora::convert::BmpRead::Unsupported)
+        return readWithQt(input);
+    if (kind != velmora::convert::BmpRead::Ok)
+        fail(QStringLiteral("cannot read %1: %2").arg(input, QString::fromStdString(why)));
+    return picture;
+}
 
 } // namespace
 
@@ -85,11 +142,9 @@ int main(int argc, char **argv)
     if (QFileInfo::exists(output) || QFileInfo(output).isSymLink())
         fail(QStringLiteral("output file already exists: %1").arg(output));
 
-    QImageReader reader(input);
-    reader.setDecideFormatFromContent(true);
-    QImage image = reader.read();
-    if (image.isNull())
-        fail(QStringLiteral("cannot read %1: %2").arg(input, reader.errorString()));
+    const velmora::convert::RgbPicture picture = readInput(input);
+    if (format == "gif" && (picture.width > 65535 || picture.height > 65535))
+        fail(QStringLiteral("cannot write %1: GIF holds at most 65535 pixels a side").arg(output));
 
     // Encode into a private temporary beside OUTPUT, so OUTPUT only ever appears complete.
     QByteArray tmpl = QFile::encodeName(QFileInfo(output).absolutePath()) + "/.velmora-convert-XXXXXX";
@@ -101,25 +156,28 @@ int main(int argc, char **argv)
         fail(QStringLiteral("cannot write %1: %2").arg(output, why));
     };
 
+    std::string err;
     if (format == "gif") {
-        QString err = velmora::convert::writeGif(image, fd, colors, dither);
-        if (!err.isEmpty())
-            abandon(err);
+        err = velmora::convert::writeGif(fd, picture, colors, dither); // closes fd
     } else {
-        QFile file;
-        if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-            abandon(file.errorString());
-        QImageWriter writer(&file, format == "png" ? "png" : "jpeg");
-        if (format != "png") {
-            image = image.convertToFormat(QImage::Format_RGB888);
-            writer.setQuality(kJpegQuality);
+        if (format == "png") {
+            const bool grey = velmora::convert::isGrey(picture);
+            err = velmora::convert::writePng(fd, picture.width, picture.height, grey ? 1 : 3, [&](int y, uint8_t *out) {
+                const uint8_t *p = picture.row(y);
+                if (!grey) {
+                    std::memcpy(out, p, picture.rowBytes());
+                    return;
+                }
+                for (int x = 0; x < picture.width; ++x)
+                    out[x] = p[3 * x];
+            });
+        } else {
+            err = velmora::convert::writeJpeg(fd, picture, kJpegQuality);
         }
-        if (!writer.write(image))
-            abandon(writer.errorString());
-        if (!file.flush())
-            abandon(file.errorString());
-        file.close();
+        ::close(fd);
     }
+    if (!err.empty())
+        abandon(QString::fromStdString(err));
     {
         // Catch a full disk before publishing, not after.
         int check = ::open(tmpl.constData(), O_RDONLY);
