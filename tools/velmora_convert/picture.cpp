@@ -1,8 +1,12 @@
 #include "picture.h"
 
+#include <cstdlib>
 #include <sys/mman.h>
 
 namespace velmora::convert {
+
+// Below this, the heap: small pictures gain nothing from large pages.
+constexpr size_t kLargeSize = size_t(32) << 20;
 
 PixelMemory &PixelMemory::operator=(PixelMemory &&other) noexcept
 {
@@ -19,18 +23,25 @@ PixelMemory &PixelMemory::operator=(PixelMemory &&other) noexcept
 bool PixelMemory::allocate(size_t size)
 {
     reset();
+    if (size < kLargeSize) {
+        data_ = static_cast<uint8_t *>(std::malloc(size ? size : 1));
+        size_ = 0; // taken from the heap
+        return data_ != nullptr;
+    }
     void *p = ::mmap(nullptr, size ? size : 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return false;
     ::madvise(p, size, MADV_HUGEPAGE);
     data_ = static_cast<uint8_t *>(p);
-    size_ = size ? size : 1;
+    size_ = size;
     return true;
 }
 
 void PixelMemory::reset()
 {
-    if (data_)
+    if (data_ && size_ == 0)
+        std::free(data_);
+    else if (data_)
         ::munmap(data_, size_);
     data_ = nullptr;
     size_ = 0;
