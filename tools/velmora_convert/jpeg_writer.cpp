@@ -9,6 +9,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -17,9 +18,20 @@
 namespace velmora::convert {
 namespace {
 
-// Fitting the Huffman tables keeps every coefficient of the picture in memory
-// (six bytes a pixel at 4:4:4); past this size the standard tables are used instead.
-constexpr int64_t kFittedTablesMaxPixels = 100'000'000;
+// libjpeg fits Huffman tables by keeping every coefficient of the picture (two bytes
+// a sample) and coding twice. Past this size the tables are fitted to every
+// kSampleEvery-th band of eight rows instead, then the whole picture is coded once.
+constexpr int64_t kSampledTablesFromPixels = 4'000'000;
+constexpr int kSampleEvery = 8;
+
+// A Huffman table as a DHT segment gives it: counts of codes per length, then the symbols.
+struct HuffTable {
+    uint8_t bits[17] = {};
+    uint8_t values[256] = {};
+};
+struct ComponentTables {
+    HuffTable dc, ac;
+};
 
 struct ErrorTrap {
     jpeg_error_mgr manager;
@@ -64,7 +76,10 @@ void componentRow(const uint8_t *rgb, int width, int component, JSAMPLE *out)
         transformRow<32768, -27439, -5329, chroma>(rgb, width, out);
 }
 
-void encodeComponent(const RgbPicture &picture, int component, int quality, Part *part)
+// Encodes one component as a grey JPEG: with fitted tables (tables null), or with
+// the given ones. rowOf maps the encoded rows to the picture's.
+void encodeComponent(const RgbPicture &picture, int component, int quality, int height, const std::function<int(int)> &rowOf,
+                     const ComponentTables *tables, Part *part)
 {
     jpeg_compress_struct cinfo;
     ErrorTrap trap;
@@ -80,7 +95,7 @@ void encodeComponent(const RgbPicture &picture, int component, int quality, Part
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &part->bytes, &part->size);
     cinfo.image_width = JDIMENSION(picture.width);
-    cinfo.image_height = JDIMENSION(picture.height);
+    cinfo.image_height = JDIMENSION(height);
     // Y comes from libjpeg's own (vectorised) grey conversion; Cb and Cr from ours.
     cinfo.input_components = component == 0 ? 3 : 1;
     cinfo.in_color_space = component == 0 ? JCS_RGB : JCS_GRAYSCALE;
@@ -88,11 +103,21 @@ void encodeComponent(const RgbPicture &picture, int component, int quality, Part
     jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.comp_info[0].quant_tbl_no = component == 0 ? 0 : 1;
-    cinfo.optimize_coding = int64_t(picture.width) * picture.height <= kFittedTablesMaxPixels;
+    cinfo.optimize_coding = tables == nullptr;
+    if (tables) {
+        JHUFF_TBL *dc = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&cinfo));
+        JHUFF_TBL *ac = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&cinfo));
+        std::memcpy(dc->bits, tables->dc.bits, 17);
+        std::memcpy(dc->huffval, tables->dc.values, 256);
+        std::memcpy(ac->bits, tables->ac.bits, 17);
+        std::memcpy(ac->huffval, tables->ac.values, 256);
+        cinfo.dc_huff_tbl_ptrs[0] = dc;
+        cinfo.ac_huff_tbl_ptrs[0] = ac;
+    }
     cinfo.dct_method = JDCT_ISLOW;
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        const uint8_t *rgb = picture.row(int(cinfo.next_scanline));
+        const uint8_t *rgb = picture.row(rowOf(int(cinfo.next_scanline)));
         JSAMPROW p = const_cast<JSAMPROW>(rgb);
         if (component != 0) {
             componentRow(rgb, picture.width, component, row.data());
@@ -102,6 +127,92 @@ void encodeComponent(const RgbPicture &picture, int component, int quality, Part
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
+}
+
+// An optimal length-limited code for the given symbol counts (the procedure of
+// ITU T.81 Annex K.2, as libjpeg runs it): the table that fits the counts best.
+HuffTable optimalTable(std::array<int64_t, 257> freq)
+{
+    int codeSize[257] = {}, others[257];
+    std::fill(std::begin(others), std::end(others), -1);
+    freq[256] = 1; // one code point kept back, so no code is all ones
+    for (;;) {
+        int c1 = -1, c2 = -1;
+        for (int i = 0; i <= 256; ++i)
+            if (freq[size_t(i)] && (c1 < 0 || freq[size_t(i)] <= freq[size_t(c1)]))
+                c1 = i;
+        for (int i = 0; i <= 256; ++i)
+            if (freq[size_t(i)] && i != c1 && (c2 < 0 || freq[size_t(i)] <= freq[size_t(c2)]))
+                c2 = i;
+        if (c2 < 0)
+            break;
+        freq[size_t(c1)] += freq[size_t(c2)];
+        freq[size_t(c2)] = 0;
+        for (++codeSize[c1]; others[c1] >= 0; ++codeSize[c1])
+            c1 = others[c1];
+        others[c1] = c2;
+        for (++codeSize[c2]; others[c2] >= 0; ++codeSize[c2])
+            c2 = others[c2];
+    }
+    int bits[65] = {};
+    for (int i = 0; i <= 256; ++i)
+        if (codeSize[i])
+            ++bits[std::min(codeSize[i], 64)];
+    for (int i = 64; i > 16; --i)
+        while (bits[i] > 0) {
+            int j = i - 2;
+            while (bits[j] == 0)
+                --j;
+            bits[i] -= 2;
+            ++bits[i - 1];
+            bits[j + 1] += 2;
+            --bits[j];
+        }
+    int last = 16;
+    while (bits[last] == 0)
+        --last;
+    --bits[last]; // the kept-back code point
+    HuffTable table;
+    for (int i = 1; i <= 16; ++i)
+        table.bits[i] = uint8_t(bits[i]);
+    int at = 0;
+    for (int len = 1; len <= 64; ++len)
+        for (int sym = 0; sym < 256; ++sym)
+            if (codeSize[sym] == len)
+                table.values[at++] = uint8_t(sym);
+    return table;
+}
+
+// Tables for the whole picture from those fitted to a sample: each symbol seen keeps
+// about the weight its code length implies; every other symbol the coder may meet
+// gets the least weight, so it still has a (long) code.
+bool widenTables(const std::vector<uint8_t> &dht, ComponentTables *out)
+{
+    bool haveDc = false, haveAc = false;
+    for (size_t at = 0; at + 17 <= dht.size();) {
+        const bool ac = (dht[at] >> 4) != 0;
+        std::array<int64_t, 257> freq{};
+        if (ac) {
+            freq[0x00] = freq[0xf0] = 1;
+            for (int run = 0; run < 16; ++run)
+                for (int size = 1; size <= 10; ++size)
+                    freq[size_t(run << 4 | size)] = 1;
+        } else {
+            for (int size = 0; size <= 11; ++size)
+                freq[size_t(size)] = 1;
+        }
+        size_t k = at + 17;
+        for (int len = 1; len <= 16; ++len)
+            for (int n = 0; n < dht[at + size_t(len)]; ++n, ++k) {
+                if (k >= dht.size())
+                    return false;
+                freq[dht[k]] = int64_t(1) << (18 - len);
+            }
+        (ac ? out->ac : out->dc) = optimalTable(freq);
+        (ac ? haveAc : haveDc) = true;
+        at = k;
+    }
+    return haveDc && haveAc;
 }
 
 // The pieces of a grey JPEG that the colour file reuses.
@@ -170,11 +281,34 @@ bool writeAll(int fd, const uint8_t *p, size_t n)
 // tables on a single thread, and this spreads that work over the cores.
 std::string writeJpeg(int fd, const RgbPicture &picture, int quality)
 {
+    const int h = picture.height;
+    const auto wholeRows = [](int y) { return y; };
+    ComponentTables fitted[3];
+    const bool sampled = int64_t(picture.width) * h >= kSampledTablesFromPixels;
+    if (sampled) {
+        const int bands = (h + 7) / 8;
+        const int sampleBands = (bands + kSampleEvery - 1) / kSampleEvery;
+        const auto sampleRows = [h](int y) { return std::min(h - 1, (y / 8) * 8 * kSampleEvery + y % 8); };
+        Part samples[3];
+        {
+            std::jthread cb(encodeComponent, std::cref(picture), 1, quality, sampleBands * 8, sampleRows, nullptr, &samples[1]);
+            std::jthread cr(encodeComponent, std::cref(picture), 2, quality, sampleBands * 8, sampleRows, nullptr, &samples[2]);
+            encodeComponent(picture, 0, quality, sampleBands * 8, sampleRows, nullptr, &samples[0]);
+        }
+        for (int c = 0; c < 3; ++c) {
+            Segments sample;
+            if (!samples[c].error.empty())
+                return samples[c].error;
+            if (!split(samples[c], &sample) || !widenTables(sample.huffman, &fitted[c]))
+                return "the JPEG encoder gave unexpected output";
+        }
+    }
     Part parts[3];
     {
-        std::jthread cb(encodeComponent, std::cref(picture), 1, quality, &parts[1]);
-        std::jthread cr(encodeComponent, std::cref(picture), 2, quality, &parts[2]);
-        encodeComponent(picture, 0, quality, &parts[0]);
+        const ComponentTables *t = sampled ? fitted : nullptr;
+        std::jthread cb(encodeComponent, std::cref(picture), 1, quality, h, wholeRows, t ? t + 1 : nullptr, &parts[1]);
+        std::jthread cr(encodeComponent, std::cref(picture), 2, quality, h, wholeRows, t ? t + 2 : nullptr, &parts[2]);
+        encodeComponent(picture, 0, quality, h, wholeRows, t, &parts[0]);
     }
     Segments segments[3];
     for (int c = 0; c < 3; ++c) {
@@ -189,7 +323,7 @@ std::string writeJpeg(int fd, const RgbPicture &picture, int quality)
     std::vector<uint8_t> quant = segments[0].quant;
     quant.insert(quant.end(), segments[1].quant.begin(), segments[1].quant.end());
     putSegment(head, 0xdb, quant);
-    const int w = picture.width, h = picture.height;
+    const int w = picture.width;
     putSegment(head, 0xc0, {8, uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w), 3, 1, 0x11, 0, 2, 0x11, 1, 3, 0x11, 1});
     if (!writeAll(fd, head.data(), head.size()))
         return std::strerror(errno);
