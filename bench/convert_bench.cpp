@@ -6,6 +6,7 @@
 // file sizes, the JPEG and GIF quality in dB PSNR and, when ImageMagick's convert is
 // on the PATH, its JPEG at quality 95 and its default GIF as a yardstick.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -30,9 +31,13 @@ namespace {
 
 constexpr int kRuns = 3;
 
-// Runs a program to its end; the median wall time of kRuns runs in seconds, or -1 on failure.
-double medianSeconds(const QStringList& command, const QString& output, int runs = kRuns) {
-    std::vector<double> times;
+struct Timing {
+    double wall = -1, cpu = -1;  // seconds; cpu is user + system of the program
+};
+
+// Runs a program to its end; the medians of runs runs, or -1 on failure.
+Timing medianTimes(const QStringList& command, const QString& output, int runs = kRuns) {
+    std::vector<double> times, cpus;
     for (int run = 0; run < runs; ++run) {
         QFile::remove(output);
         std::vector<std::string> args;
@@ -46,14 +51,18 @@ double medianSeconds(const QStringList& command, const QString& output, int runs
         const auto start = std::chrono::steady_clock::now();
         pid_t pid = 0;
         int status = 0;
+        rusage usage{};
         if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0 ||
-            waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            return -1;
+            wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return {};
+        cpus.push_back(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6);
         posix_spawn_file_actions_destroy(&actions);
         times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    std::sort(cpus.begin(), cpus.end());
+    return {times[times.size() / 2], cpus[cpus.size() / 2]};
 }
 
 QImage readAny(const QString& path) {
@@ -112,16 +121,17 @@ int main(int argc, char** argv) {
     };
     const QString magick = QStandardPaths::findExecutable("convert");
     std::printf("6000 x 4000 BMP (%.0f MB), median of %d runs\n\n", megabytes(bmp), kRuns);
-    std::printf("| format | today | new | speed-up | today's file | new file | size ratio | today dB | new dB | ImageMagick dB | new / ImageMagick size |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| format | today | new | speed-up | CPU today / new | today's file | new file | size ratio | today dB | new dB | ImageMagick dB | new / ImageMagick size |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Format& f : formats) {
         const QString mine = dir.filePath(QStringLiteral("new.") + f.name);
-        const double t = medianSeconds(QStringList{self + "/velmora-convert"} + f.args + QStringList{"-o", mine, bmp}, mine);
+        const Timing t = medianTimes(QStringList{self + "/velmora-convert"} + f.args + QStringList{"-o", mine, bmp}, mine);
         const QImage back = readAny(mine);
-        double tOld = -1, sizeOld = 0, dbOld = 0;
+        Timing tOld;
+        double sizeOld = 0, dbOld = 0;
         if (!other.isEmpty()) {
             const QString theirs = dir.filePath(QStringLiteral("old.") + f.name);
-            tOld = medianSeconds(QStringList{other + "/velmora-convert"} + f.args + QStringList{"-o", theirs, bmp}, theirs);
+            tOld = medianTimes(QStringList{other + "/velmora-convert"} + f.args + QStringList{"-o", theirs, bmp}, theirs);
             sizeOld = megabytes(theirs);
             dbOld = psnr(readAny(theirs), picture);
             QFile::remove(theirs);
@@ -131,14 +141,14 @@ int main(int argc, char** argv) {
             const QString ref = dir.filePath(QStringLiteral("magick.") + f.name);
             QStringList command{magick, bmp};
             command << f.magick << ref;
-            if (medianSeconds(command, ref, 1) > 0) {  // only its output matters
+            if (medianTimes(command, ref, 1).wall > 0) {  // only its output matters
                 dbMagick = psnr(readAny(ref), picture);
                 sizeMagick = megabytes(ref);
             }
         }
         const double db = psnr(back, picture);
-        std::printf("| %s | %.2f s | %.2f s | %.1fx | %.1f MB | %.1f MB | %.3f | %.2f | %.2f | %.2f | %.3f |\n", f.name,
-                    tOld, t, tOld > 0 ? tOld / t : 0, sizeOld, megabytes(mine),
+        std::printf("| %s | %.2f s | %.2f s | %.1fx | %.2f / %.2f s | %.1f MB | %.1f MB | %.3f | %.2f | %.2f | %.2f | %.3f |\n",
+                    f.name, tOld.wall, t.wall, tOld.wall > 0 ? tOld.wall / t.wall : 0, tOld.cpu, t.cpu, sizeOld, megabytes(mine),
                     sizeOld > 0 ? megabytes(mine) / sizeOld : 0, dbOld, db, dbMagick,
                     sizeMagick > 0 ? megabytes(mine) / sizeMagick : 0);
         QFile::remove(mine);
@@ -151,16 +161,16 @@ int main(int argc, char** argv) {
         const QString in = dir.filePath("marked.png");
         marked.save(in, "PNG", 80);
         const QString mine = dir.filePath("erased-new.png"), theirs = dir.filePath("erased-old.png");
-        const double t = medianSeconds({self + "/velmora-erase", in, mine}, mine);
-        double tOld = -1;
+        const Timing t = medianTimes({self + "/velmora-erase", in, mine}, mine);
+        Timing tOld;
         bool same = true;
         if (!other.isEmpty()) {
-            tOld = medianSeconds({other + "/velmora-erase", in, theirs}, theirs);
+            tOld = medianTimes({other + "/velmora-erase", in, theirs}, theirs);
             same = readAny(mine) == readAny(theirs);
         }
         std::printf("\nvelmora-erase, 120 x 40 mark on the 6000 x 4000 PNG, PNG out: today %.2f s, new %.2f s, "
-                    "%.1fx; files %.1f MB and %.1f MB; %s pixels\n",
-                    tOld, t, tOld > 0 ? tOld / t : 0, megabytes(theirs), megabytes(mine),
+                    "%.1fx (CPU %.2f / %.2f s); files %.1f MB and %.1f MB; %s pixels\n",
+                    tOld.wall, t.wall, tOld.wall > 0 ? tOld.wall / t.wall : 0, tOld.cpu, t.cpu, megabytes(theirs), megabytes(mine),
                     other.isEmpty() ? "(no other build)" : same ? "same" : "DIFFERENT");
     }
     return 0;

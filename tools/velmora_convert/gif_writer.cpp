@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace velmora::convert {
@@ -193,8 +194,12 @@ private:
 // The nearest palette entry (plain squared distance), remembered per exact colour.
 class NearestColour {
 public:
-    explicit NearestColour(const std::vector<Rgb> &palette) : memo_(new uint16_t[size_t(1) << 24]())
+    explicit NearestColour(const std::vector<Rgb> &palette)
     {
+        // Zeroed by the system, in large pages: lookups land all over its 32 MB.
+        if (!memory_.allocate(sizeof(uint16_t) << 24, true))
+            throw std::bad_alloc();
+        memo_ = reinterpret_cast<uint16_t *>(memory_.get());
         for (const Rgb &c : palette) {
             r_.push_back(c.r);
             g_.push_back(c.g);
@@ -224,7 +229,8 @@ private:
         }
         return best;
     }
-    std::unique_ptr<uint16_t[]> memo_;
+    PixelMemory memory_;
+    uint16_t *memo_ = nullptr;
     std::vector<int> r_, g_, b_;
 };
 

@@ -20,14 +20,15 @@ PixelMemory &PixelMemory::operator=(PixelMemory &&other) noexcept
     return *this;
 }
 
-bool PixelMemory::allocate(size_t size)
+bool PixelMemory::allocate(size_t size, bool zeroed)
 {
     reset();
     if (size < kLargeSize) {
-        data_ = static_cast<uint8_t *>(std::malloc(size ? size : 1));
+        data_ = static_cast<uint8_t *>(zeroed ? std::calloc(size ? size : 1, 1) : std::malloc(size ? size : 1));
         size_ = 0; // taken from the heap
         return data_ != nullptr;
     }
+    // Fresh anonymous pages read as zero, so zeroed needs nothing more here.
     void *p = ::mmap(nullptr, size ? size : 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return false;

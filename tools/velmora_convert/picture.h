@@ -15,7 +15,7 @@ public:
     PixelMemory &operator=(PixelMemory &&other) noexcept;
     ~PixelMemory() { reset(); }
 
-    bool allocate(size_t size); // false when the memory cannot be had
+    bool allocate(size_t size, bool zeroed = false); // false when the memory cannot be had
     void reset();
     uint8_t *get() const { return data_; }
     explicit operator bool() const { return data_ != nullptr; }
