@@ -6,9 +6,9 @@
 // file sizes, the JPEG and GIF quality in dB PSNR and, when ImageMagick's convert is
 // on the PATH, its JPEG at quality 95 and its default GIF as a yardstick.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -58,7 +58,8 @@ Timing medianTimes(const QStringList& command, const QString& output, int runs =
         cpus.push_back(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6);
         posix_spawn_file_actions_destroy(&actions);
-        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(times.begin(), times.end());
     std::sort(cpus.begin(), cpus.end());
@@ -121,17 +122,22 @@ int main(int argc, char** argv) {
     };
     const QString magick = QStandardPaths::findExecutable("convert");
     std::printf("6000 x 4000 BMP (%.0f MB), median of %d runs\n\n", megabytes(bmp), kRuns);
-    std::printf("| format | today | new | speed-up | CPU today / new | today's file | new file | size ratio | today dB | new dB | ImageMagick dB | new / ImageMagick size |\n");
+    std::printf(
+        "| format | today | new | speed-up | CPU today / new | today's file | new file | size "
+        "ratio | today dB | new dB | ImageMagick dB | new / ImageMagick size |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Format& f : formats) {
         const QString mine = dir.filePath(QStringLiteral("new.") + f.name);
-        const Timing t = medianTimes(QStringList{self + "/velmora-convert"} + f.args + QStringList{"-o", mine, bmp}, mine);
+        const Timing t = medianTimes(
+            QStringList{self + "/velmora-convert"} + f.args + QStringList{"-o", mine, bmp}, mine);
         const QImage back = readAny(mine);
         Timing tOld;
         double sizeOld = 0, dbOld = 0;
         if (!other.isEmpty()) {
             const QString theirs = dir.filePath(QStringLiteral("old.") + f.name);
-            tOld = medianTimes(QStringList{other + "/velmora-convert"} + f.args + QStringList{"-o", theirs, bmp}, theirs);
+            tOld = medianTimes(
+                QStringList{other + "/velmora-convert"} + f.args + QStringList{"-o", theirs, bmp},
+                theirs);
             sizeOld = megabytes(theirs);
             dbOld = psnr(readAny(theirs), picture);
             QFile::remove(theirs);
@@ -147,10 +153,12 @@ int main(int argc, char** argv) {
             }
         }
         const double db = psnr(back, picture);
-        std::printf("| %s | %.2f s | %.2f s | %.1fx | %.2f / %.2f s | %.1f MB | %.1f MB | %.3f | %.2f | %.2f | %.2f | %.3f |\n",
-                    f.name, tOld.wall, t.wall, tOld.wall > 0 ? tOld.wall / t.wall : 0, tOld.cpu, t.cpu, sizeOld, megabytes(mine),
-                    sizeOld > 0 ? megabytes(mine) / sizeOld : 0, dbOld, db, dbMagick,
-                    sizeMagick > 0 ? megabytes(mine) / sizeMagick : 0);
+        std::printf(
+            "| %s | %.2f s | %.2f s | %.1fx | %.2f / %.2f s | %.1f MB | %.1f MB | %.3f | %.2f | "
+            "%.2f | %.2f | %.3f |\n",
+            f.name, tOld.wall, t.wall, tOld.wall > 0 ? tOld.wall / t.wall : 0, tOld.cpu, t.cpu,
+            sizeOld, megabytes(mine), sizeOld > 0 ? megabytes(mine) / sizeOld : 0, dbOld, db,
+            dbMagick, sizeMagick > 0 ? megabytes(mine) / sizeMagick : 0);
         QFile::remove(mine);
     }
 
@@ -160,7 +168,8 @@ int main(int argc, char** argv) {
         QPainter(&marked).fillRect(QRect(3000, 2000, 120, 40), QColor(0, 255, 0));
         const QString in = dir.filePath("marked.png");
         marked.save(in, "PNG", 80);
-        const QString mine = dir.filePath("erased-new.png"), theirs = dir.filePath("erased-old.png");
+        const QString mine = dir.filePath("erased-new.png"),
+                      theirs = dir.filePath("erased-old.png");
         const Timing t = medianTimes({self + "/velmora-erase", in, mine}, mine);
         Timing tOld;
         bool same = true;
@@ -168,10 +177,15 @@ int main(int argc, char** argv) {
             tOld = medianTimes({other + "/velmora-erase", in, theirs}, theirs);
             same = readAny(mine) == readAny(theirs);
         }
-        std::printf("\nvelmora-erase, 120 x 40 mark on the 6000 x 4000 PNG, PNG out: today %.2f s, new %.2f s, "
-                    "%.1fx (CPU %.2f / %.2f s); files %.1f MB and %.1f MB; %s pixels\n",
-                    tOld.wall, t.wall, tOld.wall > 0 ? tOld.wall / t.wall : 0, tOld.cpu, t.cpu, megabytes(theirs), megabytes(mine),
-                    other.isEmpty() ? "(no other build)" : same ? "same" : "DIFFERENT");
+        std::printf(
+            "\nvelmora-erase, 120 x 40 mark on the 6000 x 4000 PNG, PNG out: today %.2f s, new "
+            "%.2f s, "
+            "%.1fx (CPU %.2f / %.2f s); files %.1f MB and %.1f MB; %s pixels\n",
+            tOld.wall, t.wall, tOld.wall > 0 ? tOld.wall / t.wall : 0, tOld.cpu, t.cpu,
+            megabytes(theirs), megabytes(mine),
+            other.isEmpty() ? "(no other build)"
+            : same          ? "same"
+                            : "DIFFERENT");
     }
     return 0;
 }

@@ -11,7 +11,7 @@
 namespace {
 // Small, so each input runs in microseconds; the size checks are the same at any limit.
 constexpr std::int64_t kMaxPixels = 1 << 20;
-}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     velmora::convert::RgbPicture picture;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "picture.h"
-
 #include <string>
+
+#include "picture.h"
 
 namespace velmora::convert {
 
@@ -10,6 +10,6 @@ namespace velmora::convert {
 // A picture of at most maxColors colours is kept exactly; otherwise a palette of
 // maxColors is fitted to it and, with dither, the rest is spread by error diffusion.
 // Returns an empty string on success, otherwise the reason for the failure.
-std::string writeGif(int fd, const RgbPicture &picture, int maxColors, bool dither);
+std::string writeGif(int fd, const RgbPicture& picture, int maxColors, bool dither);
 
-} // namespace velmora::convert
+}  // namespace velmora::convert

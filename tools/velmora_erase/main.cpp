@@ -15,9 +15,9 @@
 #include <string>
 
 #include "inpainting.h"
-#include "png_writer.h"
 #include "picture_file.h"
 #include "pixel_buffer_adapter.h"
+#include "png_writer.h"
 
 namespace {
 
