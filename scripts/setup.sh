@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libgif-dev libdeflate-dev libjpeg62-turbo-dev
   fonts-liberation2 xvfb xauth
   clang-14 libclang-rt-14-dev
   xdotool xclip

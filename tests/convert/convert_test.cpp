@@ -3,11 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
 
 #include <cstdlib>
+#include <cstdint>
 
 namespace {
 
@@ -24,7 +26,7 @@ Outcome convert(const QString &formatArgs, const QString &out, const QString &in
     args << "-o" << out << in;
     QProcess p;
     p.start(VELMORA_CONVERT_PATH, args);
-    p.waitForFinished(30000);
+    p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
@@ -58,6 +60,56 @@ double meanAbsError(const QImage &a, const QImage &b)
     return sum / (3.0 * x.width() * x.height());
 }
 
+// Writes a 24-bit BMP of horizontal colour bands straight to disk, so pictures
+// larger than any QImage the test could afford cost only the file.
+bool writeBandedBmp(const QString &path, int w, int h)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    const qint64 stride = (qint64(w) * 3 + 3) / 4 * 4, dataSize = stride * h;
+    QByteArray head(54, '\0');
+    auto put = [&](int at, quint32 v) {
+        for (int k = 0; k < 4; ++k)
+            head[at + k] = char(v >> (8 * k));
+    };
+    head[0] = 'B';
+    head[1] = 'M';
+    put(2, quint32(54 + dataSize));
+    put(10, 54);
+    put(14, 40);
+    put(18, quint32(w));
+    put(22, quint32(h));
+    head[26] = 1;
+    head[28] = 24;
+    put(34, quint32(dataSize));
+    f.write(head);
+    QByteArray band(stride * 64, '\0');
+    for (int y = 0; y < h; y += 64) {
+        const int rows = std::min(64, h - y);
+        band.fill(char(y / 64 * 37), stride * rows);
+        if (f.write(band.constData(), stride * rows) != stride * rows)
+            return false;
+    }
+    return f.flush();
+}
+
+// Width and height as the file's own header gives them.
+QSize headerSize(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray b = f.read(1 << 16);
+    auto be16 = [&](qsizetype at) { return int(quint8(b[at])) << 8 | quint8(b[at + 1]); };
+    if (b.startsWith("\x89PNG"))
+        return QSize(be16(16) << 16 | be16(18), be16(20) << 16 | be16(22));
+    if (b.startsWith("GIF"))
+        return QSize(quint8(b[6]) | quint8(b[7]) << 8, quint8(b[8]) | quint8(b[9]) << 8);
+    const qsizetype sof = b.indexOf("\xff\xc0");
+    return sof < 0 ? QSize() : QSize(be16(sof + 7), be16(sof + 5));
+}
+
 class Convert : public ::testing::Test {
 protected:
     QTemporaryDir dir;
@@ -84,6 +136,62 @@ TEST_F(Convert, PngIsPixelIdentical)
     QImage back(path("out.png"));
     ASSERT_FALSE(back.isNull());
     EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), src);
+}
+
+TEST_F(Convert, GreyPngStaysGreyAndLossless)
+{
+    QImage src(37, 23, QImage::Format_RGB32);
+    for (int y = 0; y < src.height(); ++y)
+        for (int x = 0; x < src.width(); ++x)
+            src.setPixel(x, y, qRgb((x * 7 + y * 3) % 256, (x * 7 + y * 3) % 256, (x * 7 + y * 3) % 256));
+    Outcome r = convert("png  ", path("grey.png"), bmp(src));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QFile f(path("grey.png"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.read(26).at(25), 0) << "IHDR colour type should be grey";
+    EXPECT_EQ(QImage(path("grey.png")).convertToFormat(QImage::Format_RGB32), src);
+}
+
+TEST_F(Convert, JpegKeepsFullColourResolution)
+{
+    Outcome r = convert("jpeg  -truecolors ", path("full.jpg"), bmp(gradient(40, 24)));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QFile f(path("full.jpg"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray b = f.readAll();
+    const qsizetype sof = b.indexOf("\xff\xc0");
+    ASSERT_GE(sof, 0);
+    ASSERT_EQ(b.at(sof + 9), 3);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(quint8(b.at(sof + 11 + 3 * c)), 0x11) << "component " << c << " is subsampled";
+}
+
+// 36 MP lies past Qt's default allocation limit; 20000 x 20000 is the largest picture the window holds.
+TEST_F(Convert, CameraAndLargestPicturesConvertToEveryFormat)
+{
+    for (QSize size : {QSize(8000, 4500), QSize(20000, 20000)}) {
+        const QString in = path("big.bmp");
+        ASSERT_TRUE(writeBandedBmp(in, size.width(), size.height()));
+        for (const char *args : {"png  ", "jpeg  -truecolors ", "gif  -dither -colors 256 "}) {
+            const QString out = path("big.out");
+            Outcome r = convert(args, out, in);
+            EXPECT_EQ(r.exitCode, 0) << args << r.err.toStdString();
+            EXPECT_EQ(headerSize(out), size) << args;
+            if (size.height() < 10000 && QByteArray(args).startsWith("jpeg")) {
+                // Camera sizes take the tables fitted to a sample of the rows: the whole must still decode.
+                QImageReader::setAllocationLimit(0);
+                const QImage back = QImageReader(out).read().convertToFormat(QImage::Format_Grayscale8);
+                ASSERT_EQ(back.size(), size);
+                double error = 0;
+                for (int y = 0; y < size.height(); ++y)
+                    for (int x = 0; x < size.width(); x += 7)
+                        error += std::abs(back.constScanLine(y)[x] - (size.height() - 1 - y) / 64 * 37 % 256);
+                EXPECT_LT(error / (size.height() * (size.width() / 7 + 1)), 1.0);
+            }
+            QFile::remove(out);
+        }
+        QFile::remove(in);
+    }
 }
 
 TEST_F(Convert, JpegKeepsSizeAndIsClose)

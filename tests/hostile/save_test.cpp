@@ -160,9 +160,10 @@ TEST_P(FullDisk, FailedWriteIsReportedAndLeavesNothingHalfDone) {
                   .arg(velmora::converterResourceId(velmora::GetAddressWidth())))
             .size();
     // A picture whose bitmap is well above the converter, whatever the build makes
-    // of it (a sanitized converter is several times larger).
+    // of it (a sanitized converter is several times larger), grown in small steps so
+    // it stays below the size the window offers to reduce (about 1500 pixels a side).
     int side = 512;
-    while (qint64(side) * side * 3 <= converterSize + 65536) side *= 2;
+    while (qint64(side) * side * 3 <= converterSize + 65536) side += 128;
     const QString picturePath = folder.filePath("brick.png");
     ASSERT_TRUE(QImage(VELMORA_TEST_DATA "/brick.png")
                     .scaled(side, side)

@@ -1,40 +1,98 @@
 // velmora-convert: turns the save command's temporary BMP into JPEG, GIF or PNG.
 // Usage: velmora-convert -out jpeg|gif|png [-truecolors] [-dither] [-colors N] -o OUTPUT INPUT.bmp
-#include "gif_writer.h"
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "bmp_reader.h"
+#include "gif_writer.h"
+#include "jpeg_writer.h"
+#include "png_writer.h"
 
 namespace {
 
 // JPEG quality 95: visually lossless for photos while the file stays a moderate size.
 constexpr int kJpegQuality = 95;
 
-[[noreturn]] void fail(const QString &message)
-{
-    std::fprintf(stderr, "velmora-convert: error: %s\n", message.simplified().toLocal8Bit().constData());
+[[noreturn]] void fail(const QString& message) {
+    std::fprintf(stderr, "velmora-convert: error: %s\n",
+                 message.simplified().toLocal8Bit().constData());
     std::exit(1);
 }
 
-void quietMessages(QtMsgType, const QMessageLogContext &, const QString &) {}
+// Well above the largest picture the window holds (400 million pixels), so every
+// picture it can save converts; past it the reader refuses before allocating.
+constexpr int64_t kMaxPixels = int64_t(1) << 30;
 
-} // namespace
+void quietMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
 
-int main(int argc, char **argv)
-{
+// Kinds of BMP the reader leaves to Qt (run-length data, an embedded JPEG or PNG),
+// with Qt's allocation limit lifted: the pixel limit above is the guard.
+velmora::convert::RgbPicture readWithQt(const QString& input) {
+    QImageReader::setAllocationLimit(0);
+    QImageReader reader(input);
+    reader.setDecideFormatFromContent(true);
+    const QImage image = reader.read().convertToFormat(QImage::Format_RGB888);
+    if (image.isNull()) fail(QStringLiteral("cannot read %1: %2").arg(input, reader.errorString()));
+    if (int64_t(image.width()) * image.height() > kMaxPixels)
+        fail(QStringLiteral("cannot read %1: the picture is too large").arg(input));
+    velmora::convert::RgbPicture picture;
+    picture.width = image.width();
+    picture.height = image.height();
+    if (!picture.rgb.allocate(size_t(image.width()) * image.height() * 3))
+        fail(QStringLiteral("cannot read %1: out of memory").arg(input));
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(picture.row(y), image.constScanLine(y), picture.rowBytes());
+    return picture;
+}
+
+// Reads the BMP through a private mapping, so the file is never held twice.
+velmora::convert::RgbPicture readInput(const QString& input) {
+    const QByteArray path = QFile::encodeName(input);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        fail(QStringLiteral("cannot read %1: %2")
+                 .arg(input, QString::fromLocal8Bit(std::strerror(errno))));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fail(QStringLiteral("cannot read %1: not a regular file").arg(input));
+    }
+    const size_t size = size_t(st.st_size);
+    void* map =
+        size ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : MAP_FAILED;
+    ::close(fd);
+    if (map == MAP_FAILED)
+        fail(QStringLiteral("cannot read %1: %2")
+                 .arg(input, size ? QString::fromLocal8Bit(std::strerror(errno))
+                                  : QStringLiteral("the file is empty")));
+    velmora::convert::RgbPicture picture;
+    std::string why;
+    const auto kind = velmora::convert::readBmp(static_cast<const uint8_t*>(map), size, kMaxPixels,
+                                                &picture, &why);
+    ::munmap(map, size);
+    if (kind == velmora::convert::BmpRead::Unsupported) return readWithQt(input);
+    if (kind != velmora::convert::BmpRead::Ok)
+        fail(QStringLiteral("cannot read %1: %2").arg(input, QString::fromStdString(why)));
+    return picture;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     // Qt's codec warnings would break the one-line error contract on stderr.
     qInstallMessageHandler(quietMessages);
     QCoreApplication app(argc, argv);
@@ -44,9 +102,8 @@ int main(int argc, char **argv)
     int colors = 256;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.empty())
-            continue; // a stray empty token from a loosely split command line
-        auto value = [&](const char *flag) {
+        if (arg.empty()) continue;  // a stray empty token from a loosely split command line
+        auto value = [&](const char* flag) {
             if (i + 1 >= argc)
                 fail(QStringLiteral("option %1 needs a value").arg(QString::fromUtf8(flag)));
             return QString::fromLocal8Bit(argv[++i]);
@@ -67,65 +124,72 @@ int main(int argc, char **argv)
         } else if (arg[0] == '-' && arg.size() > 1) {
             fail(QStringLiteral("unknown option %1").arg(QString::fromLocal8Bit(argv[i])));
         } else {
-            if (!input.isEmpty())
-                fail(QStringLiteral("more than one input file given"));
+            if (!input.isEmpty()) fail(QStringLiteral("more than one input file given"));
             input = QString::fromLocal8Bit(argv[i]);
         }
     }
-    if (format.isEmpty())
-        fail(QStringLiteral("missing -out FORMAT"));
+    if (format.isEmpty()) fail(QStringLiteral("missing -out FORMAT"));
     if (format != "jpeg" && format != "jpg" && format != "gif" && format != "png")
         fail(QStringLiteral("unsupported output format %1").arg(format));
-    if (output.isEmpty())
-        fail(QStringLiteral("missing -o OUTPUT"));
-    if (input.isEmpty())
-        fail(QStringLiteral("missing input file"));
+    if (output.isEmpty()) fail(QStringLiteral("missing -o OUTPUT"));
+    if (input.isEmpty()) fail(QStringLiteral("missing input file"));
 
     const QByteArray outPath = QFile::encodeName(output);
     if (QFileInfo::exists(output) || QFileInfo(output).isSymLink())
         fail(QStringLiteral("output file already exists: %1").arg(output));
 
-    QImageReader reader(input);
-    reader.setDecideFormatFromContent(true);
-    QImage image = reader.read();
-    if (image.isNull())
-        fail(QStringLiteral("cannot read %1: %2").arg(input, reader.errorString()));
+    velmora::convert::RgbPicture picture;
+    try {
+        picture = readInput(input);
+    } catch (const std::bad_alloc&) {
+        fail(QStringLiteral("cannot read %1: out of memory").arg(input));
+    }
+    if (format == "gif" && (picture.width > 65535 || picture.height > 65535))
+        fail(QStringLiteral("cannot write %1: GIF holds at most 65535 pixels a side").arg(output));
 
     // Encode into a private temporary beside OUTPUT, so OUTPUT only ever appears complete.
-    QByteArray tmpl = QFile::encodeName(QFileInfo(output).absolutePath()) + "/.velmora-convert-XXXXXX";
+    QByteArray tmpl =
+        QFile::encodeName(QFileInfo(output).absolutePath()) + "/.velmora-convert-XXXXXX";
     int fd = mkstemp(tmpl.data());
     if (fd < 0)
-        fail(QStringLiteral("cannot write %1: %2").arg(output, QString::fromLocal8Bit(std::strerror(errno))));
-    auto abandon = [&](const QString &why) {
+        fail(QStringLiteral("cannot write %1: %2")
+                 .arg(output, QString::fromLocal8Bit(std::strerror(errno))));
+    auto abandon = [&](const QString& why) {
         ::unlink(tmpl.constData());
         fail(QStringLiteral("cannot write %1: %2").arg(output, why));
     };
 
-    if (format == "gif") {
-        QString err = velmora::convert::writeGif(image, fd, colors, dither);
-        if (!err.isEmpty())
-            abandon(err);
-    } else {
-        QFile file;
-        if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-            abandon(file.errorString());
-        QImageWriter writer(&file, format == "png" ? "png" : "jpeg");
-        if (format != "png") {
-            image = image.convertToFormat(QImage::Format_RGB888);
-            writer.setQuality(kJpegQuality);
+    std::string err;
+    try {
+        if (format == "gif") {
+            err = velmora::convert::writeGif(fd, picture, colors, dither);  // closes fd
+        } else {
+            if (format == "png") {
+                const bool grey = velmora::convert::isGrey(picture);
+                err = velmora::convert::writePng(fd, picture.width, picture.height, grey ? 1 : 3,
+                                                 [&](int y, uint8_t* out) {
+                                                     const uint8_t* p = picture.row(y);
+                                                     if (!grey) {
+                                                         std::memcpy(out, p, picture.rowBytes());
+                                                         return;
+                                                     }
+                                                     for (int x = 0; x < picture.width; ++x)
+                                                         out[x] = p[3 * x];
+                                                 });
+            } else {
+                err = velmora::convert::writeJpeg(fd, picture, kJpegQuality);
+            }
+            ::close(fd);
         }
-        if (!writer.write(image))
-            abandon(writer.errorString());
-        if (!file.flush())
-            abandon(file.errorString());
-        file.close();
+    } catch (const std::bad_alloc&) {
+        abandon(QStringLiteral("out of memory"));
     }
+    if (!err.empty()) abandon(QString::fromStdString(err));
     {
         // Catch a full disk before publishing, not after.
         int check = ::open(tmpl.constData(), O_RDONLY);
         if (check < 0 || ::fsync(check) != 0) {
-            if (check >= 0)
-                ::close(check);
+            if (check >= 0) ::close(check);
             abandon(QString::fromLocal8Bit(std::strerror(errno)));
         }
         ::close(check);
@@ -139,9 +203,9 @@ int main(int argc, char **argv)
     if (::link(tmpl.constData(), outPath.constData()) != 0) {
         const int e = errno;
         ::unlink(tmpl.constData());
-        if (e == EEXIST)
-            fail(QStringLiteral("output file already exists: %1").arg(output));
-        fail(QStringLiteral("cannot write %1: %2").arg(output, QString::fromLocal8Bit(std::strerror(e))));
+        if (e == EEXIST) fail(QStringLiteral("output file already exists: %1").arg(output));
+        fail(QStringLiteral("cannot write %1: %2")
+                 .arg(output, QString::fromLocal8Bit(std::strerror(e))));
     }
     ::unlink(tmpl.constData());
     return 0;
