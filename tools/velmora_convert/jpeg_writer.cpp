@@ -236,19 +236,6 @@ void putSegment(std::vector<uint8_t>& file, int marker, const std::vector<uint8_
     file.insert(file.end(), body.begin(), body.end());
 }
 
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t k = ::write(fd, p, std::min<size_t>(n, size_t(1) << 30));
-        if (k < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += k;
-        n -= size_t(k);
-    }
-    return true;
-}
-
 }  // namespace
 
 // The three components are encoded at once, each as its own grey JPEG with its own

@@ -1,7 +1,10 @@
 #include "picture.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 namespace velmora::convert {
@@ -54,6 +57,19 @@ bool isGrey(const RgbPicture& picture) {
         for (int x = 0; x < picture.width; ++x, p += 3)
             differ |= unsigned(p[0] ^ p[1]) | unsigned(p[1] ^ p[2]);
         if (differ) return false;
+    }
+    return true;
+}
+
+bool writeAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t k = ::write(fd, p, std::min<size_t>(n, size_t(1) << 30));
+        if (k < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += k;
+        n -= size_t(k);
     }
     return true;
 }

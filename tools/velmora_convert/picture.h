@@ -41,4 +41,8 @@ struct RgbPicture {
 // True when every pixel has R = G = B, so the picture can be written as grey without loss.
 bool isGrey(const RgbPicture& picture);
 
+// Writes all n bytes to fd, going on after interruptions and partial writes;
+// false with errno set when the system refuses.
+bool writeAll(int fd, const uint8_t* p, size_t n);
+
 }  // namespace velmora::convert

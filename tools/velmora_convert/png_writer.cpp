@@ -1,4 +1,5 @@
 #include "png_writer.h"
+#include "picture.h"
 
 #include <libdeflate.h>
 #include <unistd.h>
@@ -43,19 +44,6 @@ void putBe32(uint8_t* p, uint32_t v) {
     p[1] = uint8_t(v >> 16);
     p[2] = uint8_t(v >> 8);
     p[3] = uint8_t(v);
-}
-
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t k = ::write(fd, p, std::min<size_t>(n, size_t(1) << 30));
-        if (k < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += k;
-        n -= size_t(k);
-    }
-    return true;
 }
 
 bool writeChunk(int fd, const char type[4], const uint8_t* body, size_t length) {
