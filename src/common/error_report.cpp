@@ -4,6 +4,26 @@
 
 namespace velmora {
 
+QString procedureName(Command command) {
+    switch (command) {
+        case Command::StartUp: return QStringLiteral("Form_Load");
+        case Command::OpenPictureFile: return QStringLiteral("PushButton1_Click");
+        case Command::Help: return QStringLiteral("PushButton2_Click");
+        case Command::StartOrStopRemoval: return QStringLiteral("PushButton3_Click");
+        case Command::LoadSample: return QStringLiteral("PushButton4_Click");
+        case Command::SaveResults: return QStringLiteral("PushButton5_Click");
+        case Command::LoadFileHelp: return QStringLiteral("PushButton6_Click");
+        case Command::RemoveHelp: return QStringLiteral("PushButton7_Click");
+        case Command::BlockSizeHelp: return QStringLiteral("PushButton8_Click");
+        case Command::ScanBorderHelp: return QStringLiteral("PushButton9_Click");
+        case Command::SelectionHelp: return QStringLiteral("PushButton11_Click");
+        case Command::UndoRemoval: return QStringLiteral("PushButton12_Click");
+        case Command::DropFile: return QStringLiteral("PicOrg_OLEDragDrop");
+        case Command::KeyPress: return QStringLiteral("Form_KeyPress");
+    }
+    return {};
+}
+
 QString errorReportText(const QString& description, const QString& procedure, int line) {
     return description + QStringLiteral("\r\nin Dunmerrow2017/04/05.Form1.") + procedure +
            QStringLiteral(" at line ") + QString::number(line) +

@@ -191,11 +191,11 @@ QImage flattenOverWhite(const QImage& image) {
     return flat;
 }
 
-QString GetExtension(const QString& name) {
+QString fileExtension(const QString& name) {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.mid(dot + 1);
 }
 
-bool PathExists(const QString& path) { return !path.isEmpty() && QFileInfo::exists(path); }
+bool pathExists(const QString& path) { return !path.isEmpty() && QFileInfo::exists(path); }
 
 }  // namespace velmora

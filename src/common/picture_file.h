@@ -15,9 +15,9 @@ QImage readPictureFile(const QString& path, QString* error);
 QImage flattenOverWhite(const QImage& image);
 
 // The text after the last "." of name; the whole name when it has no ".".
-QString GetExtension(const QString& name);
+QString fileExtension(const QString& name);
 
 // True when path names an existing file or folder.
-bool PathExists(const QString& path);
+bool pathExists(const QString& path);
 
 }  // namespace velmora

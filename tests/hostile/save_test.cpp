@@ -240,7 +240,7 @@ TEST_F(HostileSave, FullDiskWhileTheConvertedPictureIsCopied) {
         dialogs.answer = true;
         {
             FileSizeLimit limit{rlim_t(bitmapSize + 65536)};
-            velmora::PushButton5_Click(context);
+            velmora::saveResults(context);
         }
         saver.expectFailureReported(target, label);
         // The converter itself succeeded: the copy to the destination is what failed.

@@ -54,13 +54,13 @@ APP_PID=$!
 
 # Places on the screen from the window's layout in twips, 15 to a pixel (no window
 # manager runs, so the window sits at 0,0).
-FORM=$(tr '\n' ' ' <"$SOURCE/src/main_window/form1.cpp")
+FORM=$(tr '\n' ' ' <"$SOURCE/src/main_window/main_window.cpp")
 place_of() {  # place_of PATTERN: left and top in pixels of the control set up by PATTERN
     local n
     read -r -a n <<<"$(grep -oE "$1[^;]*;" <<<"$FORM" | grep -oE '[0-9]+' | tail -n 4 | tr '\n' ' ')"
     echo $((n[0] / 15)) $((n[1] / 15))
 }
-read -r VIEW_X VIEW_Y <<<"$(place_of 'PicScroll->setGeometry')"
+read -r VIEW_X VIEW_Y <<<"$(place_of 'm_pictureView->setGeometry')"
 read -r SAMPLE_X SAMPLE_Y <<<"$(place_of 'makeButton\("PushButton4"')"
 view_shows() {  # view_shows PICTURE: the view's top-left 200 x 200 pixels show it
     local deadline=$((SECONDS + 30))
