@@ -5,22 +5,27 @@
 namespace velmora {
 
 QString procedureName(Command command) {
-    switch (command) {
-        case Command::StartUp: return QStringLiteral("Form_Load");
-        case Command::OpenPictureFile: return QStringLiteral("PushButton1_Click");
-        case Command::Help: return QStringLiteral("PushButton2_Click");
-        case Command::StartOrStopRemoval: return QStringLiteral("PushButton3_Click");
-        case Command::LoadSample: return QStringLiteral("PushButton4_Click");
-        case Command::SaveResults: return QStringLiteral("PushButton5_Click");
-        case Command::LoadFileHelp: return QStringLiteral("PushButton6_Click");
-        case Command::RemoveHelp: return QStringLiteral("PushButton7_Click");
-        case Command::BlockSizeHelp: return QStringLiteral("PushButton8_Click");
-        case Command::ScanBorderHelp: return QStringLiteral("PushButton9_Click");
-        case Command::SelectionHelp: return QStringLiteral("PushButton11_Click");
-        case Command::UndoRemoval: return QStringLiteral("PushButton12_Click");
-        case Command::DropFile: return QStringLiteral("PicOrg_OLEDragDrop");
-        case Command::KeyPress: return QStringLiteral("Form_KeyPress");
-    }
+    static const struct {
+        Command command;
+        const char* name;
+    } kNames[] = {
+        {Command::StartUp, "Form_Load"},
+        {Command::OpenPictureFile, "PushButton1_Click"},
+        {Command::Help, "PushButton2_Click"},
+        {Command::StartOrStopRemoval, "PushButton3_Click"},
+        {Command::LoadSample, "PushButton4_Click"},
+        {Command::SaveResults, "PushButton5_Click"},
+        {Command::LoadFileHelp, "PushButton6_Click"},
+        {Command::RemoveHelp, "PushButton7_Click"},
+        {Command::BlockSizeHelp, "PushButton8_Click"},
+        {Command::ScanBorderHelp, "PushButton9_Click"},
+        {Command::SelectionHelp, "PushButton11_Click"},
+        {Command::UndoRemoval, "PushButton12_Click"},
+        {Command::DropFile, "PicOrg_OLEDragDrop"},
+        {Command::KeyPress, "Form_KeyPress"},
+    };
+    for (const auto& entry : kNames)
+        if (entry.command == command) return QString::fromLatin1(entry.name);
     return {};
 }
 

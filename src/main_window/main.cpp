@@ -18,9 +18,9 @@ int main(int argc, char* argv[]) {
     QApplication app(qtArgc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("app.velmora.Velmora"));  // its menu entry
     velmora::MainWindow window(std::make_unique<velmora::QtUserDialogs>(),
-                          std::make_unique<velmora::QtSettingsStore>(),
-                          velmora::programFolderFor(QCoreApplication::applicationDirPath(),
-                                                    QStringLiteral(VELMORA_DATA_FROM_BIN)));
+                               std::make_unique<velmora::QtSettingsStore>(),
+                               velmora::programFolderFor(QCoreApplication::applicationDirPath(),
+                                                         QStringLiteral(VELMORA_DATA_FROM_BIN)));
     window.show();
     // A file named on the command line ("Open With") is taken as a drop on the shown window.
     if (!commandLine.file.isEmpty())

@@ -33,8 +33,8 @@ namespace velmora {
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
-constexpr int kClientWidth = 8040 / kTwipsPerPixel;   // 536
-constexpr int kClientHeight = 11070 / kTwipsPerPixel; // 738
+constexpr int kClientWidth = 8040 / kTwipsPerPixel;    // 536
+constexpr int kClientHeight = 11070 / kTwipsPerPixel;  // 738
 constexpr int kBarThickness = 12;
 constexpr int kBigPictureLimit = 40000;  // 0.01 mm
 constexpr double kHimetricPerPixel = 26.46;
@@ -42,6 +42,10 @@ constexpr int kReducedWidth = 487;
 constexpr int kReducedHeight = 380;
 // The sample command's report numbers the load steps 12 lower than the open command's.
 constexpr int kSampleLineOffset = -12;
+
+// The settings that remember the selection mode, one per option.
+constexpr char kPolygonSettingKey[] = "Option1";
+constexpr char kBoxSettingKey[] = "Option2";
 
 const char kOpenFilter[] =
     "Supported Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.png;*.ico;"
@@ -104,8 +108,9 @@ QString appTitleFor(const QString& title) {
 
 int himetricFromPixels(int pixels) { return int((qint64(pixels) * 2540 + 48) / 96); }
 
-MainWindow::MainWindow(std::unique_ptr<UserDialogs> dialogs, std::unique_ptr<SettingsStore> settings,
-             QString programFolder, QWidget* parent)
+MainWindow::MainWindow(std::unique_ptr<UserDialogs> dialogs,
+                       std::unique_ptr<SettingsStore> settings, QString programFolder,
+                       QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_dialogs(std::move(dialogs)),
@@ -136,7 +141,7 @@ void MainWindow::showEvent(QShowEvent* event) {
 MainWindow::~MainWindow() = default;
 
 QPushButton* MainWindow::makeButton(const char* name, const QString& caption, QWidget* parent,
-                               int left, int top, int width, int height) {
+                                    int left, int top, int width, int height) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     QFont font(QStringLiteral("Arial"));
@@ -156,11 +161,12 @@ void MainWindow::buildControls() {
     setFixedSize(kClientWidth, kClientHeight);
 
     m_helpButton = makeButton("PushButton2", QStringLiteral("Help"), this, 120, 120, 3840, 405);
-    m_loadSampleButton = makeButton("PushButton4", QStringLiteral("Load Sample/Example Image"), this,
-                             4080, 120, 3840, 405);
+    m_loadSampleButton = makeButton("PushButton4", QStringLiteral("Load Sample/Example Image"),
+                                    this, 4080, 120, 3840, 405);
     m_loadFileButton =
         makeButton("PushButton1", QStringLiteral("Load Image File"), this, 120, 630, 6960, 405);
-    m_loadFileHelpButton = makeButton("PushButton6", QStringLiteral("?"), this, 7200, 630, 720, 405);
+    m_loadFileHelpButton =
+        makeButton("PushButton6", QStringLiteral("?"), this, 7200, 630, 720, 405);
 
     m_pictureView = new QWidget(this);
     m_pictureView->setObjectName(QStringLiteral("PicScroll"));
@@ -175,7 +181,8 @@ void MainWindow::buildControls() {
     m_workPicture->setToolTip(
         QStringLiteral("Drag and drop image here or click the 'Load Image File' button."));
     m_workPicture->setBoxSize(7800 / kTwipsPerPixel, 5700 / kTwipsPerPixel);
-    m_workPicture->setPicture(QImage(QStringLiteral(":/velmora.png")).scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    m_workPicture->setPicture(QImage(QStringLiteral(":/velmora.png"))
+                                  .scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     m_workPicture->onFilesDropped = [this](const QList<QString>& files) { dropFiles(files); };
     m_workPicture->onPress = [this](Qt::MouseButton b, QPointF at) { picturePressed(b, at); };
     m_workPicture->onRelease = [this](Qt::MouseButton b, QPointF at) { pictureReleased(b, at); };
@@ -220,7 +227,8 @@ void MainWindow::buildControls() {
     m_options->addButton(m_polygonOption);
     connect(m_polygonOption, &QRadioButton::clicked, this, [this] { optionClicked(true); });
     connect(m_boxOption, &QRadioButton::clicked, this, [this] { optionClicked(false); });
-    m_selectionHelpButton = makeButton("PushButton11", QStringLiteral("?"), m_selectionBox, 3240, 270, 480, 300);
+    m_selectionHelpButton =
+        makeButton("PushButton11", QStringLiteral("?"), m_selectionBox, 3240, 270, 480, 300);
 
     m_blockSizeBox = new QGroupBox(QStringLiteral("Block Size"), this);
     m_blockSizeBox->setObjectName(QStringLiteral("Frame3"));
@@ -236,7 +244,8 @@ void MainWindow::buildControls() {
     m_blockSizeLabel->setObjectName(QStringLiteral("Label2"));
     m_blockSizeLabel->setAlignment(Qt::AlignCenter);
     m_blockSizeLabel->setGeometry(twips(120, 330, 405, 300));
-    m_blockSizeHelpButton = makeButton("PushButton8", QStringLiteral("?"), m_blockSizeBox, 6960, 270, 480, 300);
+    m_blockSizeHelpButton =
+        makeButton("PushButton8", QStringLiteral("?"), m_blockSizeBox, 6960, 270, 480, 300);
 
     m_scanBorderBox = new QGroupBox(QStringLiteral("Scan Border"), this);
     m_scanBorderBox->setObjectName(QStringLiteral("Frame4"));
@@ -252,7 +261,8 @@ void MainWindow::buildControls() {
     m_scanBorderLabel->setObjectName(QStringLiteral("Label4"));
     m_scanBorderLabel->setAlignment(Qt::AlignCenter);
     m_scanBorderLabel->setGeometry(twips(120, 330, 405, 300));
-    m_scanBorderHelpButton = makeButton("PushButton9", QStringLiteral("?"), m_scanBorderBox, 6960, 270, 480, 300);
+    m_scanBorderHelpButton =
+        makeButton("PushButton9", QStringLiteral("?"), m_scanBorderBox, 6960, 270, 480, 300);
 
     m_removeButton =
         makeButton("PushButton3", QStringLiteral("Start Removing"), this, 120, 9540, 7200, 405);
@@ -260,8 +270,8 @@ void MainWindow::buildControls() {
     m_undoButton =
         makeButton("PushButton12", QStringLiteral("Undo Remove"), this, 120, 10050, 7800, 405);
     m_undoButton->setEnabled(false);
-    m_saveButton = makeButton("PushButton5", QStringLiteral("Save Results As New Image File"),
-                             this, 120, 10560, 7800, 405);
+    m_saveButton = makeButton("PushButton5", QStringLiteral("Save Results As New Image File"), this,
+                              120, 10560, 7800, 405);
 
     // Lies below the fixed client area, so it is never visible.
     m_previewBox = new QGroupBox(QStringLiteral("Show Preview"), this);
@@ -366,14 +376,14 @@ void MainWindow::startUp() {
         });
     }
     run.step(128, [this] {
-        const bool polygon = booleanFromText(m_settings->value(QStringLiteral("Option1"), "0"));
+        const bool polygon = booleanFromText(m_settings->value(QLatin1String(kPolygonSettingKey), "0"));
         if (polygon) {
             m_polygonOption->setChecked(true);
             optionClicked(true);
         }
     });
     run.step(130, [this] {
-        const bool box = booleanFromText(m_settings->value(QStringLiteral("Option2"), "1"));
+        const bool box = booleanFromText(m_settings->value(QLatin1String(kBoxSettingKey), "1"));
         if (box) {
             m_boxOption->setChecked(true);
             optionClicked(false);
@@ -421,8 +431,8 @@ void MainWindow::setAppTitle() {
 }
 
 void MainWindow::optionClicked(bool polygon) {
-    m_settings->setValue(QStringLiteral("Option1"), booleanText(m_polygonOption->isChecked()));
-    m_settings->setValue(QStringLiteral("Option2"), booleanText(m_boxOption->isChecked()));
+    m_settings->setValue(QLatin1String(kPolygonSettingKey), booleanText(m_polygonOption->isChecked()));
+    m_settings->setValue(QLatin1String(kBoxSettingKey), booleanText(m_boxOption->isChecked()));
     m_selection.mode = polygon ? 0 : 1;
     m_selection.lastIndex = -1;
     m_workPicture->clearOverlay();
@@ -464,8 +474,7 @@ void MainWindow::reportError(const QString& text) { m_dialogs->errorReport(this,
 void MainWindow::message(const QString& text) { m_dialogs->message(this, m_appTitle, text); }
 
 void MainWindow::openPictureFile() {
-    StepRunner run(Command::OpenPictureFile,
-                   [this](const QString& t) { reportError(t); });
+    StepRunner run(Command::OpenPictureFile, [this](const QString& t) { reportError(t); });
     QStringList files;
     run.step(106, [&] {
         files = m_dialogs->openFiles(this, QStringLiteral("Select Picture files"),
@@ -479,8 +488,7 @@ void MainWindow::openPictureFile() {
 }
 
 void MainWindow::loadSample() {
-    StepRunner run(Command::LoadSample,
-                   [this](const QString& t) { reportError(t); });
+    StepRunner run(Command::LoadSample, [this](const QString& t) { reportError(t); });
     const QString path = m_programFolder + QStringLiteral("/Samples/sample.jpg");
     loadWorkPicture(path, run, kSampleLineOffset);
     run.step(130, [this] {
@@ -505,8 +513,7 @@ void MainWindow::dropFiles(const QList<QString>& files) {
         return;
     }
     // A dropped file that cannot be read is reported like one from the dialog.
-    StepRunner run(Command::DropFile,
-                   [this](const QString& t) { reportError(t); });
+    StepRunner run(Command::DropFile, [this](const QString& t) { reportError(t); });
     loadWorkPicture(path, run, 0);
 }
 
@@ -554,8 +561,10 @@ void MainWindow::loadWorkPicture(const QString& path, StepRunner& run, int lineO
         run.step(line(126), [&] { m_workPicture->setAutoSize(false); });
         run.step(line(128), [&] { QCoreApplication::processEvents(); });
         run.step(line(130), [&] { QCoreApplication::processEvents(); });
-        run.step(line(132), [&] { m_workPicture->setBoxSize(m_workPicture->width(), kReducedHeight); });
-        run.step(line(134), [&] { m_workPicture->setBoxSize(kReducedWidth, m_workPicture->height()); });
+        run.step(line(132),
+                 [&] { m_workPicture->setBoxSize(m_workPicture->width(), kReducedHeight); });
+        run.step(line(134),
+                 [&] { m_workPicture->setBoxSize(kReducedWidth, m_workPicture->height()); });
         QImage full;
         run.step(line(136), [&] { full = load(); });
         run.step(line(138), [&] {
@@ -594,7 +603,8 @@ void MainWindow::arrangeScrollBars() {
     m_verticalScrollBar->setRange(0, std::max(0, toInt16(hp - m_verticalScrollBar->height())));
     m_horizontalScrollBar->setPageStep(toInt16(wp));
     m_verticalScrollBar->setPageStep(toInt16(hp));
-    m_scrollCorner->setGeometry(m_horizontalScrollBar->width(), m_verticalScrollBar->height(), kBarThickness, kBarThickness);
+    m_scrollCorner->setGeometry(m_horizontalScrollBar->width(), m_verticalScrollBar->height(),
+                                kBarThickness, kBarThickness);
     m_horizontalScrollBar->setValue(0);
     m_verticalScrollBar->setValue(0);
     m_workPicture->move(-m_horizontalScrollBar->value(), -m_verticalScrollBar->value());

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QVector>
 #include <QWidget>
-
 #include <memory>
 
 #include "error_report.h"
@@ -47,7 +46,7 @@ class MainWindow : public QWidget {
     Q_OBJECT
 public:
     MainWindow(std::unique_ptr<UserDialogs> dialogs, std::unique_ptr<SettingsStore> settings,
-          QString programFolder, QWidget* parent = nullptr);
+               QString programFolder, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Commands of the push buttons.
@@ -100,8 +99,8 @@ private:
     bool handleKeyPress(QKeyEvent* event);
     void reportError(const QString& text);
     void message(const QString& text);
-    QPushButton* makeButton(const char* name, const QString& caption, QWidget* parent,
-                            int left, int top, int width, int height);
+    QPushButton* makeButton(const char* name, const QString& caption, QWidget* parent, int left,
+                            int top, int width, int height);
 
     std::unique_ptr<UserDialogs> m_dialogs;
     std::unique_ptr<SettingsStore> m_settings;

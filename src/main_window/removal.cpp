@@ -1,14 +1,14 @@
 // The removal command, preview, stop, undo and the clipboard keys.
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPushButton>
-#include <QCheckBox>
 #include <QScrollBar>
 
-#include "main_window.h"
 #include "inpainting.h"
+#include "main_window.h"
 #include "picture_box.h"
 #include "pixel_buffer_adapter.h"
 #include "user_dialogs.h"
@@ -60,8 +60,7 @@ void MainWindow::endRunningRemoval() {
 }
 
 void MainWindow::startOrStopRemoval() {
-    StepRunner run(Command::StartOrStopRemoval,
-                   [this](const QString& t) { reportError(t); });
+    StepRunner run(Command::StartOrStopRemoval, [this](const QString& t) { reportError(t); });
     if (run.test(100, [this] { return m_removeButton->text() == QLatin1String("Stop"); })) {
         run.step(122, [this] { m_removeButton->setText(m_removeCaption); });
         run.step(124, [this] { setPointer(kPointerDefault); });
@@ -125,8 +124,7 @@ InpaintResult MainWindow::runEngine() {
 
 void MainWindow::undoRemoval() {
     endRunningRemoval();
-    StepRunner run(Command::UndoRemoval,
-                   [this](const QString& t) { reportError(t); });
+    StepRunner run(Command::UndoRemoval, [this](const QString& t) { reportError(t); });
     run.step(100, [this] { m_workPicture->setPicture(m_undoPicture->picture()); });
     run.step(102, [this] { m_undoButton->setEnabled(false); });
 }

@@ -73,7 +73,8 @@ void MainWindow::addSelectionPoint(QPointF at) {
     m_selection.points[m_selection.lastIndex] = rounded(at);
     QPainter painter(&m_workPicture->overlay());
     markPainter(painter);
-    for (int i = 1; i <= m_selection.lastIndex; ++i) painter.drawLine(m_selection.points[i - 1], m_selection.points[i]);
+    for (int i = 1; i <= m_selection.lastIndex; ++i)
+        painter.drawLine(m_selection.points[i - 1], m_selection.points[i]);
     painter.end();
     m_workPicture->update();
 }
@@ -83,11 +84,13 @@ void MainWindow::pictureMoved(QPointF at) {
     QPainter painter(&m_workPicture->overlay());
     markPainter(painter);
     if (m_selection.mode != 0) {
-        if (m_selection.lastIndex == 1) painter.fillRect(boxBetween(m_selection.points[1], rounded(at)), kMarkColour);
+        if (m_selection.lastIndex == 1)
+            painter.fillRect(boxBetween(m_selection.points[1], rounded(at)), kMarkColour);
         return;
     }
     if (m_selection.lastIndex < 0) return;
-    for (int i = 1; i <= m_selection.lastIndex; ++i) painter.drawLine(m_selection.points[i - 1], m_selection.points[i]);
+    for (int i = 1; i <= m_selection.lastIndex; ++i)
+        painter.drawLine(m_selection.points[i - 1], m_selection.points[i]);
     painter.drawLine(QPointF(m_selection.points[m_selection.lastIndex]), at);
 }
 
@@ -97,7 +100,8 @@ void MainWindow::finishSelection() {
     if (m_selection.lastIndex >= 0 && m_selection.points.size() > m_selection.lastIndex) {
         QPainter painter(&m_workPicture->image());
         markPainter(painter);
-        painter.drawPolygon(m_selection.points.constData(), m_selection.lastIndex + 1, Qt::OddEvenFill);
+        painter.drawPolygon(m_selection.points.constData(), m_selection.lastIndex + 1,
+                            Qt::OddEvenFill);
         painter.end();
         const QPolygon outline(m_selection.points.mid(0, m_selection.lastIndex + 1));
         m_workPicture->markPainted(outline.boundingRect().adjusted(-1, -1, 1, 1));

@@ -52,8 +52,8 @@ cp "$SOURCE/tests/data/coffee.png" "$WORK/photos/"
 (cd "$WORK/photos" && exec "${X_ENV[@]}" "$P/bin/velmora" coffee.png >"$WORK/app.log" 2>&1) &
 APP_PID=$!
 
-# Places on the screen from the window's layout in twips, 15 to a pixel (no window
-# manager runs, so the window sits at 0,0).
+# Places on the screen from the window's layout in twips, 15 to a pixel, from the
+# window's top-left corner (it opens centred on the screen).
 FORM=$(tr '\n' ' ' <"$SOURCE/src/main_window/main_window.cpp")
 place_of() {  # place_of PATTERN: left and top in pixels of the control set up by PATTERN
     local n
@@ -62,6 +62,15 @@ place_of() {  # place_of PATTERN: left and top in pixels of the control set up b
 }
 read -r VIEW_X VIEW_Y <<<"$(place_of 'm_pictureView->setGeometry')"
 read -r SAMPLE_X SAMPLE_Y <<<"$(place_of 'makeButton\("PushButton4"')"
+MAIN=""
+for _ in $(seq 150); do
+    MAIN=$(xdotool search --onlyvisible --name '^Velmora$' 2>/dev/null | head -n 1 || true)
+    [ -z "$MAIN" ] || break
+    sleep 0.2
+done
+[ -n "$MAIN" ] || fail "the window did not show"
+eval "$(xdotool getwindowgeometry --shell "$MAIN")"
+VIEW_X=$((VIEW_X + X)) VIEW_Y=$((VIEW_Y + Y)) SAMPLE_X=$((SAMPLE_X + X)) SAMPLE_Y=$((SAMPLE_Y + Y))
 view_shows() {  # view_shows PICTURE: the view's top-left 200 x 200 pixels show it
     local deadline=$((SECONDS + 30))
     until "${X_ENV[@]}" "$CHECK" grab "$WORK/screen.png" >/dev/null 2>&1 &&

@@ -111,7 +111,8 @@ TEST_F(MainWindowTest, WindowHasFixedSizeAndControlsAtTheirPlaces) {
 }
 
 TEST_F(MainWindowTest, HandCursorLoadsFromProgramFolder) {
-    ASSERT_TRUE(QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
+    ASSERT_TRUE(
+        QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
     MainWindow& f = open();
     EXPECT_TRUE(f.hasHandCursor());
     EXPECT_TRUE(dialogs->shown.isEmpty());
@@ -189,8 +190,9 @@ TEST_F(MainWindowTest, BigPictureBoundaryAsksOnlyFrom1512Pixels) {
     dialogs->answer = false;
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
     ASSERT_EQ(dialogs->texts("ask").size(), 1);
-    EXPECT_EQ(dialogs->texts("ask")[0], "This image file size is big.\r\rWould you like to "
-                                        "reduce the quality of the image and then edit?");
+    EXPECT_EQ(dialogs->texts("ask")[0],
+              "This image file size is big.\r\rWould you like to "
+              "reduce the quality of the image and then edit?");
     EXPECT_EQ(dialogs->shown.back().title, "Big Image File");
     EXPECT_EQ(f.workPicture()->size(), QSize(1512, 20));
     EXPECT_EQ(f.loadedWidth(), 1512.0f);
@@ -454,8 +456,9 @@ TEST_F(MainWindowTest, HelpButtonsShowTheirMessages) {
         const char* button;
         QString text;
     } cases[] = {
-        {"PushButton2", "Questions? Please contact the Velmora support team at "
-                        "https://velmora.app/contact"},
+        {"PushButton2",
+         "Questions? Please contact the Velmora support team at "
+         "https://velmora.app/contact"},
         {"PushButton6",
          "Click this button to select the image file (BMP, JPG, GIF, PNG) that you would like to "
          "modify.\r\n\r\nAfter loading the image, click on the image (with the crosshair cursor) "
@@ -494,7 +497,8 @@ TEST_F(MainWindowTest, HelpButtonsShowTheirMessages) {
 TEST(MessageBoxes, ShowPlainTextAndKeepAShortLineWhole) {
     QTemporaryDir folder(QDir::tempPath() + "/x<b>y-XXXXXX");
     ASSERT_TRUE(folder.isValid());
-    MainWindow f(std::make_unique<QtUserDialogs>(), std::make_unique<FakeSettings>(), folder.path());
+    MainWindow f(std::make_unique<QtUserDialogs>(), std::make_unique<FakeSettings>(),
+                 folder.path());
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     struct Seen {

@@ -35,9 +35,8 @@ protected:
         ASSERT_TRUE(folder.isValid());
         auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
         this->dialogs = dialogs.get();
-        form = std::make_unique<MainWindow>(std::move(dialogs),
-                                       std::make_unique<velmora::testing::FakeSettings>(),
-                                       folder.path());
+        form = std::make_unique<MainWindow>(
+            std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(), folder.path());
         original = gradientPicture(80, 60);
         path = folder.filePath("picture.png");
         ASSERT_TRUE(original.save(path));
@@ -229,7 +228,7 @@ TEST_F(RemovalTest, AFailedLoadKeepsTheUndo) {
     auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
     auto* shown = dialogs.get();
     MainWindow form(std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(),
-               folder.path());
+                    folder.path());
     const QString path = folder.filePath("big.png");
     gradientPicture(1400, 1400).save(path);
     form.dropFiles({path});

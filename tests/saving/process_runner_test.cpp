@@ -1,3 +1,5 @@
+#include "process_runner.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -7,7 +9,6 @@
 #include <QTimer>
 
 #include "converter.h"
-#include "process_runner.h"
 
 using namespace velmora;
 

@@ -34,9 +34,8 @@ protected:
         qputenv("TEMP", temp.path().toLocal8Bit());
         auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
         this->dialogs = dialogs.get();
-        form = std::make_unique<MainWindow>(std::move(dialogs),
-                                       std::make_unique<velmora::testing::FakeSettings>(),
-                                       folder.path());
+        form = std::make_unique<MainWindow>(
+            std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(), folder.path());
         picture = QImage(40, 30, QImage::Format_RGB32);
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 40; ++x) picture.setPixel(x, y, qRgb(x * 6, y * 8, 100));
@@ -85,7 +84,8 @@ TEST_F(SaveTest, BmpSavesThePictureWithItsMarksAndCleansUp) {
 
 TEST_F(SaveTest, SaveRepaintsThePictureOverAnOutlineUnderConstruction) {
     auto greenOnScreen = [this] {
-        const QImage shown = form->workPicture()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage shown =
+            form->workPicture()->grab().toImage().convertToFormat(QImage::Format_RGB32);
         int n = 0;
         for (int y = 0; y < shown.height(); ++y)
             for (int x = 0; x < shown.width(); ++x) n += shown.pixel(x, y) == qRgb(0, 255, 0);
