@@ -376,7 +376,8 @@ void MainWindow::startUp() {
         });
     }
     run.step(128, [this] {
-        const bool polygon = booleanFromText(m_settings->value(QLatin1String(kPolygonSettingKey), "0"));
+        const bool polygon =
+            booleanFromText(m_settings->value(QLatin1String(kPolygonSettingKey), "0"));
         if (polygon) {
             m_polygonOption->setChecked(true);
             optionClicked(true);
@@ -431,7 +432,8 @@ void MainWindow::setAppTitle() {
 }
 
 void MainWindow::optionClicked(bool polygon) {
-    m_settings->setValue(QLatin1String(kPolygonSettingKey), booleanText(m_polygonOption->isChecked()));
+    m_settings->setValue(QLatin1String(kPolygonSettingKey),
+                         booleanText(m_polygonOption->isChecked()));
     m_settings->setValue(QLatin1String(kBoxSettingKey), booleanText(m_boxOption->isChecked()));
     m_selection.mode = polygon ? 0 : 1;
     m_selection.lastIndex = -1;

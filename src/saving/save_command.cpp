@@ -107,7 +107,7 @@ void saveResults(const SaveContext& c) {
     // Extract the converter. A private folder for this save holds it and the
     // temporary bitmap, so neither sits under a fixed name in a shared folder.
     QString width;
-    run.step(112, [&] { width = GetAddressWidth(); });
+    run.step(112, [&] { width = addressWidth(); });
     int resourceId = 101;
     run.step(114, [&] { resourceId = converterResourceId(width); });
     // Each converter build has its own pair of steps.
@@ -130,7 +130,7 @@ void saveResults(const SaveContext& c) {
         if (c.extractConverter)
             c.extractConverter(converter);
         else if (loaded)
-            WriteBytesToFile(converterProgram, converter);
+            writeBytesToFile(converterProgram, converter);
     });
     converterProgram = QByteArray();
     const bool haveWork = work && work->isValid();

@@ -157,7 +157,7 @@ TEST_P(FullDisk, FailedWriteIsReportedAndLeavesNothingHalfDone) {
     const SaveType& type = GetParam();
     const qint64 converterSize =
         QFile(QStringLiteral(":/CUSTOM/%1")
-                  .arg(velmora::converterResourceId(velmora::GetAddressWidth())))
+                  .arg(velmora::converterResourceId(velmora::addressWidth())))
             .size();
     // A picture whose bitmap is well above the converter, whatever the build makes
     // of it (a sanitized converter is several times larger).

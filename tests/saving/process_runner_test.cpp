@@ -65,7 +65,7 @@ TEST(Converter, EveryWidthAnswerExtractsABuildThatRunsHere) {
         const QByteArray header = converterBytes(converterResourceId(answer)).left(20);
         EXPECT_TRUE(header.left(5) == own.left(5) && header.mid(18, 2) == own.mid(18, 2)) << answer;
     }
-    EXPECT_EQ(converterResourceId(GetAddressWidth()), sizeof(void*) == 8 ? 102 : 101);
+    EXPECT_EQ(converterResourceId(addressWidth()), sizeof(void*) == 8 ? 102 : 101);
 }
 
 TEST(Converter, CommandLinePassesEachArgumentWhole) {
