@@ -1,14 +1,14 @@
 // The removal command, preview, stop, undo and the clipboard keys.
 #include <QApplication>
-#include <QCheckBox>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPushButton>
+#include <QCheckBox>
 #include <QScrollBar>
 
-#include "inpainting.h"
 #include "main_window.h"
+#include "inpainting.h"
 #include "picture_box.h"
 #include "pixel_buffer_adapter.h"
 #include "user_dialogs.h"
