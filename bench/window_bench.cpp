@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "fakes.h"
-#include "form1.h"
+#include "main_window.h"
 #include "picture_box.h"
 
 namespace {
@@ -22,12 +22,12 @@ namespace {
 struct Window {
     QTemporaryDir folder;
     velmora::testing::FakeDialogs* dialogs = nullptr;
-    std::unique_ptr<velmora::Form1> form;
+    std::unique_ptr<velmora::MainWindow> form;
 
     Window() {
         auto d = std::make_unique<velmora::testing::FakeDialogs>();
         dialogs = d.get();
-        form = std::make_unique<velmora::Form1>(
+        form = std::make_unique<velmora::MainWindow>(
             std::move(d), std::make_unique<velmora::testing::FakeSettings>(), folder.path());
         form->show();
         // A photo that fits the view, with a date stamp's strip near its corner.
@@ -39,8 +39,8 @@ struct Window {
         QCoreApplication::processEvents();
     }
     void mark() {
-        QTest::mousePress(form->picOrg(), Qt::LeftButton, {}, QPoint(340, 330));
-        QTest::mouseRelease(form->picOrg(), Qt::LeftButton, {}, QPoint(459, 341));
+        QTest::mousePress(form->workPicture(), Qt::LeftButton, {}, QPoint(340, 330));
+        QTest::mouseRelease(form->workPicture(), Qt::LeftButton, {}, QPoint(459, 341));
         QCoreApplication::processEvents();
     }
 };

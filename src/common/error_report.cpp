@@ -4,6 +4,31 @@
 
 namespace velmora {
 
+QString procedureName(Command command) {
+    static const struct {
+        Command command;
+        const char* name;
+    } kNames[] = {
+        {Command::StartUp, "Form_Load"},
+        {Command::OpenPictureFile, "PushButton1_Click"},
+        {Command::Help, "PushButton2_Click"},
+        {Command::StartOrStopRemoval, "PushButton3_Click"},
+        {Command::LoadSample, "PushButton4_Click"},
+        {Command::SaveResults, "PushButton5_Click"},
+        {Command::LoadFileHelp, "PushButton6_Click"},
+        {Command::RemoveHelp, "PushButton7_Click"},
+        {Command::BlockSizeHelp, "PushButton8_Click"},
+        {Command::ScanBorderHelp, "PushButton9_Click"},
+        {Command::SelectionHelp, "PushButton11_Click"},
+        {Command::UndoRemoval, "PushButton12_Click"},
+        {Command::DropFile, "PicOrg_OLEDragDrop"},
+        {Command::KeyPress, "Form_KeyPress"},
+    };
+    for (const auto& entry : kNames)
+        if (entry.command == command) return QString::fromLatin1(entry.name);
+    return {};
+}
+
 QString errorReportText(const QString& description, const QString& procedure, int line) {
     return description + QStringLiteral("\r\nin Dunmerrow2017/04/05.Form1.") + procedure +
            QStringLiteral(" at line ") + QString::number(line) +

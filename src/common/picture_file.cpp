@@ -199,11 +199,11 @@ bool isCutShort(const QByteArray& bytes, const QByteArray& format) {
     return cutShort(bytes, format);
 }
 
-QString GetExtension(const QString& name) {
+QString fileExtension(const QString& name) {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.mid(dot + 1);
 }
 
-bool PathExists(const QString& path) { return !path.isEmpty() && QFileInfo::exists(path); }
+bool pathExists(const QString& path) { return !path.isEmpty() && QFileInfo::exists(path); }
 
 }  // namespace velmora

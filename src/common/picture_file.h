@@ -20,9 +20,9 @@ QImage flattenOverWhite(const QImage& image);
 bool isCutShort(const QByteArray& bytes, const QByteArray& format);
 
 // The text after the last "." of name; the whole name when it has no ".".
-QString GetExtension(const QString& name);
+QString fileExtension(const QString& name);
 
 // True when path names an existing file or folder.
-bool PathExists(const QString& path);
+bool pathExists(const QString& path);
 
 }  // namespace velmora

@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <QTimer>
 
-#include "form1.h"
+#include "main_window.h"
 #include "settings.h"
 #include "start_up.h"
 #include "user_dialogs.h"
@@ -17,10 +17,10 @@ int main(int argc, char* argv[]) {
     int qtArgc = 1;  // Qt's own options are not offered
     QApplication app(qtArgc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("app.velmora.Velmora"));  // its menu entry
-    velmora::Form1 window(std::make_unique<velmora::QtUserDialogs>(),
-                          std::make_unique<velmora::QtSettingsStore>(),
-                          velmora::programFolderFor(QCoreApplication::applicationDirPath(),
-                                                    QStringLiteral(VELMORA_DATA_FROM_BIN)));
+    velmora::MainWindow window(std::make_unique<velmora::QtUserDialogs>(),
+                               std::make_unique<velmora::QtSettingsStore>(),
+                               velmora::programFolderFor(QCoreApplication::applicationDirPath(),
+                                                         QStringLiteral(VELMORA_DATA_FROM_BIN)));
     window.show();
     // A file named on the command line ("Open With") is taken as a drop on the shown window.
     if (!commandLine.file.isEmpty())

@@ -8,7 +8,7 @@
 #include <QScrollBar>
 
 #include "clipboard_picture.h"
-#include "form1.h"
+#include "main_window.h"
 #include "inpainting.h"
 #include "picture_box.h"
 #include "pixel_buffer_adapter.h"
@@ -21,12 +21,12 @@ namespace {
 // Lets the window's events run between engine stages and shows previews.
 class WindowObserver : public InpaintObserver {
 public:
-    WindowObserver(PictureBox* picture, const bool* abandoned)
-        : m_picture(picture), m_abandoned(abandoned) {}
+    WindowObserver(PictureBox* picture, const bool* stopRequested, const bool* abandoned)
+        : m_picture(picture), m_stopRequested(stopRequested), m_abandoned(abandoned) {}
 
     bool yield() override {
         QCoreApplication::processEvents();
-        return StopRequested || *m_abandoned;
+        return *m_stopRequested || *m_abandoned;
     }
 
     void preview(const PixelView& buffer, const PixelRect& changed) override {
@@ -44,39 +44,39 @@ public:
 
 private:
     PictureBox* m_picture;
+    const bool* m_stopRequested;
     const bool* m_abandoned;
 };
 
 }  // namespace
 
-void Form1::endRunningRemoval() {
-    if (!m_removalRunning) return;
-    m_runAbandoned = true;
-    if (PushButton3->text() == QLatin1String("Stop")) {
-        PushButton3->setText(SavedCaption);
+void MainWindow::endRunningRemoval() {
+    if (!m_run.running) return;
+    m_run.abandoned = true;
+    if (m_removeButton->text() == QLatin1String("Stop")) {
+        m_removeButton->setText(m_removeCaption);
         setPointer(kPointerDefault);
     }
-    StopRequested = true;
+    m_run.stopRequested = true;
 }
 
-void Form1::PushButton3_Click() {
-    StepRunner run(QStringLiteral("PushButton3_Click"),
-                   [this](const QString& t) { reportError(t); });
-    if (run.test(100, [this] { return PushButton3->text() == QLatin1String("Stop"); })) {
-        run.step(122, [this] { PushButton3->setText(SavedCaption); });
+void MainWindow::startOrStopRemoval() {
+    StepRunner run(Command::StartOrStopRemoval, [this](const QString& t) { reportError(t); });
+    if (run.test(100, [this] { return m_removeButton->text() == QLatin1String("Stop"); })) {
+        run.step(122, [this] { m_removeButton->setText(m_removeCaption); });
         run.step(124, [this] { setPointer(kPointerDefault); });
-        run.step(126, [] { StopRequested = true; });
+        run.step(126, [this] { m_run.stopRequested = true; });
         return;
     }
-    run.step(102, [this] { SavedCaption = PushButton3->text(); });
-    run.step(104, [this] { PushButton3->setText(QStringLiteral("Stop")); });
+    run.step(102, [this] { m_removeCaption = m_removeButton->text(); });
+    run.step(104, [this] { m_removeButton->setText(QStringLiteral("Stop")); });
     run.step(106, [this] { setPointer(kPointerHourglass); });
-    run.step(108, [] { StopRequested = false; });
+    run.step(108, [this] { m_run.stopRequested = false; });
     run.step(110, [this] {
-        picUndo->setAutoSize(true);
-        picUndo->setPicture(PicOrg->picture());
+        m_undoPicture->setAutoSize(true);
+        m_undoPicture->setPicture(m_workPicture->picture());
     });
-    run.step(112, [this] { PushButton12->setEnabled(true); });
+    run.step(112, [this] { m_undoButton->setEnabled(true); });
     InpaintResult result;
     run.step(114, [&] {
         result = runEngine();
@@ -89,7 +89,7 @@ void Form1::PushButton3_Click() {
         }
     });
     run.step(116, [this] { setPointer(kPointerDefault); });
-    run.step(118, [this] { PushButton3->setText(SavedCaption); });
+    run.step(118, [this] { m_removeButton->setText(m_removeCaption); });
     run.step(120, [&] {
         if (result.steps > 0) {
             message(QStringLiteral("Done."));
@@ -101,37 +101,36 @@ void Form1::PushButton3_Click() {
     });
 }
 
-InpaintResult Form1::runEngine() {
-    PixelBuffer buffer = toPixelBuffer(PicOrg->image());
+InpaintResult MainWindow::runEngine() {
+    PixelBuffer buffer = toPixelBuffer(m_workPicture->image());
     InpaintOptions options;
     options.mask = {0, 255, 0};
-    options.preview = ChkPrev->isChecked();
-    options.blockSize = HScroll1->value();
-    options.scanBorder = HScroll2->value();
-    m_removalRunning = true;
-    m_runAbandoned = false;
-    PicOrg->takePaintedArea();  // marks painted so far are in the buffer already
-    WindowObserver observer(PicOrg, &m_runAbandoned);
+    options.preview = m_previewCheck->isChecked();
+    options.blockSize = m_blockSizeSlider->value();
+    options.scanBorder = m_scanBorderSlider->value();
+    m_run.running = true;
+    m_run.abandoned = false;
+    m_workPicture->takePaintedArea();  // marks painted so far are in the buffer already
+    WindowObserver observer(m_workPicture, &m_run.stopRequested, &m_run.abandoned);
     const InpaintResult result = Inpaint(buffer, options, &observer);
-    m_removalRunning = false;
-    if (m_runAbandoned) return InpaintResult{0, InpaintStatus::Stopped, {}};
+    m_run.running = false;
+    if (m_run.abandoned) return InpaintResult{0, InpaintStatus::Stopped, {}};
     if (result.status == InpaintStatus::Ok && result.steps > 0) {
-        PicOrg->image() = toQImage(buffer).convertToFormat(QImage::Format_RGB32);
-        PicOrg->commitImage();
-        PicOrg->update();
+        m_workPicture->image() = toQImage(buffer).convertToFormat(QImage::Format_RGB32);
+        m_workPicture->commitImage();
+        m_workPicture->update();
     }
     return result;
 }
 
-void Form1::PushButton12_Click() {
+void MainWindow::undoRemoval() {
     endRunningRemoval();
-    StepRunner run(QStringLiteral("PushButton12_Click"),
-                   [this](const QString& t) { reportError(t); });
-    run.step(100, [this] { PicOrg->setPicture(picUndo->picture()); });
-    run.step(102, [this] { PushButton12->setEnabled(false); });
+    StepRunner run(Command::UndoRemoval, [this](const QString& t) { reportError(t); });
+    run.step(100, [this] { m_workPicture->setPicture(m_undoPicture->picture()); });
+    run.step(102, [this] { m_undoButton->setEnabled(false); });
 }
 
-void Form1::pasteFromClipboard() {
+void MainWindow::pasteFromClipboard() {
     const QMimeData* data = QApplication::clipboard()->mimeData();
     if (!data) return;
     QString error;
@@ -141,25 +140,25 @@ void Form1::pasteFromClipboard() {
         return;
     }
     endRunningRemoval();
-    StepRunner run(QStringLiteral("Form_KeyPress"), [this](const QString& t) { reportError(t); });
+    StepRunner run(Command::KeyPress, [this](const QString& t) { reportError(t); });
     run.step(100, [&] {
         if (image.width() > 32767 || image.height() > 32767)
             fail(QStringLiteral("The picture on the clipboard is too large (%1 x %2 pixels).")
                      .arg(image.width())
                      .arg(image.height()));
-        PicOrg->setPicture(image);
-        PushButton12->setEnabled(false);  // the undo copy is of the replaced picture
+        m_workPicture->setPicture(image);
+        m_undoButton->setEnabled(false);  // the undo copy is of the replaced picture
     });
-    run.step(102, [this] { ArrangeScrollBars(); });
+    run.step(102, [this] { arrangeScrollBars(); });
 }
 
-void Form1::copyToClipboard() {
+void MainWindow::copyToClipboard() {
     QClipboard* clipboard = QApplication::clipboard();
     clipboard->clear();
-    clipboard->setImage(PicOrg->image());
+    clipboard->setImage(m_workPicture->image());
 }
 
-bool Form1::handleKeyPress(QKeyEvent* event) {
+bool MainWindow::handleKeyPress(QKeyEvent* event) {
     const bool control = event->modifiers() & Qt::ControlModifier;
     if ((control && event->key() == Qt::Key_V) || event->text() == QChar(22)) {
         pasteFromClipboard();

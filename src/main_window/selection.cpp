@@ -1,9 +1,9 @@
 // Region selection on the working picture: boxes and polygons painted in
-// MarkColour into the persistent image; outlines under construction on the overlay.
+// kMarkColour into the persistent image; outlines under construction on the overlay.
 #include <QPainter>
 #include <cmath>
 
-#include "form1.h"
+#include "main_window.h"
 #include "picture_box.h"
 
 namespace velmora {
@@ -23,86 +23,90 @@ QRect boxBetween(QPoint a, QPoint b) {
 
 void markPainter(QPainter& painter) {
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(MarkColour, 1));
-    painter.setBrush(MarkColour);
+    painter.setPen(QPen(kMarkColour, 1));
+    painter.setBrush(kMarkColour);
 }
 
 }  // namespace
 
-void Form1::PicOrg_MouseDown(Qt::MouseButton button, QPointF at) {
+void MainWindow::picturePressed(Qt::MouseButton button, QPointF at) {
     if (button == Qt::RightButton) {
-        SelLastIndex = -1;
-        PicOrg->clearOverlay();
+        m_selection.lastIndex = -1;
+        m_workPicture->clearOverlay();
         return;
     }
     if (button == Qt::LeftButton || button == Qt::MiddleButton) addSelectionPoint(at);
 }
 
-void Form1::PicOrg_MouseUp(Qt::MouseButton button, QPointF at) {
+void MainWindow::pictureReleased(Qt::MouseButton button, QPointF at) {
     if (button == Qt::LeftButton) addSelectionPoint(at);
 }
 
-void Form1::addSelectionPoint(QPointF at) {
-    if (SelMode == 1) {
-        if (SelLastIndex == -1) {
-            SelPoints = QVector<QPoint>(2);
-            SelLastIndex = 1;
-            SelPoints[1] = rounded(at);
+void MainWindow::addSelectionPoint(QPointF at) {
+    if (m_selection.mode == 1) {
+        if (m_selection.lastIndex == -1) {
+            m_selection.points = QVector<QPoint>(2);
+            m_selection.lastIndex = 1;
+            m_selection.points[1] = rounded(at);
             return;
         }
-        PicOrg->clearOverlay();
-        const QRect box = boxBetween(SelPoints[1], rounded(at));
+        m_workPicture->clearOverlay();
+        const QRect box = boxBetween(m_selection.points[1], rounded(at));
         {
-            QPainter painter(&PicOrg->image());
-            painter.fillRect(box, MarkColour);
+            QPainter painter(&m_workPicture->image());
+            painter.fillRect(box, kMarkColour);
         }
-        PicOrg->markPainted(box);
-        SelLastIndex = -1;
+        m_workPicture->markPainted(box);
+        m_selection.lastIndex = -1;
         return;
     }
-    if (SelLastIndex >= 2) {
-        const QPoint first = SelPoints[0];
+    if (m_selection.lastIndex >= 2) {
+        const QPoint first = m_selection.points[0];
         if (first.x() - 2 < at.x() && at.x() < first.x() + 2 && first.y() - 2 < at.y() &&
             at.y() < first.y() + 2) {
             finishSelection();
             return;
         }
     }
-    ++SelLastIndex;
-    SelPoints.resize(SelLastIndex + 1);
-    SelPoints[SelLastIndex] = rounded(at);
-    QPainter painter(&PicOrg->overlay());
+    ++m_selection.lastIndex;
+    m_selection.points.resize(m_selection.lastIndex + 1);
+    m_selection.points[m_selection.lastIndex] = rounded(at);
+    QPainter painter(&m_workPicture->overlay());
     markPainter(painter);
-    for (int i = 1; i <= SelLastIndex; ++i) painter.drawLine(SelPoints[i - 1], SelPoints[i]);
+    for (int i = 1; i <= m_selection.lastIndex; ++i)
+        painter.drawLine(m_selection.points[i - 1], m_selection.points[i]);
     painter.end();
-    PicOrg->update();
+    m_workPicture->update();
 }
 
-void Form1::PicOrg_MouseMove(QPointF at) {
-    PicOrg->clearOverlay();
-    QPainter painter(&PicOrg->overlay());
+void MainWindow::pictureMoved(QPointF at) {
+    m_workPicture->clearOverlay();
+    QPainter painter(&m_workPicture->overlay());
     markPainter(painter);
-    if (SelMode != 0) {
-        if (SelLastIndex == 1) painter.fillRect(boxBetween(SelPoints[1], rounded(at)), MarkColour);
+    if (m_selection.mode != 0) {
+        if (m_selection.lastIndex == 1)
+            painter.fillRect(boxBetween(m_selection.points[1], rounded(at)), kMarkColour);
         return;
     }
-    if (SelLastIndex < 0) return;
-    for (int i = 1; i <= SelLastIndex; ++i) painter.drawLine(SelPoints[i - 1], SelPoints[i]);
-    painter.drawLine(QPointF(SelPoints[SelLastIndex]), at);
+    if (m_selection.lastIndex < 0) return;
+    for (int i = 1; i <= m_selection.lastIndex; ++i)
+        painter.drawLine(m_selection.points[i - 1], m_selection.points[i]);
+    painter.drawLine(QPointF(m_selection.points[m_selection.lastIndex]), at);
 }
 
-void Form1::finishSelection() {
-    if (SelMode != 0) return;
-    PicOrg->clearOverlay();
-    if (SelLastIndex >= 0 && SelPoints.size() > SelLastIndex) {
-        QPainter painter(&PicOrg->image());
+void MainWindow::finishSelection() {
+    if (m_selection.mode != 0) return;
+    m_workPicture->clearOverlay();
+    if (m_selection.lastIndex >= 0 && m_selection.points.size() > m_selection.lastIndex) {
+        QPainter painter(&m_workPicture->image());
         markPainter(painter);
-        painter.drawPolygon(SelPoints.constData(), SelLastIndex + 1, Qt::OddEvenFill);
+        painter.drawPolygon(m_selection.points.constData(), m_selection.lastIndex + 1,
+                            Qt::OddEvenFill);
         painter.end();
-        const QPolygon outline(SelPoints.mid(0, SelLastIndex + 1));
-        PicOrg->markPainted(outline.boundingRect().adjusted(-1, -1, 1, 1));
+        const QPolygon outline(m_selection.points.mid(0, m_selection.lastIndex + 1));
+        m_workPicture->markPainted(outline.boundingRect().adjusted(-1, -1, 1, 1));
     }
-    SelLastIndex = -1;
+    m_selection.lastIndex = -1;
 }
 
 }  // namespace velmora

@@ -12,7 +12,7 @@ QString resourcePath(int id) { return QStringLiteral(":/CUSTOM/%1").arg(id); }
 
 }  // namespace
 
-QString GetAddressWidth() { return QString::number(QT_POINTER_SIZE * 8); }
+QString addressWidth() { return QString::number(QT_POINTER_SIZE * 8); }
 
 int converterResourceId(const QString& addressWidth) {
     const int id = addressWidth == QLatin1String("64") ? 102 : 101;
@@ -28,7 +28,7 @@ QByteArray converterBytes(int id) {
     return resource.readAll();
 }
 
-void WriteBytesToFile(const QByteArray& bytes, const QString& path) {
+void writeBytesToFile(const QByteArray& bytes, const QString& path) {
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         out.write(bytes) != bytes.size() || !out.flush()) {

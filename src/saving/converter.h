@@ -8,7 +8,7 @@ namespace velmora {
 
 // The address width this program runs with: "64" or "32". The converter it
 // holds is built for the same place, so this is the width that can run it.
-QString GetAddressWidth();
+QString addressWidth();
 
 // The resource holding the converter build for an address width: 102 for
 // exactly "64", 101 for anything else, when the program holds that build;
@@ -20,7 +20,7 @@ QByteArray converterBytes(int id);
 
 // Writes bytes to path, replacing any file there, and makes it executable by
 // its owner only. Throws StepFailure naming the path and the reason.
-void WriteBytesToFile(const QByteArray& bytes, const QString& path);
+void writeBytesToFile(const QByteArray& bytes, const QString& path);
 
 // The converter's command line for one save, the program first: format is the
 // fixed text "jpeg  -truecolors ", "gif  -dither -colors 256 " or "png  ", whose

@@ -10,7 +10,7 @@
 
 #include "converter.h"
 #include "error_report.h"
-#include "shell32.h"
+#include "process_runner.h"
 #include "user_dialogs.h"
 
 namespace velmora {
@@ -20,22 +20,25 @@ namespace {
 struct TypeInfo {
     const char* extension;
     const char* format;  // converter arguments; null for BMP
-    int firstLine;       // line of the overwrite check
-    int runLine;         // line of the converter run
-    int deleteLine;      // line of the temporary bitmap's deletion
+    // The report's line numbers of this type's steps.
+    int confirmLine;  // the question whether to replace an existing file
+    int bitmapLine;   // the temporary bitmap written
+    int probeLine;    // the destination folder probed
+    int runLine;      // the converter run
+    int deleteLine;   // the temporary bitmap deleted and the result kept
 };
 
 const TypeInfo* typeInfo(int filterIndex) {
     static const TypeInfo kTypes[] = {
-        {".bmp", nullptr, 134, 0, 0},
-        {".jpg", "jpeg  -truecolors ", 148, 178, 182},
-        {".gif", "gif  -dither -colors 256 ", 186, 220, 224},
-        {".png", "png  ", 228, 262, 266},
+        {".bmp", nullptr, 138, 0, 0, 0, 0},
+        {".jpg", "jpeg  -truecolors ", 152, 162, 164, 178, 182},
+        {".gif", "gif  -dither -colors 256 ", 190, 200, 202, 220, 224},
+        {".png", "png  ", 232, 242, 244, 262, 266},
     };
     return filterIndex >= 1 && filterIndex <= 4 ? &kTypes[filterIndex - 1] : nullptr;
 }
 
-void DeleteFileQuietly(const QString& path) {
+void deleteFileQuietly(const QString& path) {
     QCoreApplication::processEvents();
     QFile::remove(path);
 }
@@ -59,7 +62,7 @@ QString converterReason(int exitCode, const QString& lastErrorLine) {
     static const QRegularExpression kPrefix(QStringLiteral("^[^\\s:]+: error: "));
     QString reason = lastErrorLine;
     reason.remove(kPrefix);
-    if (exitCode == Shell32::kFileNotFound + Shell32::kObjectErrorBase)
+    if (exitCode == process::kFileNotFound + process::kObjectErrorBase)
         return QStringLiteral("it could not be started (%1).").arg(reason);
     if (!reason.isEmpty()) return reason;
     if (exitCode == 0) return QStringLiteral("it wrote no picture.");
@@ -86,8 +89,8 @@ QString temporaryRoot() {
     return QDir::tempPath();
 }
 
-void PushButton5_Click(const SaveContext& c) {
-    StepRunner run(QStringLiteral("PushButton5_Click"), c.reportError);
+void saveResults(const SaveContext& c) {
+    StepRunner run(Command::SaveResults, c.reportError);
     QString path;
     int filterIndex = 0;
     run.step(106, [&] {
@@ -104,17 +107,19 @@ void PushButton5_Click(const SaveContext& c) {
     // Extract the converter. A private folder for this save holds it and the
     // temporary bitmap, so neither sits under a fixed name in a shared folder.
     QString width;
-    run.step(112, [&] { width = GetAddressWidth(); });
+    run.step(112, [&] { width = addressWidth(); });
     int resourceId = 101;
     run.step(114, [&] { resourceId = converterResourceId(width); });
+    // Each converter build has its own pair of steps.
     const int loadLine = resourceId == 102 ? 116 : 120;
+    const int writeLine = resourceId == 102 ? 118 : 122;
     QByteArray converterProgram;
     const bool loaded = run.step(loadLine, [&] {
         if (!c.extractConverter) converterProgram = converterBytes(resourceId);
     });
     std::unique_ptr<QTemporaryDir> work;
     QString converter;
-    run.step(loadLine + 2, [&] {
+    run.step(writeLine, [&] {
         work = std::make_unique<QTemporaryDir>(temporaryRoot() +
                                                QStringLiteral("/velmora-save-XXXXXX"));
         if (!work->isValid())
@@ -125,7 +130,7 @@ void PushButton5_Click(const SaveContext& c) {
         if (c.extractConverter)
             c.extractConverter(converter);
         else if (loaded)
-            WriteBytesToFile(converterProgram, converter);
+            writeBytesToFile(converterProgram, converter);
     });
     converterProgram = QByteArray();
     const bool haveWork = work && work->isValid();
@@ -141,7 +146,7 @@ void PushButton5_Click(const SaveContext& c) {
     const TypeInfo* type = typeInfo(filterIndex);
     auto cleanUp = [&] {
         run.step(268, [&] {
-            if (haveWork) DeleteFileQuietly(converter);
+            if (haveWork) deleteFileQuietly(converter);
             work.reset();
             c.setPointer(0);
         });
@@ -151,7 +156,6 @@ void PushButton5_Click(const SaveContext& c) {
         return;
     }
     const QString destination = base + QLatin1String(type->extension);
-    int line = type->firstLine;
 
     // Overwrite check. The old file is replaced only once the new one is complete.
     const QFileInfo existing(destination);
@@ -159,7 +163,7 @@ void PushButton5_Click(const SaveContext& c) {
     // name that begins with a dot ("/dir/.png") is an ordinary file to lose.
     if (existing.exists() && existing.isFile()) {
         bool replace = false;
-        run.step(line + 4, [&] {
+        run.step(type->confirmLine, [&] {
             replace = c.dialogs->confirm(
                 c.window, QStringLiteral("Quillmere"),
                 QStringLiteral("This folder already contains a file named ") +
@@ -171,7 +175,6 @@ void PushButton5_Click(const SaveContext& c) {
             return;
         }
     }
-    line += 10;
 
     if (!type->format) {
         run.step(144, [&] {
@@ -187,14 +190,14 @@ void PushButton5_Click(const SaveContext& c) {
         const QString converted = work->filePath(QStringLiteral("converted") +
                                                  QLatin1String(type->extension));
         bool haveBitmap = false;
-        run.step(line + 4, [&] {
+        run.step(type->bitmapLine, [&] {
             if (picture.isNull() || !picture.save(bitmap, "BMP"))
                 fail(QStringLiteral("Cannot write the temporary bitmap %1; %2 was not saved.")
                          .arg(bitmap, destination));
             haveBitmap = true;
         });
         bool writable = false;
-        run.step(line + 6, [&] {
+        run.step(type->probeLine, [&] {
             // Probe the destination folder before the picture is converted.
             const QFileInfo target(destination);
             if (!QFileInfo(target.absolutePath()).isDir())
@@ -208,18 +211,18 @@ void PushButton5_Click(const SaveContext& c) {
         QString reason;
         if (haveBitmap && writable) {
             run.step(type->runLine, [&] {
-                exitCode = Shell32::RunAndWait(
+                exitCode = process::runAndWait(
                     converterCommandLine(converter, QLatin1String(type->format), converted, bitmap),
                     0, &reason);
             });
         }
         // Closing the window ends the save at once, with no message; the private
         // folder goes with everything in it.
-        if (exitCode == Shell32::kAbandoned) {
+        if (exitCode == process::kAbandoned) {
             c.setPointer(0);
             return;
         }
-        run.step(type->deleteLine, [&] { DeleteFileQuietly(bitmap); });
+        run.step(type->deleteLine, [&] { deleteFileQuietly(bitmap); });
         if (haveBitmap && writable) {
             run.step(type->deleteLine, [&] {
                 QFile result(converted);

@@ -39,6 +39,6 @@ struct SaveContext {
 };
 
 // "Save Results As New Image File".
-void PushButton5_Click(const SaveContext& context);
+void saveResults(const SaveContext& context);
 
 }  // namespace velmora

@@ -79,7 +79,7 @@ fi
 [ -z "$(xdotool search --onlyvisible --name . 2>/dev/null)" ] || exit 3
 
 SAMPLE="$(dirname "$VELMORA")/Samples/sample.jpg"
-FORM_SOURCE="$SOURCE_DIR/src/main_window/form1.cpp"
+FORM_SOURCE="$SOURCE_DIR/src/main_window/main_window.cpp"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/velmora-e2e.XXXXXX")
 APP_PID=""
 CLIP_PID=""
@@ -180,7 +180,7 @@ wait_for() {  # wait_for SECONDS WHAT COMMAND...: polls until COMMAND succeeds
 
 # ---- the window and its controls ---------------------------------------------
 
-# Positions come from the window's own layout in form1.cpp (twips, 15 per pixel).
+# Positions come from the window's own layout in main_window.cpp (twips, 15 per pixel).
 FORM_TEXT=$(tr '\n' ' ' <"$FORM_SOURCE")
 constant() { grep -oE "constexpr int $1 = [0-9]+" <<<"$FORM_TEXT" | grep -oE '[0-9]+$'; }
 TWIPS=$(constant kTwipsPerPixel)
@@ -263,7 +263,7 @@ view_shows() {
 
 # The visible part of a picture of WxH in the view, as the program lays out its scroll bars.
 arrange_view() {
-    rect_of PicScroll
+    rect_of m_pictureView
     VIEW_X=$L VIEW_Y=$T
     local wv=$W hv=$H
     VIEW_W=$(( $1 + BAR < wv - BAR ? $1 : wv - BAR ))
@@ -512,7 +512,7 @@ POLYGON_BOUNDS="58,48,442,332"
 
 mark_polygon() {
     stage "mark a polygon"
-    press_control Option1 Frame1
+    press_control m_polygonOption m_selectionBox
     local i
     for i in 0 2 4; do
         click $((VIEW_X + POLYGON[i])) $((VIEW_Y + POLYGON[i + 1]))
@@ -532,7 +532,7 @@ mark_polygon() {
 
 widen_scan_border() {
     stage "set the largest scan border"
-    rect_of HScroll2 Frame4
+    rect_of m_scanBorderSlider m_scanBorderBox
     # Presses on the track beside the right arrow page the value up to its maximum.
     xdotool mousemove --sync $((L + W - ARROW - 4)) $((T + H / 2)) \
         click --repeat 60 --delay 40 1

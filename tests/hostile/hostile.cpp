@@ -129,7 +129,7 @@ QStringList entries(const QString& folder) {
 Window::Window(const QString& programFolder) {
     auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
     m_dialogs = dialogs.get();
-    m_form = std::make_unique<Form1>(
+    m_form = std::make_unique<MainWindow>(
         std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(), programFolder);
 }
 
@@ -149,7 +149,7 @@ void Window::load(const QString& path, Route route) {
     }
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(path)});
-    PictureBox* box = m_form->picOrg();
+    PictureBox* box = m_form->workPicture();
     QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(box, &enter);
     ASSERT_TRUE(enter.isAccepted()) << "the picture refused the drag of " << path.toStdString();
@@ -158,7 +158,7 @@ void Window::load(const QString& path, Route route) {
 }
 
 Shown Window::shown() const {
-    const PictureBox* box = m_form->picOrg();
+    const PictureBox* box = m_form->workPicture();
     return {box->picture(), box->image(), box->size()};
 }
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "fakes.h"
-#include "form1.h"
+#include "main_window.h"
 
 class QPushButton;
 
@@ -56,7 +56,7 @@ public:
     explicit Window(const QString& programFolder);
     ~Window();
 
-    Form1& form() { return *m_form; }
+    MainWindow& form() { return *m_form; }
     velmora::testing::FakeDialogs& dialogs() { return *m_dialogs; }
     QPushButton* button(const char* name);
 
@@ -74,7 +74,7 @@ public:
 
 private:
     velmora::testing::FakeDialogs* m_dialogs = nullptr;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<MainWindow> m_form;
 };
 
 // A temporary folder every user may enter and read, for checks run as another user.

@@ -157,7 +157,7 @@ TEST_P(FullDisk, FailedWriteIsReportedAndLeavesNothingHalfDone) {
     const SaveType& type = GetParam();
     const qint64 converterSize =
         QFile(QStringLiteral(":/CUSTOM/%1")
-                  .arg(velmora::converterResourceId(velmora::GetAddressWidth())))
+                  .arg(velmora::converterResourceId(velmora::addressWidth())))
             .size();
     // A picture whose bitmap is well above the converter, whatever the build makes
     // of it (a sanitized converter is several times larger), grown in small steps so
@@ -241,7 +241,7 @@ TEST_F(HostileSave, FullDiskWhileTheConvertedPictureIsCopied) {
         dialogs.answer = true;
         {
             FileSizeLimit limit{rlim_t(bitmapSize + 65536)};
-            velmora::PushButton5_Click(context);
+            velmora::saveResults(context);
         }
         saver.expectFailureReported(target, label);
         // The converter itself succeeded: the copy to the destination is what failed.

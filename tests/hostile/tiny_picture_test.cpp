@@ -44,7 +44,7 @@ TEST_P(TinyPicture, RemovalFillsOrSaysThereIsNoSource) {
     ASSERT_TRUE(original.save(path));
     window.expectLoads(path, Route::Open, original, caseName(c));
 
-    velmora::PictureBox* box = window.form().picOrg();
+    velmora::PictureBox* box = window.form().workPicture();
     QTest::mousePress(box, Qt::LeftButton, {}, c.mark.topLeft());
     QTest::mouseRelease(box, Qt::LeftButton, {}, c.mark.bottomRight());
     const QImage marked = box->image();

@@ -53,24 +53,24 @@ cp "$SOURCE/tests/data/coffee.png" "$WORK/photos/"
 APP_PID=$!
 
 # Places on the screen from the window's layout in twips, 15 to a pixel, from the
-# window's corner (it opens centred on the screen).
-FORM=$(tr '\n' ' ' <"$SOURCE/src/main_window/form1.cpp")
+# window's top-left corner (it opens centred on the screen).
+FORM=$(tr '\n' ' ' <"$SOURCE/src/main_window/main_window.cpp")
 place_of() {  # place_of PATTERN: left and top in pixels of the control set up by PATTERN
     local n
     read -r -a n <<<"$(grep -oE "$1[^;]*;" <<<"$FORM" | grep -oE '[0-9]+' | tail -n 4 | tr '\n' ' ')"
     echo $((n[0] / 15)) $((n[1] / 15))
 }
+read -r VIEW_X VIEW_Y <<<"$(place_of 'm_pictureView->setGeometry')"
+read -r SAMPLE_X SAMPLE_Y <<<"$(place_of 'makeButton\("PushButton4"')"
 MAIN=""
-for _ in $(seq 100); do
-    MAIN=$(xdotool search --onlyvisible --name '^Velmora$' 2>/dev/null | head -n 1) && [ -n "$MAIN" ] && break
-    kill -0 "$APP_PID" 2>/dev/null || fail "the program ended"
+for _ in $(seq 150); do
+    MAIN=$(xdotool search --onlyvisible --name '^Velmora$' 2>/dev/null | head -n 1 || true)
+    [ -z "$MAIN" ] || break
     sleep 0.2
 done
-[ -n "$MAIN" ] || fail "no window titled Velmora"
+[ -n "$MAIN" ] || fail "the window did not show"
 eval "$(xdotool getwindowgeometry --shell "$MAIN")"
-read -r VIEW_X VIEW_Y <<<"$(place_of 'PicScroll->setGeometry')"
-read -r SAMPLE_X SAMPLE_Y <<<"$(place_of 'makeButton\("PushButton4"')"
-VIEW_X=$((X + VIEW_X)) VIEW_Y=$((Y + VIEW_Y)) SAMPLE_X=$((X + SAMPLE_X)) SAMPLE_Y=$((Y + SAMPLE_Y))
+VIEW_X=$((VIEW_X + X)) VIEW_Y=$((VIEW_Y + Y)) SAMPLE_X=$((SAMPLE_X + X)) SAMPLE_Y=$((SAMPLE_Y + Y))
 view_shows() {  # view_shows PICTURE: the view's top-left 200 x 200 pixels show it
     local deadline=$((SECONDS + 30))
     until "${X_ENV[@]}" "$CHECK" grab "$WORK/screen.png" >/dev/null 2>&1 &&

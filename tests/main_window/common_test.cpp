@@ -3,13 +3,13 @@
 #include <QTemporaryDir>
 
 #include "error_report.h"
-#include "form1.h"
+#include "main_window.h"
 #include "picture_file.h"
 #include "settings.h"
 
 using namespace velmora;
 
-TEST(GetExtension, TakesTextAfterTheLastDotOrTheWholeName) {
+TEST(fileExtension, TakesTextAfterTheLastDotOrTheWholeName) {
     struct Case {
         const char* name;
         const char* expected;
@@ -21,7 +21,7 @@ TEST(GetExtension, TakesTextAfterTheLastDotOrTheWholeName) {
         {"trailing.", ""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(GetExtension(QString::fromUtf8(c.name)), QString::fromUtf8(c.expected))
+        EXPECT_EQ(fileExtension(QString::fromUtf8(c.name)), QString::fromUtf8(c.expected))
             << c.name;
     }
 }
@@ -53,7 +53,7 @@ TEST(ErrorReport, TextJoinsDescriptionLocationAndSupportRequest) {
 
 TEST(ErrorReport, FailedStepIsReportedAndTheNextStepRuns) {
     QStringList reports;
-    StepRunner run("Form_Load", [&](const QString& t) { reports << t; });
+    StepRunner run(Command::StartUp, [&](const QString& t) { reports << t; });
     QStringList ran;
     run.step(100, [&] { ran << "100"; });
     EXPECT_FALSE(run.step(102, [&] { fail("Bad thing"); }));

@@ -15,7 +15,7 @@
 #include <cstdlib>
 
 #include "fakes.h"
-#include "form1.h"
+#include "main_window.h"
 #include "picture_box.h"
 
 using namespace velmora;
@@ -37,14 +37,13 @@ protected:
         ASSERT_TRUE(folder.isValid());
         auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
         this->dialogs = dialogs.get();
-        form = std::make_unique<Form1>(std::move(dialogs),
-                                       std::make_unique<velmora::testing::FakeSettings>(),
-                                       folder.path());
+        form = std::make_unique<MainWindow>(
+            std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(), folder.path());
         original = gradientPicture(80, 60);
         path = folder.filePath("picture.png");
         ASSERT_TRUE(original.save(path));
         form->dropFiles({path});
-        box = form->picOrg();
+        box = form->workPicture();
         start = form->findChild<QPushButton*>("PushButton3");
         undo = form->findChild<QPushButton*>("PushButton12");
         preview = form->findChild<QCheckBox*>("ChkPrev");
@@ -71,7 +70,7 @@ protected:
 
     QTemporaryDir folder;
     velmora::testing::FakeDialogs* dialogs = nullptr;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
     QImage original;
     QString path;
     PictureBox* box = nullptr;
@@ -230,13 +229,13 @@ TEST_F(RemovalTest, AFailedLoadKeepsTheUndo) {
     QTemporaryDir folder;
     auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
     auto* shown = dialogs.get();
-    Form1 form(std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(),
-               folder.path());
+    MainWindow form(std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(),
+                    folder.path());
     const QString path = folder.filePath("big.png");
     gradientPicture(1400, 1400).save(path);
     form.dropFiles({path});
-    QTest::mousePress(form.picOrg(), Qt::LeftButton, {}, QPoint(100, 100));
-    QTest::mouseRelease(form.picOrg(), Qt::LeftButton, {}, QPoint(1300, 1300));
+    QTest::mousePress(form.workPicture(), Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseRelease(form.workPicture(), Qt::LeftButton, {}, QPoint(1300, 1300));
     // Room for the picture's copy, not for the engine's state over 1.4 M pixels.
     QFile statm("/proc/self/statm");
     statm.open(QIODevice::ReadOnly);

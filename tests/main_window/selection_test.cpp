@@ -6,7 +6,7 @@
 #include <QTest>
 
 #include "fakes.h"
-#include "form1.h"
+#include "main_window.h"
 #include "picture_box.h"
 
 using namespace velmora;
@@ -20,13 +20,13 @@ protected:
         auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
         auto settings = std::make_unique<velmora::testing::FakeSettings>();
         this->settings = settings.get();
-        form = std::make_unique<Form1>(std::move(dialogs), std::move(settings), folder.path());
+        form = std::make_unique<MainWindow>(std::move(dialogs), std::move(settings), folder.path());
         QImage white(60, 40, QImage::Format_RGB32);
         white.fill(Qt::white);
         const QString path = folder.filePath("white.png");
         ASSERT_TRUE(white.save(path));
         form->dropFiles({path});
-        box = form->picOrg();
+        box = form->workPicture();
         ASSERT_EQ(box->size(), QSize(60, 40));
     }
 
@@ -73,7 +73,7 @@ protected:
 
     QTemporaryDir folder;
     velmora::testing::FakeSettings* settings = nullptr;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
     PictureBox* box = nullptr;
 };
 
@@ -83,7 +83,7 @@ TEST_F(SelectionTest, BoxDragPaintsTheSamePixelsInEitherDirection) {
     EXPECT_EQ(box->overlay().pixel(12, 11), qRgb(0, 255, 0));
     release({20, 15});
     EXPECT_EQ(green(), rect(10, 10, 20, 15));
-    EXPECT_EQ(form->selLastIndex(), -1);
+    EXPECT_EQ(form->selectionLastIndex(), -1);
 
     form->dropFiles({folder.filePath("white.png")});
     press({20, 15});
@@ -106,7 +106,7 @@ TEST_F(SelectionTest, RubberBandCoversThePixelsThatArePainted) {
 TEST_F(SelectionTest, ClickWithoutMovementPaintsOnePixel) {
     click({7, 8});
     EXPECT_EQ(green(), QList<QPoint>{QPoint(7, 8)});
-    EXPECT_EQ(form->selLastIndex(), -1);
+    EXPECT_EQ(form->selectionLastIndex(), -1);
 }
 
 TEST_F(SelectionTest, BoxPastThePictureEdgeIsClipped) {
@@ -117,19 +117,19 @@ TEST_F(SelectionTest, BoxPastThePictureEdgeIsClipped) {
 
 TEST_F(SelectionTest, PolygonFinishesOnlyStrictlyWithinTwoPixelsOfTheStart) {
     usePolygon();
-    EXPECT_EQ(form->selMode(), 0);
+    EXPECT_EQ(form->selectionMode(), 0);
     click({10, 10});
     click({30, 10});
     click({30, 30});
     // Exactly 2 pixels away in x: a new vertex, not a finish.
     click({12, 10});
-    EXPECT_GE(form->selLastIndex(), 2);
+    EXPECT_GE(form->selectionLastIndex(), 2);
     EXPECT_TRUE(green().isEmpty());
     // 1.5 pixels away: the press finishes; its release starts a new polygon.
     QMouseEvent pressNear(QEvent::MouseButtonPress, QPointF(11.5, 11.5), QPointF(11.5, 11.5),
                           Qt::LeftButton, Qt::LeftButton, {});
     QApplication::sendEvent(box, &pressNear);
-    EXPECT_EQ(form->selLastIndex(), -1);
+    EXPECT_EQ(form->selectionLastIndex(), -1);
     const QList<QPoint> painted = green();
     EXPECT_TRUE(painted.contains(QPoint(25, 15)));
     EXPECT_FALSE(painted.contains(QPoint(10, 25)));
@@ -140,7 +140,7 @@ TEST_F(SelectionTest, ThreeClicksFinishATwoVertexPolygonAsALine) {
     click({10, 20});
     click({40, 20});
     press({11, 21});  // within 2 pixels of the first vertex, with four points stored
-    EXPECT_EQ(form->selLastIndex(), -1);
+    EXPECT_EQ(form->selectionLastIndex(), -1);
     EXPECT_EQ(green(), rect(10, 20, 40, 20));
 }
 
@@ -149,13 +149,13 @@ TEST_F(SelectionTest, DoubleClickFinishesPolygonAndRightPressCancelsTheNextOne) 
     click({5, 5});
     click({25, 5});
     doubleClick({25, 25});
-    EXPECT_EQ(form->selLastIndex(), 0);  // the final release started a new polygon
+    EXPECT_EQ(form->selectionLastIndex(), 0);  // the final release started a new polygon
     const QList<QPoint> painted = green();
     EXPECT_TRUE(painted.contains(QPoint(20, 10)));
     move({45, 25});
     EXPECT_EQ(box->overlay().pixel(37, 25), qRgb(0, 255, 0));
     press({45, 25}, Qt::RightButton);
-    EXPECT_EQ(form->selLastIndex(), -1);
+    EXPECT_EQ(form->selectionLastIndex(), -1);
     EXPECT_EQ(box->overlay().pixel(37, 25), 0u);
     EXPECT_EQ(green(), painted);
 }
@@ -175,7 +175,7 @@ TEST_F(SelectionTest, SelfCrossingPolygonLeavesItsOverlapUnfilledButOutlined) {
 TEST_F(SelectionTest, DoubleClickInBoxModePaintsOnePixelAndAnchorsANewBox) {
     doubleClick({15, 15});
     EXPECT_EQ(green(), QList<QPoint>{QPoint(15, 15)});
-    EXPECT_EQ(form->selLastIndex(), 1);
+    EXPECT_EQ(form->selectionLastIndex(), 1);
     move({18, 17});
     EXPECT_EQ(box->overlay().pixel(17, 16), qRgb(0, 255, 0));
 }
@@ -188,10 +188,10 @@ TEST_F(SelectionTest, ModeSwitchStoresBothOptionsAndKeepsMarks) {
     EXPECT_EQ(settings->writes, (QStringList{"Option1", "Option2"}));
     EXPECT_EQ(settings->values["Option1"], "True");
     EXPECT_EQ(settings->values["Option2"], "False");
-    EXPECT_EQ(form->selLastIndex(), -1);
+    EXPECT_EQ(form->selectionLastIndex(), -1);
     EXPECT_EQ(green(), QList<QPoint>{QPoint(3, 3)});
     QTest::mouseClick(form->findChild<QRadioButton*>("Option2"), Qt::LeftButton);
-    EXPECT_EQ(form->selMode(), 1);
+    EXPECT_EQ(form->selectionMode(), 1);
     EXPECT_EQ(settings->values["Option2"], "True");
 }
 

@@ -11,7 +11,7 @@
 #include <QTest>
 
 #include "fakes.h"
-#include "form1.h"
+#include "main_window.h"
 #include "picture_box.h"
 
 using namespace velmora;
@@ -34,9 +34,8 @@ protected:
         qputenv("TEMP", temp.path().toLocal8Bit());
         auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
         this->dialogs = dialogs.get();
-        form = std::make_unique<Form1>(std::move(dialogs),
-                                       std::make_unique<velmora::testing::FakeSettings>(),
-                                       folder.path());
+        form = std::make_unique<MainWindow>(
+            std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(), folder.path());
         picture = QImage(40, 30, QImage::Format_RGB32);
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 40; ++x) picture.setPixel(x, y, qRgb(x * 6, y * 8, 100));
@@ -59,14 +58,14 @@ protected:
     QTemporaryDir folder;
     QTemporaryDir temp;
     velmora::testing::FakeDialogs* dialogs = nullptr;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
     QImage picture;
     QPushButton* save = nullptr;
 };
 
 TEST_F(SaveTest, BmpSavesThePictureWithItsMarksAndCleansUp) {
-    QTest::mousePress(form->picOrg(), Qt::LeftButton, {}, QPoint(3, 3));
-    QTest::mouseRelease(form->picOrg(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mousePress(form->workPicture(), Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseRelease(form->workPicture(), Qt::LeftButton, {}, QPoint(5, 5));
     const QString target = folder.filePath("out.bmp");
     saveAs(target, kSaveBmp);
     ASSERT_EQ(dialogs->shown.front().kind, "save");
@@ -77,7 +76,7 @@ TEST_F(SaveTest, BmpSavesThePictureWithItsMarksAndCleansUp) {
     QImage written(target);
     ASSERT_FALSE(written.isNull());
     EXPECT_EQ(written.depth(), 24 == written.depth() ? 24 : written.depth());
-    EXPECT_EQ(written.convertToFormat(QImage::Format_RGB32), form->picOrg()->image());
+    EXPECT_EQ(written.convertToFormat(QImage::Format_RGB32), form->workPicture()->image());
     EXPECT_EQ(written.pixel(4, 4), qRgb(0, 255, 0));
     EXPECT_TRUE(leftInTemp().isEmpty()) << leftInTemp().join(",").toStdString();
     EXPECT_EQ(form->pointer(), kPointerDefault);
@@ -85,15 +84,16 @@ TEST_F(SaveTest, BmpSavesThePictureWithItsMarksAndCleansUp) {
 
 TEST_F(SaveTest, SaveRepaintsThePictureOverAnOutlineUnderConstruction) {
     auto greenOnScreen = [this] {
-        const QImage shown = form->picOrg()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage shown =
+            form->workPicture()->grab().toImage().convertToFormat(QImage::Format_RGB32);
         int n = 0;
         for (int y = 0; y < shown.height(); ++y)
             for (int x = 0; x < shown.width(); ++x) n += shown.pixel(x, y) == qRgb(0, 255, 0);
         return n;
     };
     QTest::mouseClick(form->findChild<QRadioButton*>("Option1"), Qt::LeftButton);
-    QTest::mouseClick(form->picOrg(), Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseClick(form->picOrg(), Qt::LeftButton, {}, QPoint(30, 20));
+    QTest::mouseClick(form->workPicture(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(form->workPicture(), Qt::LeftButton, {}, QPoint(30, 20));
     ASSERT_GT(greenOnScreen(), 0);
     saveAs(folder.filePath("out.bmp"), kSaveBmp);
     EXPECT_EQ(greenOnScreen(), 0);
@@ -202,7 +202,7 @@ TEST_F(SaveTest, FailingConverterIsReportedAndLeavesNoFile) {
     };
     dialogs->saveReply = folder.filePath("never.png");
     dialogs->saveFilterReply = kSavePng;
-    PushButton5_Click(context);
+    saveResults(context);
     ASSERT_EQ(dialogs->texts("error").size(), 1);
     EXPECT_TRUE(dialogs->texts("error")[0].startsWith(
         folder.filePath("never.png") +

@@ -5,14 +5,14 @@
 #include <climits>
 #include <optional>
 
-namespace velmora::Shell32 {
+namespace velmora::process {
 
-// Added to a start error's number to form RunAndWait's result for a program
+// Added to a start error's number to form runAndWait's result for a program
 // that could not be started.
 inline constexpr int kObjectErrorBase = -2147221504;
 // Error number for a program that cannot be found or started.
 inline constexpr int kFileNotFound = 53;
-// RunAndWait's result when the application was asked to quit during the wait;
+// runAndWait's result when the application was asked to quit during the wait;
 // the program has been ended.
 inline constexpr int kAbandoned = INT_MIN;
 
@@ -26,7 +26,7 @@ int effectiveWindowStyle(std::optional<int> style);
 // once when it cannot start, or kAbandoned when the application quits first.
 // errorOutput, if given, receives the last line the program wrote to standard
 // error, or why it could not start.
-int RunAndWait(const QStringList& commandLine, std::optional<int> windowStyle = std::nullopt,
+int runAndWait(const QStringList& commandLine, std::optional<int> windowStyle = std::nullopt,
                QString* errorOutput = nullptr);
 
-}  // namespace velmora::Shell32
+}  // namespace velmora::process

@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "main_window.h"
 
 #include <gtest/gtest.h>
 
@@ -28,17 +28,17 @@ using velmora::testing::FakeSettings;
 
 namespace {
 
-class Form1Test : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(folder.isValid()); }
 
-    Form1& open(QMap<QString, QString> stored = {}) {
+    MainWindow& open(QMap<QString, QString> stored = {}) {
         auto dialogs = std::make_unique<FakeDialogs>();
         auto settings = std::make_unique<FakeSettings>();
         settings->values = std::move(stored);
         this->dialogs = dialogs.get();
         this->settings = settings.get();
-        form = std::make_unique<Form1>(std::move(dialogs), std::move(settings), folder.path());
+        form = std::make_unique<MainWindow>(std::move(dialogs), std::move(settings), folder.path());
         return *form;
     }
 
@@ -60,13 +60,13 @@ protected:
     QTemporaryDir folder;
     FakeDialogs* dialogs = nullptr;
     FakeSettings* settings = nullptr;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
 };
 
-TEST_F(Form1Test, FirstStartSelectsBoxAndWritesBothOptions) {
-    Form1& f = open();
-    EXPECT_EQ(f.selMode(), 1);
-    EXPECT_EQ(f.selLastIndex(), -1);
+TEST_F(MainWindowTest, FirstStartSelectsBoxAndWritesBothOptions) {
+    MainWindow& f = open();
+    EXPECT_EQ(f.selectionMode(), 1);
+    EXPECT_EQ(f.selectionLastIndex(), -1);
     EXPECT_TRUE(control<QRadioButton>("Option2")->isChecked());
     EXPECT_EQ(settings->values.value("Option1"), "False");
     EXPECT_EQ(settings->values.value("Option2"), "True");
@@ -76,23 +76,23 @@ TEST_F(Form1Test, FirstStartSelectsBoxAndWritesBothOptions) {
     EXPECT_EQ(f.appTitle(), "Velmora");
 }
 
-TEST_F(Form1Test, StoredPolygonSelectsPolygon) {
-    Form1& f = open({{"Option1", "True"}, {"Option2", "False"}});
-    EXPECT_EQ(f.selMode(), 0);
+TEST_F(MainWindowTest, StoredPolygonSelectsPolygon) {
+    MainWindow& f = open({{"Option1", "True"}, {"Option2", "False"}});
+    EXPECT_EQ(f.selectionMode(), 0);
     EXPECT_TRUE(control<QRadioButton>("Option1")->isChecked());
     EXPECT_FALSE(control<QRadioButton>("Option2")->isChecked());
 }
 
-TEST_F(Form1Test, UnreadableStoredOptionIsReportedAndStartUpGoesOn) {
-    Form1& f = open({{"Option1", "sideways"}});
+TEST_F(MainWindowTest, UnreadableStoredOptionIsReportedAndStartUpGoesOn) {
+    MainWindow& f = open({{"Option1", "sideways"}});
     ASSERT_EQ(dialogs->texts("error").size(), 1);
     EXPECT_TRUE(dialogs->texts("error")[0].startsWith(
         "Type mismatch\r\nin Dunmerrow2017/04/05.Form1.Form_Load at line 128\r\r"));
-    EXPECT_EQ(f.selMode(), 1);
+    EXPECT_EQ(f.selectionMode(), 1);
 }
 
-TEST_F(Form1Test, WindowHasFixedSizeAndControlsAtTheirPlaces) {
-    Form1& f = open();
+TEST_F(MainWindowTest, WindowHasFixedSizeAndControlsAtTheirPlaces) {
+    MainWindow& f = open();
     EXPECT_EQ(f.size(), QSize(536, 738));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -110,29 +110,30 @@ TEST_F(Form1Test, WindowHasFixedSizeAndControlsAtTheirPlaces) {
     EXPECT_EQ(f.frameGeometry().center(), f.screen()->availableGeometry().center());
 }
 
-TEST_F(Form1Test, HandCursorLoadsFromProgramFolder) {
-    ASSERT_TRUE(QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
-    Form1& f = open();
+TEST_F(MainWindowTest, HandCursorLoadsFromProgramFolder) {
+    ASSERT_TRUE(
+        QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
+    MainWindow& f = open();
     EXPECT_TRUE(f.hasHandCursor());
     EXPECT_TRUE(dialogs->shown.isEmpty());
 }
 
-TEST_F(Form1Test, BrokenCursorFileIsReportedAtStep108) {
+TEST_F(MainWindowTest, BrokenCursorFileIsReportedAtStep108) {
     QFile bad(folder.filePath("HAND-M.CUR"));
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("nonsense");
     bad.close();
-    Form1& f = open();
+    MainWindow& f = open();
     EXPECT_FALSE(f.hasHandCursor());
     ASSERT_EQ(dialogs->texts("error").size(), 1);
     EXPECT_TRUE(dialogs->texts("error")[0].contains("Form_Load at line 108"));
 }
 
 // The cursor the window system is given as the pointer moves over each place.
-TEST_F(Form1Test, PointerShowsTheHandOverEveryPushButtonAndTheHourglassDuringARun) {
+TEST_F(MainWindowTest, PointerShowsTheHandOverEveryPushButtonAndTheHourglassDuringARun) {
     ASSERT_TRUE(
         QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
-    Form1& f = open();
+    MainWindow& f = open();
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     const char* places[] = {"PushButton1", "PushButton2",  "PushButton3",  "PushButton4",
@@ -156,49 +157,50 @@ TEST_F(Form1Test, PointerShowsTheHandOverEveryPushButtonAndTheHourglassDuringARu
     }
 }
 
-TEST_F(Form1Test, SampleLoadsAndShowsTheTip) {
+TEST_F(MainWindowTest, SampleLoadsAndShowsTheTip) {
     QDir(folder.path()).mkdir("Samples");
     writePicture("Samples/sample.jpg", 640, 427);
-    Form1& f = open();
+    MainWindow& f = open();
     QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
-    EXPECT_EQ(f.picOrg()->size(), QSize(640, 427));
-    EXPECT_EQ(f.picOrg()->image().pixel(5, 5), QColor(Qt::red).rgb());
+    EXPECT_EQ(f.workPicture()->size(), QSize(640, 427));
+    EXPECT_EQ(f.workPicture()->image().pixel(5, 5), QColor(Qt::red).rgb());
     EXPECT_EQ(dialogs->texts("message"),
               QStringList{"Try removing the time/date stamp in the lower right hand corner."});
     EXPECT_EQ(dialogs->shown.back().title, "Velmora");
 }
 
-TEST_F(Form1Test, MissingSampleIsReportedAtStep102AndTheTipStillShows) {
-    Form1& f = open();
-    const QSize before = f.picOrg()->size();
+TEST_F(MainWindowTest, MissingSampleIsReportedAtStep102AndTheTipStillShows) {
+    MainWindow& f = open();
+    const QSize before = f.workPicture()->size();
     QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
     ASSERT_EQ(dialogs->texts("error").size(), 1);
     EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton4_Click at line 102"));
     EXPECT_EQ(dialogs->texts("message").size(), 1);
-    EXPECT_EQ(f.picOrg()->width(), before.width() > 0 ? f.picOrg()->width() : 0);
+    EXPECT_EQ(f.workPicture()->width(), before.width() > 0 ? f.workPicture()->width() : 0);
 }
 
-TEST_F(Form1Test, BigPictureBoundaryAsksOnlyFrom1512Pixels) {
-    Form1& f = open();
+TEST_F(MainWindowTest, BigPictureBoundaryAsksOnlyFrom1512Pixels) {
+    MainWindow& f = open();
     dialogs->openReply = {writePicture("a.png", 1511, 1511)};
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->texts("ask").isEmpty());
-    EXPECT_EQ(f.picOrg()->size(), QSize(1511, 1511));
+    EXPECT_EQ(f.workPicture()->size(), QSize(1511, 1511));
 
     dialogs->openReply = {writePicture("b.png", 1512, 20)};
     dialogs->answer = false;
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
     ASSERT_EQ(dialogs->texts("ask").size(), 1);
-    EXPECT_EQ(dialogs->texts("ask")[0], "This image file size is big.\r\rWould you like to "
-                                        "reduce the quality of the image and then edit?");
+    EXPECT_EQ(dialogs->texts("ask")[0],
+              "This image file size is big.\r\rWould you like to "
+              "reduce the quality of the image and then edit?");
     EXPECT_EQ(dialogs->shown.back().title, "Big Image File");
-    EXPECT_EQ(f.picOrg()->size(), QSize(1512, 20));
+    EXPECT_EQ(f.workPicture()->size(), QSize(1512, 20));
     EXPECT_EQ(f.loadedWidth(), 1512.0f);
     EXPECT_EQ(f.loadedHeight(), 20.0f);
 }
 
-TEST_F(Form1Test, AnsweringYesSqueezesTheWholePictureTo487By380) {
-    Form1& f = open();
+TEST_F(MainWindowTest, AnsweringYesSqueezesTheWholePictureTo487By380) {
+    MainWindow& f = open();
     // Left half blue, right half yellow: after squeezing both halves remain.
     QImage image(1600, 1600, QImage::Format_RGB32);
     image.fill(Qt::blue);
@@ -210,16 +212,16 @@ TEST_F(Form1Test, AnsweringYesSqueezesTheWholePictureTo487By380) {
     dialogs->answer = true;
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->texts("error").isEmpty());
-    EXPECT_EQ(f.picOrg()->size(), QSize(487, 380));
-    EXPECT_EQ(f.picOrg()->picture().size(), QSize(487, 380));
-    EXPECT_EQ(f.picOrg()->picture().pixel(10, 190), qRgb(0, 0, 255));
-    EXPECT_EQ(f.picOrg()->picture().pixel(476, 190), qRgb(255, 255, 0));
+    EXPECT_EQ(f.workPicture()->size(), QSize(487, 380));
+    EXPECT_EQ(f.workPicture()->picture().size(), QSize(487, 380));
+    EXPECT_EQ(f.workPicture()->picture().pixel(10, 190), qRgb(0, 0, 255));
+    EXPECT_EQ(f.workPicture()->picture().pixel(476, 190), qRgb(255, 255, 0));
     EXPECT_EQ(f.loadedWidth(), 1600.0f);
     EXPECT_EQ(f.loadedHeight(), 1600.0f);
 }
 
-TEST_F(Form1Test, NonPictureFromTheDialogIsReportedAtStep114AndThePictureStays) {
-    Form1& f = open();
+TEST_F(MainWindowTest, NonPictureFromTheDialogIsReportedAtStep114AndThePictureStays) {
+    MainWindow& f = open();
     dialogs->openReply = {writePicture("first.png", 100, 60, Qt::blue)};
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
     QFile text(folder.filePath("notes.txt"));
@@ -230,30 +232,30 @@ TEST_F(Form1Test, NonPictureFromTheDialogIsReportedAtStep114AndThePictureStays) 
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
     ASSERT_EQ(dialogs->texts("error").size(), 1);
     EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton1_Click at line 114"));
-    EXPECT_EQ(f.picOrg()->size(), QSize(100, 60));
-    EXPECT_EQ(f.picOrg()->image().pixel(1, 1), QColor(Qt::blue).rgb());
+    EXPECT_EQ(f.workPicture()->size(), QSize(100, 60));
+    EXPECT_EQ(f.workPicture()->image().pixel(1, 1), QColor(Qt::blue).rgb());
 }
 
-TEST_F(Form1Test, CancelledDialogShowsNothingAndTwoFilesAskForOne) {
-    Form1& f = open();
-    const QSize before = f.picOrg()->size();
+TEST_F(MainWindowTest, CancelledDialogShowsNothingAndTwoFilesAskForOne) {
+    MainWindow& f = open();
+    const QSize before = f.workPicture()->size();
     dialogs->openReply = {};
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->shown.isEmpty());
-    EXPECT_EQ(f.picOrg()->size(), before);
+    EXPECT_EQ(f.workPicture()->size(), before);
     dialogs->openReply = {"a.png", "b.png"};
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
     EXPECT_EQ(dialogs->texts("message"), QStringList{"Please select 1 picture."});
 }
 
-TEST_F(Form1Test, DropRulesFollowExtensionFolderAndCount) {
-    Form1& f = open();
+TEST_F(MainWindowTest, DropRulesFollowExtensionFolderAndCount) {
+    MainWindow& f = open();
     writePicture("photo.png", 30, 20);
     QFile::rename(folder.filePath("photo.png"), folder.filePath("photo.JPEG"));
     f.dropFiles({folder.filePath("photo.JPEG")});
-    EXPECT_EQ(f.picOrg()->size(), QSize(30, 20));
+    EXPECT_EQ(f.workPicture()->size(), QSize(30, 20));
     f.dropFiles({writePicture("archive.tar.png", 40, 25)});
-    EXPECT_EQ(f.picOrg()->size(), QSize(40, 25));
+    EXPECT_EQ(f.workPicture()->size(), QSize(40, 25));
     EXPECT_TRUE(dialogs->shown.isEmpty());
 
     struct Case {
@@ -268,15 +270,15 @@ TEST_F(Form1Test, DropRulesFollowExtensionFolderAndCount) {
         dialogs->shown.clear();
         f.dropFiles(c.files);
         EXPECT_EQ(dialogs->texts("message"), QStringList{c.message}) << c.message;
-        EXPECT_EQ(f.picOrg()->size(), QSize(40, 25)) << c.message;
+        EXPECT_EQ(f.workPicture()->size(), QSize(40, 25)) << c.message;
     }
     dialogs->shown.clear();
     f.dropFiles({});
     EXPECT_TRUE(dialogs->shown.isEmpty());
 }
 
-TEST_F(Form1Test, UnreadableDropIsReportedAndThePictureStays) {
-    Form1& f = open();
+TEST_F(MainWindowTest, UnreadableDropIsReportedAndThePictureStays) {
+    MainWindow& f = open();
     f.dropFiles({writePicture("good.png", 50, 50, Qt::green)});
     QFile broken(folder.filePath("broken.png"));
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
@@ -284,21 +286,21 @@ TEST_F(Form1Test, UnreadableDropIsReportedAndThePictureStays) {
     broken.close();
     f.dropFiles({broken.fileName()});
     ASSERT_EQ(dialogs->texts("error").size(), 1);
-    EXPECT_EQ(f.picOrg()->size(), QSize(50, 50));
-    EXPECT_EQ(f.picOrg()->image().pixel(3, 3), QColor(Qt::green).rgb());
+    EXPECT_EQ(f.workPicture()->size(), QSize(50, 50));
+    EXPECT_EQ(f.workPicture()->image().pixel(3, 3), QColor(Qt::green).rgb());
 }
 
-TEST_F(Form1Test, PictureTooWideForTheViewIsReportedNotCrashing) {
-    Form1& f = open();
+TEST_F(MainWindowTest, PictureTooWideForTheViewIsReportedNotCrashing) {
+    MainWindow& f = open();
     f.dropFiles({writePicture("fine.png", 64, 48)});
     f.dropFiles({writePicture("wide.png", 33000, 2)});
     ASSERT_EQ(dialogs->texts("error").size(), 1);
-    EXPECT_EQ(f.picOrg()->size(), QSize(64, 48));
+    EXPECT_EQ(f.workPicture()->size(), QSize(64, 48));
 }
 
-TEST_F(Form1Test, TransparentPixelsShowAsWhiteAndTheStartUpIconHoldsNoMark) {
-    Form1& f = open();
-    EXPECT_EQ(f.picOrg()->image().pixel(0, 0), qRgb(255, 255, 255));
+TEST_F(MainWindowTest, TransparentPixelsShowAsWhiteAndTheStartUpIconHoldsNoMark) {
+    MainWindow& f = open();
+    EXPECT_EQ(f.workPicture()->image().pixel(0, 0), qRgb(255, 255, 255));
     QTest::mouseClick(control<QPushButton>("PushButton3"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->shown.isEmpty()) << "the icon was filled as a mark";
 
@@ -308,13 +310,13 @@ TEST_F(Form1Test, TransparentPixelsShowAsWhiteAndTheStartUpIconHoldsNoMark) {
     dialogs->openReply = {folder.filePath("clear.png")};
     ASSERT_TRUE(clear.save(dialogs->openReply[0]));
     QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
-    EXPECT_EQ(f.picOrg()->image().pixel(0, 0), qRgb(255, 255, 255));
-    EXPECT_EQ(f.picOrg()->image().pixel(1, 1), qRgb(255, 127, 127));
+    EXPECT_EQ(f.workPicture()->image().pixel(0, 0), qRgb(255, 255, 255));
+    EXPECT_EQ(f.workPicture()->image().pixel(1, 1), qRgb(255, 127, 127));
 }
 
 // Each key press reaches the window's filter once, whichever control has the focus.
-TEST_F(Form1Test, EachClipboardKeyActsOnceWhateverHasTheFocus) {
-    Form1& f = open();
+TEST_F(MainWindowTest, EachClipboardKeyActsOnceWhateverHasTheFocus) {
+    MainWindow& f = open();
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     for (const char* name : {"PushButton1", "PushButton8", "HScroll2", "Option2"}) {
@@ -336,8 +338,8 @@ struct BarCase {
     QPoint corner;
 };
 
-TEST_F(Form1Test, ScrollBarsAreArrangedForThePictureSize) {
-    Form1& f = open();
+TEST_F(MainWindowTest, ScrollBarsAreArrangedForThePictureSize) {
+    MainWindow& f = open();
     const BarCase cases[] = {
         // Picture taller (wider) than the bar: a negative range, shown as none.
         {400, 365, false, false, QRect(0, 373, 400, 12), QRect(400, 0, 12, 373), 0, 0, {400, 373}},
@@ -369,12 +371,12 @@ TEST_F(Form1Test, ScrollBarsAreArrangedForThePictureSize) {
         EXPECT_EQ(corner->pos(), c.corner) << label;
         EXPECT_EQ(QPoint(h->minimum(), v->minimum()), QPoint(0, 0)) << label;
         EXPECT_EQ(QPoint(h->value(), v->value()), QPoint(0, 0)) << label;
-        EXPECT_EQ(f.picOrg()->pos(), QPoint(0, 0)) << label;
+        EXPECT_EQ(f.workPicture()->pos(), QPoint(0, 0)) << label;
     }
 }
 
-TEST_F(Form1Test, ScrollingMovesThePictureAndANewLoadResetsIt) {
-    Form1& f = open();
+TEST_F(MainWindowTest, ScrollingMovesThePictureAndANewLoadResetsIt) {
+    MainWindow& f = open();
     f.dropFiles({writePicture("big.png", 900, 700)});
     auto* h = control<QScrollBar>("HscrPic");
     auto* v = control<QScrollBar>("VscrPic");
@@ -382,27 +384,26 @@ TEST_F(Form1Test, ScrollingMovesThePictureAndANewLoadResetsIt) {
     // A click in the track jumps to the end of the range.
     QTest::mouseClick(h, Qt::LeftButton, {}, QPoint(h->width() - 20, 6));
     EXPECT_EQ(h->value(), h->maximum());
-    EXPECT_EQ(f.picOrg()->x(), -h->maximum());
+    EXPECT_EQ(f.workPicture()->x(), -h->maximum());
     h->setValue(37);
     v->setValue(12);
-    EXPECT_EQ(f.picOrg()->pos(), QPoint(-37, -12));
+    EXPECT_EQ(f.workPicture()->pos(), QPoint(-37, -12));
     f.dropFiles({writePicture("small.png", 200, 100)});
     EXPECT_EQ(h->value(), 0);
     EXPECT_EQ(v->value(), 0);
-    EXPECT_EQ(f.picOrg()->pos(), QPoint(0, 0));
+    EXPECT_EQ(f.workPicture()->pos(), QPoint(0, 0));
 }
 
 // Closed while the load lets events run: the sample's tip never shows.
-TEST_F(Form1Test, ClosingRaisesStopRequestedAndNothingShowsAfterwards) {
+TEST_F(MainWindowTest, ClosingAsksTheRunToStopAndNothingShowsAfterwards) {
     QDir(folder.path()).mkdir("Samples");
     writePicture("Samples/sample.jpg", 1600, 20);
-    Form1& f = open();
-    StopRequested = false;
+    MainWindow& f = open();
     f.show();
     dialogs->answer = true;
     QTimer::singleShot(0, &f, [&] { f.close(); });
     QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
-    EXPECT_TRUE(StopRequested);
+    EXPECT_TRUE(f.isStopRequested());
     EXPECT_EQ(dialogs->shown.size(), 1);
     EXPECT_EQ(dialogs->texts("ask").size(), 1);
 }
@@ -411,7 +412,7 @@ TEST_F(Form1Test, ClosingRaisesStopRequestedAndNothingShowsAfterwards) {
 
 namespace {
 
-TEST_F(Form1Test, BlockSizeLiftsScanBorderToTwiceItsValue) {
+TEST_F(MainWindowTest, BlockSizeLiftsScanBorderToTwiceItsValue) {
     open();
     auto* block = control<QScrollBar>("HScroll1");
     auto* border = control<QScrollBar>("HScroll2");
@@ -438,7 +439,7 @@ TEST_F(Form1Test, BlockSizeLiftsScanBorderToTwiceItsValue) {
     EXPECT_EQ(border->value(), 28);
 }
 
-TEST_F(Form1Test, LabelsDoNotFollowADraggedThumb) {
+TEST_F(MainWindowTest, LabelsDoNotFollowADraggedThumb) {
     open();
     auto* block = control<QScrollBar>("HScroll1");
     block->setSliderDown(true);
@@ -449,14 +450,15 @@ TEST_F(Form1Test, LabelsDoNotFollowADraggedThumb) {
     EXPECT_EQ(control<QScrollBar>("HScroll2")->value(), 40);
 }
 
-TEST_F(Form1Test, HelpButtonsShowTheirMessages) {
+TEST_F(MainWindowTest, HelpButtonsShowTheirMessages) {
     open();
     const struct {
         const char* button;
         QString text;
     } cases[] = {
-        {"PushButton2", "Questions? Please contact the Velmora support team at "
-                        "https://velmora.app/contact"},
+        {"PushButton2",
+         "Questions? Please contact the Velmora support team at "
+         "https://velmora.app/contact"},
         {"PushButton6",
          "Click this button to select the image file (BMP, JPG, GIF, PNG) that you would like to "
          "modify.\r\n\r\nAfter loading the image, click on the image (with the crosshair cursor) "
@@ -495,7 +497,8 @@ TEST_F(Form1Test, HelpButtonsShowTheirMessages) {
 TEST(MessageBoxes, ShowPlainTextAndKeepAShortLineWhole) {
     QTemporaryDir folder(QDir::tempPath() + "/x<b>y-XXXXXX");
     ASSERT_TRUE(folder.isValid());
-    Form1 f(std::make_unique<QtUserDialogs>(), std::make_unique<FakeSettings>(), folder.path());
+    MainWindow f(std::make_unique<QtUserDialogs>(), std::make_unique<FakeSettings>(),
+                 folder.path());
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     struct Seen {

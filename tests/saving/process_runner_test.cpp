@@ -1,3 +1,5 @@
+#include "process_runner.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -7,30 +9,29 @@
 #include <QTimer>
 
 #include "converter.h"
-#include "shell32.h"
 
 using namespace velmora;
 
-TEST(RunAndWait, ReturnsTheProgramsExitCode) {
-    EXPECT_EQ(Shell32::RunAndWait({"/bin/sh", "-c", "exit 7"}, 0), 7);
-    EXPECT_EQ(Shell32::RunAndWait({"/bin/true"}), 0);
+TEST(runAndWait, ReturnsTheProgramsExitCode) {
+    EXPECT_EQ(process::runAndWait({"/bin/sh", "-c", "exit 7"}, 0), 7);
+    EXPECT_EQ(process::runAndWait({"/bin/true"}), 0);
 }
 
-TEST(RunAndWait, MissingProgramReturnsTheStartErrorAtOnce) {
-    EXPECT_EQ(Shell32::RunAndWait({"/no/such/program", "-x"}),
-              Shell32::kFileNotFound + Shell32::kObjectErrorBase);
-    EXPECT_LT(Shell32::RunAndWait({}), 0);
+TEST(runAndWait, MissingProgramReturnsTheStartErrorAtOnce) {
+    EXPECT_EQ(process::runAndWait({"/no/such/program", "-x"}),
+              process::kFileNotFound + process::kObjectErrorBase);
+    EXPECT_LT(process::runAndWait({}), 0);
 }
 
 // The program runs until an event of the application makes its file; quitting
 // then ends the wait and the program (which would sleep a minute).
-TEST(RunAndWait, EventsRunMeanwhileAndQuittingEndsTheWait) {
+TEST(runAndWait, EventsRunMeanwhileAndQuittingEndsTheWait) {
     QTemporaryDir dir;
     const QString go = dir.filePath("go");
     int result = 0;
     QTimer::singleShot(0, [&] {
         QTimer::singleShot(20, [&] { QFile(go).open(QIODevice::WriteOnly); });
-        result = Shell32::RunAndWait({"/bin/sh", "-c",
+        result = process::runAndWait({"/bin/sh", "-c",
                                       "until [ -e \"$0\" ]; do sleep 0.02; done; "
                                       "echo $$ > \"$0\"; exec sleep 60",
                                       go});
@@ -41,18 +42,18 @@ TEST(RunAndWait, EventsRunMeanwhileAndQuittingEndsTheWait) {
     });
     poll.start(20);
     QCoreApplication::exec();
-    EXPECT_EQ(result, Shell32::kAbandoned);
+    EXPECT_EQ(result, process::kAbandoned);
     QFile pid(go);
     ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
     EXPECT_NE(::kill(pid.readAll().trimmed().toInt(), 0), 0) << "the program still runs";
 }
 
-TEST(RunAndWait, WindowStyleOutsideZeroToSixBecomesSix) {
-    EXPECT_EQ(Shell32::effectiveWindowStyle(std::nullopt), 6);
-    EXPECT_EQ(Shell32::effectiveWindowStyle(7), 6);
-    EXPECT_EQ(Shell32::effectiveWindowStyle(-1), 6);
-    EXPECT_EQ(Shell32::effectiveWindowStyle(0), 0);
-    EXPECT_EQ(Shell32::effectiveWindowStyle(6), 6);
+TEST(runAndWait, WindowStyleOutsideZeroToSixBecomesSix) {
+    EXPECT_EQ(process::effectiveWindowStyle(std::nullopt), 6);
+    EXPECT_EQ(process::effectiveWindowStyle(7), 6);
+    EXPECT_EQ(process::effectiveWindowStyle(-1), 6);
+    EXPECT_EQ(process::effectiveWindowStyle(0), 0);
+    EXPECT_EQ(process::effectiveWindowStyle(6), 6);
 }
 
 // Whatever the width query answers, the converter is built as the program is.
@@ -64,7 +65,7 @@ TEST(Converter, EveryWidthAnswerExtractsABuildThatRunsHere) {
         const QByteArray header = converterBytes(converterResourceId(answer)).left(20);
         EXPECT_TRUE(header.left(5) == own.left(5) && header.mid(18, 2) == own.mid(18, 2)) << answer;
     }
-    EXPECT_EQ(converterResourceId(GetAddressWidth()), sizeof(void*) == 8 ? 102 : 101);
+    EXPECT_EQ(converterResourceId(addressWidth()), sizeof(void*) == 8 ? 102 : 101);
 }
 
 TEST(Converter, CommandLinePassesEachArgumentWhole) {

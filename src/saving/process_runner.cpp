@@ -1,9 +1,9 @@
-#include "shell32.h"
+#include "process_runner.h"
 
 #include <QEventLoop>
 #include <QProcess>
 
-namespace velmora::Shell32 {
+namespace velmora::process {
 
 namespace {
 
@@ -26,7 +26,7 @@ int effectiveWindowStyle(std::optional<int> style) {
     return *style;
 }
 
-int RunAndWait(const QStringList& commandLine, std::optional<int> windowStyle,
+int runAndWait(const QStringList& commandLine, std::optional<int> windowStyle,
                QString* errorOutput) {
     // Console programs have no window here; the style is kept for the caller's intent.
     (void)effectiveWindowStyle(windowStyle);
@@ -74,4 +74,4 @@ int RunAndWait(const QStringList& commandLine, std::optional<int> windowStyle,
     return process.exitCode();
 }
 
-}  // namespace velmora::Shell32
+}  // namespace velmora::process
