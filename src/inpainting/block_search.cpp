@@ -66,6 +66,38 @@ bool useBlockSearchKernel(const std::string& name) {
     return true;
 }
 
+void SourceMap::sumOk() {
+    const std::size_t zw = std::size_t(zone.right - zone.left + 1);
+    const std::size_t zh = std::size_t(zone.bottom - zone.top + 1);
+    okSums.assign((zw + 1) * (zh + 1), 0);
+    if (zone.area() == 0) return;
+    for (std::size_t y = 0; y < zh; ++y)
+        for (std::size_t x = 0; x < zw; ++x)
+            okSums[(y + 1) * (zw + 1) + x + 1] = okSums[(y + 1) * (zw + 1) + x] +
+                                                 okSums[y * (zw + 1) + x + 1] -
+                                                 okSums[y * (zw + 1) + x] + okIn[y * zw + x];
+}
+
+bool SourceMap::refusesAll(const Box& box) const {
+    if (okSums.empty() || box.left < zone.left || box.right > zone.right || box.top < zone.top ||
+        box.bottom > zone.bottom)
+        return false;
+    const std::size_t zw = std::size_t(zone.right - zone.left + 1) + 1;
+    const std::size_t l = std::size_t(box.left - zone.left), r = std::size_t(box.right - zone.left + 1);
+    const std::size_t t = std::size_t(box.top - zone.top), b = std::size_t(box.bottom - zone.top + 1);
+    return okSums[b * zw + r] - okSums[b * zw + l] - okSums[t * zw + r] + okSums[t * zw + l] == 0;
+}
+
+static std::atomic<bool> g_alwaysTiles{false};
+
+bool tilesPayOff(long long windowArea, long long pixelsToFill) {
+    // The ranges cost a few passes over the window's tables.
+    return g_alwaysTiles.load(std::memory_order_relaxed) ||
+           (windowArea >= (1LL << 18) && pixelsToFill >= (1LL << 14));
+}
+
+void alwaysTileSearches(bool on) { g_alwaysTiles.store(on, std::memory_order_relaxed); }
+
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
                             const std::vector<std::pair<int, int>>& seeds,
@@ -89,6 +121,28 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
 
     base.area = area;
     if (plane != nullptr && !plane->empty() && !target.cells.empty()) base.plane = plane;
+    // Whole tiles ruled out at once pay where the area holds many of them.
+    detail::TileProbes probes;
+    std::atomic<int> nextTile{0};
+    if (base.plane != nullptr && !plane->ranges.empty() &&
+        area.area() >= 4LL * CellPlane::kTileWidth[0] * CellPlane::kTileHeight[0]) {
+        const int k = plane->cell;
+        auto gray = [](std::int64_t sums) {
+            return int((sums & 0xFFFF) + ((sums >> 16) & 0xFFFF) + ((sums >> 32) & 0xFFFF));
+        };
+        for (std::size_t i = 0; i < target.cells.size(); ++i) {
+            const TargetBlock::Cell& cell = target.cells[i];
+            const std::ptrdiff_t offset = std::ptrdiff_t(cell.dy) * plane->stride + cell.dx;
+            if (i < target.firstSingle)
+                probes.cells.push_back({offset, gray(cell.sums)});
+            else
+                probes.singles.push_back({offset, gray(cell.sums) / k});
+        }
+        probes.singleWeight = std::int64_t(k) * k;
+        probes.scale = 3 * probes.singleWeight;
+        base.probes = &probes;
+        base.nextTile = &nextTile;
+    }
     const int shares =
         pool != nullptr && area.area() * target.knownPixels >= kMinSharedWork ? pool->size() : 1;
     if (shares == 1) {
@@ -98,12 +152,16 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     std::atomic<std::int64_t> sharedBest{base.best.sum};
     base.sharedBest = &sharedBest;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
-    // Bands of whole rows: neighbouring rows share the table lines they read.
-    const long long rows = area.bottom - area.top + 1;
-    for (int s = 0; s < shares; ++s) {
-        jobs[std::size_t(s)].area.top = area.top + int(rows * s / shares);
-        jobs[std::size_t(s)].area.bottom = area.top + int(rows * (s + 1) / shares) - 1;
+    if (base.probes == nullptr) {
+        // Bands of whole rows: neighbouring rows share the table lines they read.
+        const long long rows = area.bottom - area.top + 1;
+        for (int s = 0; s < shares; ++s) {
+            jobs[std::size_t(s)].area.top = area.top + int(rows * s / shares);
+            jobs[std::size_t(s)].area.bottom = area.top + int(rows * (s + 1) / shares) - 1;
+        }
     }
+    // With tiles, each share takes the next coarse tile until none is left, so
+    // the shares stay busy however unevenly the tiles are ruled out.
     pool->run([&](int s) { scan(jobs[std::size_t(s)]); });
     SearchBest best = base.best;
     for (const detail::ScanJob& job : jobs)
@@ -111,9 +169,43 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     return best;
 }
 
-void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres) {
+namespace {
+
+// low[i] and high[i]: the extremes of `in` over the tw x th entries from entry i,
+// clipped to the table; tw and th are powers of two. Doubling spans keep it to
+// a few flat passes.
+void slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
+                     int rows, int tw, int th) {
+    const std::size_t n = std::size_t(stride) * std::size_t(rows);
+    std::vector<std::int16_t> lowNext(n), highNext(n);
+    std::copy(in, in + n, low);
+    std::copy(in, in + n, high);
+    auto widen = [&](std::size_t step, std::size_t limit) {
+        // Entries within `step` of the end keep theirs: clipped, so they already span it.
+        for (std::size_t i = 0; i + step < limit; ++i) {
+            lowNext[i] = std::min(low[i], low[i + step]);
+            highNext[i] = std::max(high[i], high[i + step]);
+        }
+        for (std::size_t i = limit > step ? limit - step : 0; i < limit; ++i) {
+            lowNext[i] = low[i];
+            highNext[i] = high[i];
+        }
+        std::copy(lowNext.begin(), lowNext.begin() + std::ptrdiff_t(limit), low);
+        std::copy(highNext.begin(), highNext.begin() + std::ptrdiff_t(limit), high);
+    };
+    // Across: runs over the whole table read past a row's end into the next row,
+    // which only widens a range, and that stays a valid bound.
+    for (int span = 1; span < tw; span *= 2) widen(std::size_t(span), n);
+    for (int span = 1; span < th; span *= 2) widen(std::size_t(span) * std::size_t(stride), n);
+}
+
+}  // namespace
+
+void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres,
+                    bool tiles) {
     const int k = cellSideFor(radius);
     plane.cell = k;
+    plane.ranges.clear();
     plane.entries.clear();
     plane.tableSize = 0;
     const Box fit{std::max(centres.left, radius), std::max(centres.top, radius),
@@ -162,6 +254,23 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::int16_t* cr = table(CellPlane::CellRed);
     std::int16_t* gray = table(CellPlane::GrayCell);
     for (std::size_t i = 0; i < plane.tableSize; ++i) gray[i] = std::int16_t(cb[i] + cg[i] + cr[i]);
+    if (!tiles) return;
+
+    plane.ranges.assign(plane.tableSize * CellPlane::kLevels * CellPlane::kRanges, 0);
+    std::vector<std::int16_t> pixelGray(plane.tableSize);
+    const std::int16_t* pb = table(CellPlane::Blue);
+    const std::int16_t* pg = table(CellPlane::Green);
+    const std::int16_t* pr = table(CellPlane::Red);
+    for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
+    for (int level = 0; level < CellPlane::kLevels; ++level) {
+        auto range = [&](CellPlane::Range r) {
+            return plane.ranges.data() + (std::size_t(level) * CellPlane::kRanges + r) * plane.tableSize;
+        };
+        slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h,
+                        CellPlane::kTileWidth[level], CellPlane::kTileHeight[level]);
+        slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
+                        plane.stride, h, CellPlane::kTileWidth[level], CellPlane::kTileHeight[level]);
+    }
 }
 
 }  // namespace velmora

@@ -213,6 +213,7 @@ void Run::load() {
                 l >= r || tp >= bt ? 0 : t(r, bt) - t(l, bt) - t(r, tp) + t(l, tp);
             m_sources.okIn[k] = marked == 0 ? 1 : 0;
         }
+    m_sources.sumOk();
 
     m_magnitude.assign(n, kStale);
 
@@ -220,7 +221,7 @@ void Run::load() {
         for (int x = m_box.left; x <= m_box.right; ++x)
             if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
 
-    buildCellPlane(m_cells, m_picture, m_w, m_window);
+    buildCellPlane(m_cells, m_picture, m_w, m_window, tilesPayOff(m_window.area(), m_pixelsToFill));
 
     const int threads = effectiveThreadCount(m_options.threads);
     if (threads > 1) m_pool = std::make_unique<WorkerPool>(threads);
