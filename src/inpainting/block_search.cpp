@@ -151,17 +151,10 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     }
     std::atomic<std::int64_t> sharedBest{base.best.sum};
     base.sharedBest = &sharedBest;
+    // Each share takes the next tile or band until none is left, so the shares
+    // stay busy however unevenly the tiles are ruled out.
+    base.nextTile = &nextTile;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
-    if (base.probes == nullptr) {
-        // Bands of whole rows: neighbouring rows share the table lines they read.
-        const long long rows = area.bottom - area.top + 1;
-        for (int s = 0; s < shares; ++s) {
-            jobs[std::size_t(s)].area.top = area.top + int(rows * s / shares);
-            jobs[std::size_t(s)].area.bottom = area.top + int(rows * (s + 1) / shares) - 1;
-        }
-    }
-    // With tiles, each share takes the next coarse tile until none is left, so
-    // the shares stay busy however unevenly the tiles are ruled out.
     pool->run([&](int s) { scan(jobs[std::size_t(s)]); });
     SearchBest best = base.best;
     for (const detail::ScanJob& job : jobs)

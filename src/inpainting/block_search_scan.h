@@ -40,7 +40,8 @@ struct ScanJob {
     std::atomic<std::int64_t>* sharedBest = nullptr;
     // With probes (and a plane holding ranges), the area is walked in coarse
     // tiles, then fine ones, and a tile whose bound exceeds the best so far is
-    // skipped whole; `nextTile` hands the coarse tiles out to the shares.
+    // skipped whole. `nextTile`, when set, hands the coarse tiles (or without
+    // probes, bands of rows) out to the shares, so any number of them finishes.
     const TileProbes* probes = nullptr;
     std::atomic<int>* nextTile = nullptr;
 };
@@ -114,7 +115,16 @@ inline std::int64_t tileBound(const CellPlane& plane, const TileProbes& probes, 
 template <class ScanBox>
 inline void walkTiles(ScanJob& job, ScanBox scanBox) {
     if (job.probes == nullptr) {
-        scanBox(job.area);
+        if (job.nextTile == nullptr) {
+            scanBox(job.area);
+            return;
+        }
+        // Bands of whole rows: neighbouring rows share the lines they read.
+        constexpr int kBand = 8;
+        const int bands = (job.area.bottom - job.area.top) / kBand + 1;
+        for (int t; (t = job.nextTile->fetch_add(1, std::memory_order_relaxed)) < bands;)
+            scanBox(Box{job.area.left, job.area.top + t * kBand, job.area.right,
+                        std::min(job.area.bottom, job.area.top + t * kBand + kBand - 1)});
         return;
     }
     const auto [x0, x1, y0, y1] = scanBounds(job);
