@@ -80,6 +80,14 @@ private:
     bool onFront(int x, int y) const;
     void markFront(const Box& window);
     Box blockBox(int x, int y, int margin) const;
+    // The best front pixel of each row of the marked box, kept up to date for
+    // the rows a step changes, so selecting the next target reads one entry per row.
+    struct RowBest {
+        double priority = 0.0;  // strictly greatest above 0, first in the row
+        int x = -1;
+        int firstFront = -1;  // -1: no front pixel in the row
+    };
+    void refreshRows(int top, int bottom);
     bool selectTarget(int& px, int& py) const;
     bool findSource(int px, int py, int& sx, int& sy, bool anywhere);
     double confidenceTerm(int x, int y) const;
@@ -117,6 +125,7 @@ private:
     SourceMap m_sources;
     CellPlane m_cells;  // over the search window's blocks
     TargetBlock m_target;
+    std::vector<RowBest> m_rowBest;  // per row of the marked box
     std::unique_ptr<WorkerPool> m_pool;
     bool m_havePrevious = false;
     int m_prevPx = 0, m_prevPy = 0, m_prevSx = 0, m_prevSy = 0;
@@ -220,6 +229,8 @@ void Run::load() {
     for (int y = m_box.top; y <= m_box.bottom; ++y)
         for (int x = m_box.left; x <= m_box.right; ++x)
             if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
+    m_rowBest.assign(std::size_t(m_box.bottom - m_box.top + 1), RowBest{});
+    refreshRows(m_box.top, m_box.bottom);
 
     buildCellPlane(m_cells, m_picture, m_w, m_window, tilesPayOff(m_window.area(), m_pixelsToFill));
 
@@ -381,34 +392,49 @@ void Run::updatePriorities(const Box& window) {
             if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
 }
 
-bool Run::selectTarget(int& px, int& py) const {
-    double best = 0.0;
-    bool found = false;
-    bool haveFirstFront = false;
-    int firstX = 0;
-    int firstY = 0;
+void Run::refreshRows(int top, int bottom) {
     const int n = m_box.right - m_box.left + 1;
-    for (int y = m_box.top; y <= m_box.bottom; ++y) {
+    for (int y = std::max(top, m_box.top); y <= std::min(bottom, m_box.bottom); ++y) {
+        RowBest& r = m_rowBest[std::size_t(y - m_box.top)];
+        r = RowBest{};
         const std::int8_t* row = &m_state[at(m_box.left, y)];
         const double* prio = &m_priority[at(m_box.left, y)];
         const void* from = row;
         while (const void* hit = std::memchr(from, std::uint8_t(kFront),
                                              std::size_t(row + n - static_cast<const std::int8_t*>(from)))) {
             const int k = int(static_cast<const std::int8_t*>(hit) - row);
-            if (!haveFirstFront) {
-                haveFirstFront = true;
-                firstX = m_box.left + k;
-                firstY = y;
-            }
+            if (r.firstFront < 0) r.firstFront = m_box.left + k;
             // Strictly greater: of equal priorities the first in scan order wins.
-            if (prio[k] > best) {
-                best = prio[k];
-                px = m_box.left + k;
-                py = y;
-                found = true;
+            if (prio[k] > r.priority) {
+                r.priority = prio[k];
+                r.x = m_box.left + k;
             }
             from = row + k + 1;
             if (k + 1 >= n) break;
+        }
+    }
+}
+
+bool Run::selectTarget(int& px, int& py) const {
+    double best = 0.0;
+    bool found = false;
+    bool haveFirstFront = false;
+    int firstX = 0;
+    int firstY = 0;
+    for (int y = m_box.top; y <= m_box.bottom; ++y) {
+        const RowBest& r = m_rowBest[std::size_t(y - m_box.top)];
+        if (r.firstFront < 0) continue;
+        if (!haveFirstFront) {
+            haveFirstFront = true;
+            firstX = r.firstFront;
+            firstY = y;
+        }
+        // Strictly greater, rows in order: the first in scan order wins a tie.
+        if (r.priority > best) {
+            best = r.priority;
+            px = r.x;
+            py = y;
+            found = true;
         }
     }
     if (!found && haveFirstFront) {
@@ -527,6 +553,8 @@ InpaintResult Run::fill(InpaintObserver* observer) {
         if (stopped()) return stopResult();
 
         updatePriorities(blockBox(px, py, 3));
+        // The mask changed within two pixels of the block, priorities within three.
+        refreshRows(py - m_w - 3, py + m_w + 3);
         if (stopped()) return stopResult();
 
         if (observer) observer->stepFinished(n, m_pixelsToFill);
