@@ -101,7 +101,8 @@ void alwaysTileSearches(bool on) { g_alwaysTiles.store(on, std::memory_order_rel
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
                             const std::vector<std::pair<int, int>>& seeds,
-                            const CellPlane* plane, WorkerPool* pool) {
+                            const CellPlane* plane, WorkerPool* pool,
+                            const std::function<bool()>* poll) {
     // Blocks under four pixels wide have no runs of four; they are summed one by one.
     const ScanFn scan = target.radius >= 2 ? kernel().scan : detail::scanScalar;
 
@@ -145,20 +146,30 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     }
     const int shares =
         pool != nullptr && area.area() * target.knownPixels >= kMinSharedWork ? pool->size() : 1;
+    // Each share takes the next tile or band until none is left, so the shares
+    // stay busy however unevenly the tiles are ruled out, and the poll is asked
+    // between them.
+    std::atomic<bool> stop{false};
+    if (poll != nullptr) {
+        base.nextTile = &nextTile;
+        base.stop = &stop;
+    }
     if (shares == 1) {
+        base.poll = poll;
         scan(base);
+        base.best.stopped = stop.load();
         return base.best;
     }
     std::atomic<std::int64_t> sharedBest{base.best.sum};
     base.sharedBest = &sharedBest;
-    // Each share takes the next tile or band until none is left, so the shares
-    // stay busy however unevenly the tiles are ruled out.
     base.nextTile = &nextTile;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
+    jobs[0].poll = poll;  // share 0 runs on this thread
     pool->run([&](int s) { scan(jobs[std::size_t(s)]); });
     SearchBest best = base.best;
     for (const detail::ScanJob& job : jobs)
         if (better(job.best, best)) best = job.best;
+    best.stopped = stop.load();
     return best;
 }
 
@@ -170,32 +181,36 @@ namespace {
 void slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
                      int rows, int tw, int th) {
     const std::size_t n = std::size_t(stride) * std::size_t(rows);
-    std::vector<std::int16_t> lowNext(n), highNext(n);
-    std::copy(in, in + n, low);
-    std::copy(in, in + n, high);
-    auto widen = [&](std::size_t step, std::size_t limit) {
-        // Entries within `step` of the end keep theirs: clipped, so they already span it.
-        for (std::size_t i = 0; i + step < limit; ++i) {
-            lowNext[i] = std::min(low[i], low[i + step]);
-            highNext[i] = std::max(high[i], high[i + step]);
+    std::vector<std::int16_t> lowFrom(in, in + n), highFrom(in, in + n), lowTo(n), highTo(n);
+    auto widen = [&](std::size_t step) {
+        const std::int16_t* lf = lowFrom.data();
+        const std::int16_t* hf = highFrom.data();
+        std::int16_t* lt = lowTo.data();
+        std::int16_t* ht = highTo.data();
+        const std::size_t inner = n > step ? n - step : 0;
+        for (std::size_t i = 0; i < inner; ++i) {
+            lt[i] = std::min(lf[i], lf[i + step]);
+            ht[i] = std::max(hf[i], hf[i + step]);
         }
-        for (std::size_t i = limit > step ? limit - step : 0; i < limit; ++i) {
-            lowNext[i] = low[i];
-            highNext[i] = high[i];
-        }
-        std::copy(lowNext.begin(), lowNext.begin() + std::ptrdiff_t(limit), low);
-        std::copy(highNext.begin(), highNext.begin() + std::ptrdiff_t(limit), high);
+        // Entries within `step` of the end keep theirs: clipped, they already span it.
+        std::copy(lf + inner, lf + n, lt + inner);
+        std::copy(hf + inner, hf + n, ht + inner);
+        lowFrom.swap(lowTo);
+        highFrom.swap(highTo);
     };
     // Across: runs over the whole table read past a row's end into the next row,
     // which only widens a range, and that stays a valid bound.
-    for (int span = 1; span < tw; span *= 2) widen(std::size_t(span), n);
-    for (int span = 1; span < th; span *= 2) widen(std::size_t(span) * std::size_t(stride), n);
+    for (int span = 1; span < tw; span *= 2) widen(std::size_t(span));
+    for (int span = 1; span < th; span *= 2) widen(std::size_t(span) * std::size_t(stride));
+    std::copy(lowFrom.begin(), lowFrom.end(), low);
+    std::copy(highFrom.begin(), highFrom.end(), high);
 }
 
 }  // namespace
 
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres,
-                    bool tiles) {
+                    bool tiles, const std::function<bool()>* poll) {
+    auto stop = [poll] { return poll != nullptr && (*poll)(); };
     const int k = cellSideFor(radius);
     plane.cell = k;
     plane.ranges.clear();
@@ -225,6 +240,7 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::size_t span = std::size_t(w - k + 1);
     std::vector<std::int16_t> across(row * std::size_t(h), 0);
     for (int c = 0; c < 3; ++c) {
+        if (stop()) return;
         const std::int16_t* in = table(CellPlane::Table(CellPlane::Blue + c));
         std::int16_t* out = table(CellPlane::Table(CellPlane::CellBlue + c));
         std::fill(across.begin(), across.end(), std::int16_t(0));
@@ -247,7 +263,7 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::int16_t* cr = table(CellPlane::CellRed);
     std::int16_t* gray = table(CellPlane::GrayCell);
     for (std::size_t i = 0; i < plane.tableSize; ++i) gray[i] = std::int16_t(cb[i] + cg[i] + cr[i]);
-    if (!tiles) return;
+    if (!tiles || stop()) return;
 
     plane.ranges.assign(plane.tableSize * CellPlane::kLevels * CellPlane::kRanges, 0);
     std::vector<std::int16_t> pixelGray(plane.tableSize);
@@ -256,11 +272,13 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::int16_t* pr = table(CellPlane::Red);
     for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
     for (int level = 0; level < CellPlane::kLevels; ++level) {
+        if (stop()) return;
         auto range = [&](CellPlane::Range r) {
             return plane.ranges.data() + (std::size_t(level) * CellPlane::kRanges + r) * plane.tableSize;
         };
         slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h,
                         CellPlane::kTileWidth[level], CellPlane::kTileHeight[level]);
+        if (stop()) return;
         slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
                         plane.stride, h, CellPlane::kTileWidth[level], CellPlane::kTileHeight[level]);
     }

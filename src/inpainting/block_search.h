@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -117,8 +118,10 @@ inline int cellSideFor(int radius) { return radius <= 3 || radius == 5 ? 2 : 3; 
 bool tilesPayOff(long long windowArea, long long pixelsToFill);
 // Makes every later run build them, so small pictures check the tiled search.
 void alwaysTileSearches(bool on);
+// `poll`, when given, is asked between tables; once it returns true the plane is
+// left unfinished.
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres,
-                    bool tiles = false);
+                    bool tiles = false, const std::function<bool()>* poll = nullptr);
 
 // The known pixels of one target block, laid out for the sum kernels: rows in the
 // order they are summed, each as runs of four pixels with a lane mask.
@@ -160,6 +163,7 @@ struct TargetBlock {
 struct SearchBest {
     std::int64_t sum = std::numeric_limits<std::int64_t>::max();
     std::int64_t index = -1;  // y * width + x of the centre; -1: none yet
+    bool stopped = false;     // the poll asked to stop; sum and index mean nothing
 };
 
 // Fills `target` from the block around (px, py). `pixelAt(x, y)` gives the current
@@ -174,10 +178,13 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
 // after a row or two, and changes nothing else.
 // `plane`, when given, must cover the blocks of `area` and `limit` must stay below
 // 2^62 / 9; it only speeds the search up.
+// `poll`, when given, is called on this thread between parts of the search; once
+// it returns true the search ends early with `stopped` set.
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
                             const std::vector<std::pair<int, int>>& seeds,
-                            const CellPlane* plane, WorkerPool* pool);
+                            const CellPlane* plane, WorkerPool* pool,
+                            const std::function<bool()>* poll = nullptr);
 
 // The kernel set in use: the widest the processor runs, "avx2" or "sse2" on
 // x86-64, "scalar" elsewhere.

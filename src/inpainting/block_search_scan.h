@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -44,7 +45,19 @@ struct ScanJob {
     // probes, bands of rows) out to the shares, so any number of them finishes.
     const TileProbes* probes = nullptr;
     std::atomic<int>* nextTile = nullptr;
+    // With nextTile: `poll`, on the caller's share only, is asked between tiles
+    // whether to stop; `stop` then tells every share to take no more.
+    const std::function<bool()>* poll = nullptr;
+    std::atomic<bool>* stop = nullptr;
 };
+
+// The next tile or band for this share, or -1 when none is left or the search stops.
+inline int claim(ScanJob& job, int count) {
+    if (job.poll != nullptr && (*job.poll)()) job.stop->store(true, std::memory_order_relaxed);
+    if (job.stop != nullptr && job.stop->load(std::memory_order_relaxed)) return -1;
+    const int t = job.nextTile->fetch_add(1, std::memory_order_relaxed);
+    return t < count ? t : -1;
+}
 
 // Lowers the shared best to `sum` unless it is lower already.
 inline void offerSharedBest(std::atomic<std::int64_t>* shared, std::int64_t sum) {
@@ -122,7 +135,7 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
         // Bands of whole rows: neighbouring rows share the lines they read.
         constexpr int kBand = 8;
         const int bands = (job.area.bottom - job.area.top) / kBand + 1;
-        for (int t; (t = job.nextTile->fetch_add(1, std::memory_order_relaxed)) < bands;)
+        for (int t; (t = claim(job, bands)) >= 0;)
             scanBox(Box{job.area.left, job.area.top + t * kBand, job.area.right,
                         std::min(job.area.bottom, job.area.top + t * kBand + kBand - 1)});
         return;
@@ -148,7 +161,7 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
                 self(self, level + 1,
                      Box{fx, fy, std::min(tile.right, fx + fw - 1), std::min(tile.bottom, fy + fh - 1)});
     };
-    for (int t; (t = job.nextTile->fetch_add(1, std::memory_order_relaxed)) < tiles;)
+    for (int t; (t = claim(job, tiles)) >= 0;)
         visit(visit, 0,
               Box{x0 + t % across * tw, y0 + t / across * th, std::min(x1, x0 + t % across * tw + tw - 1),
                   std::min(y1, y0 + t / across * th + th - 1)});
