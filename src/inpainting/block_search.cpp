@@ -45,6 +45,8 @@ const Kernel& kernel() { return *current().load(std::memory_order_relaxed); }
 
 // Below this many pixel comparisons a search is not worth sharing out.
 constexpr long long kMinSharedWork = 4000000;
+// Below this many a search ends well within a tenth of a second without asking.
+constexpr long long kMinPolledWork = 64000000;
 
 bool better(const SearchBest& a, const SearchBest& b) {
     return a.sum < b.sum || (a.sum == b.sum && a.index < b.index);
@@ -150,12 +152,12 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     // stay busy however unevenly the tiles are ruled out, and the poll is asked
     // between them.
     std::atomic<bool> stop{false};
-    if (poll != nullptr) {
+    if (poll != nullptr && area.area() * target.knownPixels >= kMinPolledWork) {
         base.nextTile = &nextTile;
         base.stop = &stop;
     }
     if (shares == 1) {
-        base.poll = poll;
+        if (base.stop != nullptr) base.poll = poll;
         scan(base);
         base.best.stopped = stop.load();
         return base.best;
@@ -164,7 +166,7 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     base.sharedBest = &sharedBest;
     base.nextTile = &nextTile;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
-    jobs[0].poll = poll;  // share 0 runs on this thread
+    if (base.stop != nullptr) jobs[0].poll = poll;  // share 0 runs on this thread
     pool->run([&](int s) { scan(jobs[std::size_t(s)]); });
     SearchBest best = base.best;
     for (const detail::ScanJob& job : jobs)

@@ -206,9 +206,9 @@ inline void scanCandidates(ScanJob& job, SumFn sum) {
     const TargetBlock& target = *job.target;
     const int w = target.radius;
     const auto [ax0, ax1, ay0, ay1] = scanBounds(job);
-    std::int64_t& bestSum = job.best.sum;
-    std::int64_t& bestIndex = job.best.index;
     walkTiles(job, [&](const Box& box) {
+    std::int64_t bestSum = job.best.sum;
+    std::int64_t bestIndex = job.best.index;
     const int x0 = std::max(ax0, box.left), x1 = std::min(ax1, box.right);
     const int y0 = std::max(ay0, box.top), y1 = std::min(ay1, box.bottom);
     for (int cy = y0; cy <= y1; ++cy) {
@@ -229,6 +229,8 @@ inline void scanCandidates(ScanJob& job, SumFn sum) {
             }
         }
     }
+    job.best.sum = bestSum;
+    job.best.index = bestIndex;
     });
 }
 
