@@ -106,7 +106,9 @@ void scanWithCells(ScanJob& job) {
     const TargetBlock& target = *job.target;
     const CellPlane& plane = *job.plane;
     const int w = target.radius;
-    const auto [ax0, ax1, ay0, ay1] = scanBounds(job);
+    // Not a structured binding: lambdas below capture the bounds.
+    const ScanBounds all = scanBounds(job);
+    const int ax0 = all.x0, ax1 = all.x1, ay0 = all.y0, ay1 = all.y1;
     const int k = plane.cell;
     const std::int64_t scale = std::int64_t(k) * k;
     const std::size_t cells = target.firstSingle;

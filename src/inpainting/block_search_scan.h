@@ -205,7 +205,9 @@ inline void scanCandidates(ScanJob& job, SumFn sum) {
     const SourceMap& map = *job.sources;
     const TargetBlock& target = *job.target;
     const int w = target.radius;
-    const auto [ax0, ax1, ay0, ay1] = scanBounds(job);
+    // Not a structured binding: lambdas below capture the bounds.
+    const ScanBounds all = scanBounds(job);
+    const int ax0 = all.x0, ax1 = all.x1, ay0 = all.y0, ay1 = all.y1;
     walkTiles(job, [&](const Box& box) {
     std::int64_t bestSum = job.best.sum;
     std::int64_t bestIndex = job.best.index;
