@@ -1,9 +1,12 @@
 // The engine against the plain one on the heavy cases, side by side in one run:
-//   build/bin/inpaint_bench
+//   build/bin/inpaint_bench [--today=OTHER_BUILD/bin/velmora-erase]
 // prints Google Benchmark's lines, then a table of each case: our time with one
 // thread and with all, the plain engine's time, the ratio, and the engine's peak
-// heap. The last rows run velmora-erase on a 6000 x 4000 photo and report its
-// peak memory against the decoded picture.
+// heap. The large marks on full-size photos are beyond the plain engine; with
+// --today, another build's velmora-erase and ours fill them side by side (BMP in
+// and out, every thread), with the ratio and whether pixels and steps agree. The
+// last rows run velmora-erase on full-size photos and report its peak memory
+// against the decoded picture.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -12,9 +15,11 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -84,6 +89,7 @@ struct Case {
     std::vector<Mark> marks;
     int blockSize;
     int scanBorder;
+    bool large = false;  // beyond the plain engine
 };
 
 const std::vector<Case>& cases() {
@@ -101,6 +107,13 @@ const std::vector<Case>& cases() {
          4, 500},
         {"stamp 120x40 on 6000x4000, w 4, border 10", "rocket.jpg", 6000,
          {{5800, 3900, 120, 40}}, 4, 10},
+        // Something large removed from a full-size photo: a person, a car, a sign.
+        {"200x300 mark on 4242x2828, w 4, border 50", "rocket.jpg", 4242,
+         {{2000, 1200, 200, 300}}, 4, 50, true},
+        {"600x1000 mark on 6000x4000, w 4, border 50", "rocket.jpg", 6000,
+         {{2700, 1500, 600, 1000}}, 4, 50, true},
+        {"600x1000 mark on 6000x4000, w 4, border 200", "rocket.jpg", 6000,
+         {{2700, 1500, 600, 1000}}, 4, 200, true},
     };
     return all;
 }
@@ -131,6 +144,7 @@ const velmora::PixelBuffer& marked(int index) {
 struct Row {
     double seconds[3] = {0, 0, 0};  // ours one thread, ours all threads, plain
     long long peakHeap = 0;         // ours, beyond the picture
+    double longestWait = 0;         // ours, seconds between yields (Stop acts at a yield)
     int steps[2] = {0, 0};          // ours, plain
     bool same = true;
 };
@@ -138,6 +152,23 @@ std::map<int, Row> g_rows;
 std::map<int, velmora::PixelBuffer> g_results;
 
 enum Engine { kOneThread = 0, kAllThreads = 1, kPlain = 2 };
+
+// The longest time the window would wait for a yield, from the run's start on.
+class YieldClock : public velmora::InpaintObserver {
+public:
+    double longest = 0;
+    bool yield() override {
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, std::chrono::duration<double>(now - m_last).count());
+        m_last = now;
+        return false;
+    }
+    void preview(const velmora::PixelView&, const velmora::PixelRect&) override {}
+    void start() { m_last = std::chrono::steady_clock::now(); }
+
+private:
+    std::chrono::steady_clock::time_point m_last;
+};
 
 void BM_Fill(benchmark::State& state) {
     const int index = int(state.range(0));
@@ -155,21 +186,24 @@ void BM_Fill(benchmark::State& state) {
     Row& row = g_rows[index];
     velmora::PixelBuffer picture;
     int steps = 0;
+    YieldClock clock;
     for (auto _ : state) {
         state.PauseTiming();
         picture = input;
         const long long before = g_heapNow.load();
         g_heapPeak = before;
+        clock.start();
         state.ResumeTiming();
         const velmora::InpaintResult r = engine == kPlain
                                              ? velmora::reference::Inpaint(picture, options, nullptr)
-                                             : velmora::Inpaint(picture, options, nullptr);
+                                             : velmora::Inpaint(picture, options, &clock);
         state.PauseTiming();
         steps = r.steps;
         if (engine != kPlain) row.peakHeap = std::max(row.peakHeap, g_heapPeak.load() - before);
         state.ResumeTiming();
     }
     row.steps[engine == kPlain ? 1 : 0] = steps;
+    if (engine != kPlain) row.longestWait = std::max(row.longestWait, clock.longest);
     auto& result = g_results[index];
     if (result.bytes.empty())
         result = picture;
@@ -210,6 +244,66 @@ long long peakOf(std::vector<std::string> args) {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     return std::atoll(text.c_str());
+}
+
+// Runs a command to its end; returns its wall time in seconds, or -1 when it
+// fails, and what it printed.
+double timed(std::vector<std::string> args, std::string* output) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return -1;
+    }
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) output->append(buffer, std::size_t(n));
+    close(out[0]);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Today's build and ours on the large marks, one after the other, every thread.
+void compareWith(const std::string& today) {
+    const std::string threads = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
+    std::printf("\nvelmora-erase --threads %s, BMP in and out: %s against this build\n",
+                threads.c_str(), today.c_str());
+    std::printf("%-48s %10s %10s %8s %12s\n", "case", "today", "this", "ratio", "same result");
+    for (const Case& c : cases()) {
+        if (!c.large) continue;
+        QTemporaryDir dir;
+        const QString in = dir.filePath("in.bmp");
+        if (!casePicture(c).save(in, "BMP")) return;
+        double seconds[2];
+        std::string said[2];
+        QByteArray written[2];
+        const std::string tools[2] = {today, VELMORA_ERASE_PATH};
+        for (int t = 0; t < 2; ++t) {
+            const QString out = dir.filePath(QString("out%1.bmp").arg(t));
+            seconds[t] = timed({tools[t], "--block-size", std::to_string(c.blockSize), "--scan-border",
+                                std::to_string(c.scanBorder), "--threads", threads, in.toStdString(),
+                                out.toStdString()},
+                               &said[t]);
+            QFile file(out);
+            if (file.open(QIODevice::ReadOnly)) written[t] = file.readAll();
+        }
+        const bool same = seconds[0] > 0 && seconds[1] > 0 && said[0] == said[1] && written[0] == written[1];
+        std::printf("%-48s %8.2f s %8.2f s %7.1fx %12s\n", c.name, seconds[0], seconds[1],
+                    seconds[1] > 0 ? seconds[0] / seconds[1] : 0.0, same ? "yes" : "NO");
+    }
 }
 
 // The fresh copy's part: start the command, wait, print its peak in bytes.
@@ -260,7 +354,7 @@ public:
 }  // namespace
 
 BENCHMARK(BM_Fill)
-    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {kOneThread, kAllThreads}})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7, 8}, {kOneThread, kAllThreads}})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(0.5);
 BENCHMARK(BM_Fill)
@@ -270,35 +364,54 @@ BENCHMARK(BM_Fill)
 
 int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--peak-of") return reportPeakOf(argv + 2);
+    std::string today;
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]).rfind("--today=", 0) == 0) {
+            today = std::string(argv[i]).substr(8);
+            std::copy(argv + i + 1, argv + argc + 1, argv + i);
+            --argc;
+            break;
+        }
     benchmark::Initialize(&argc, argv);
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     std::printf("\nkernels: %s, threads for 'all': %d\n", velmora::blockSearchKernel(),
                 int(std::thread::hardware_concurrency()));
-    std::printf("%-48s %10s %10s %10s %8s %8s %10s %6s\n", "case", "1 thread", "all", "plain",
-                "ratio 1", "ratio all", "heap", "same");
+    std::printf("%-48s %10s %10s %10s %8s %8s %10s %6s %10s\n", "case", "1 thread", "all", "plain",
+                "ratio 1", "ratio all", "heap", "same", "yield gap");
     for (const auto& [index, row] : g_rows) {
         const Case& c = cases()[std::size_t(index)];
         const double plain = row.seconds[kPlain];
-        std::printf("%-48s %8.2f ms %8.2f ms %8.0f ms %7.0fx %8.0fx %7.1f MB %6s\n", c.name,
+        if (c.large) {
+            std::printf("%-48s %8.2f ms %8.2f ms %10s %8s %9s %7.1f MB %6s %7.1f ms\n", c.name,
+                        row.seconds[kOneThread] * 1e3, row.seconds[kAllThreads] * 1e3, "-", "-", "-",
+                        double(row.peakHeap) / 1e6, row.same ? "yes" : "NO", row.longestWait * 1e3);
+            continue;
+        }
+        std::printf("%-48s %8.2f ms %8.2f ms %8.0f ms %7.0fx %8.0fx %7.1f MB %6s %7.1f ms\n", c.name,
                     row.seconds[kOneThread] * 1e3, row.seconds[kAllThreads] * 1e3, plain * 1e3,
                     row.seconds[kOneThread] > 0 ? plain / row.seconds[kOneThread] : 0.0,
                     row.seconds[kAllThreads] > 0 ? plain / row.seconds[kAllThreads] : 0.0,
                     double(row.peakHeap) / 1e6,
-                    row.same && row.steps[0] == row.steps[1] ? "yes" : "NO");
+                    row.same && row.steps[0] == row.steps[1] ? "yes" : "NO", row.longestWait * 1e3);
     }
 
-    const Case& big = cases().back();
-    long long decoded = 0;
-    const long long peak = eraseToolPeak(big, int(std::max(1u, std::thread::hardware_concurrency())), &decoded);
-    if (peak > 0)
-        std::printf("\nvelmora-erase on %s: peak resident memory %.0f MB = %.2f x the decoded "
-                    "picture (%.0f MB)\n",
-                    big.name, double(peak) / 1e6, double(peak) / double(decoded),
-                    double(decoded) / 1e6);
-    else
-        std::printf("\nvelmora-erase on %s: the run failed\n", big.name);
+    if (!today.empty()) compareWith(today);
+
+    // The stamp on the full-size photo, and the widest search over it.
+    for (const Case& big : {cases()[5], cases().back()}) {
+        long long decoded = 0;
+        const long long peak =
+            eraseToolPeak(big, int(std::max(1u, std::thread::hardware_concurrency())), &decoded);
+        if (peak > 0)
+            std::printf("\nvelmora-erase on %s: peak resident memory %.0f MB = %.2f x the decoded "
+                        "picture (%.0f MB)\n",
+                        big.name, double(peak) / 1e6, double(peak) / double(decoded),
+                        double(decoded) / 1e6);
+        else
+            std::printf("\nvelmora-erase on %s: the run failed\n", big.name);
+    }
     benchmark::Shutdown();
     return 0;
 }

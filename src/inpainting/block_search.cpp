@@ -45,6 +45,8 @@ const Kernel& kernel() { return *current().load(std::memory_order_relaxed); }
 
 // Below this many pixel comparisons a search is not worth sharing out.
 constexpr long long kMinSharedWork = 4000000;
+// Below this many a search ends well within a tenth of a second without asking.
+constexpr long long kMinPolledWork = 64000000;
 
 bool better(const SearchBest& a, const SearchBest& b) {
     return a.sum < b.sum || (a.sum == b.sum && a.index < b.index);
@@ -66,10 +68,43 @@ bool useBlockSearchKernel(const std::string& name) {
     return true;
 }
 
+void SourceMap::sumOk() {
+    const std::size_t zw = std::size_t(zone.right - zone.left + 1);
+    const std::size_t zh = std::size_t(zone.bottom - zone.top + 1);
+    okSums.assign((zw + 1) * (zh + 1), 0);
+    if (zone.area() == 0) return;
+    for (std::size_t y = 0; y < zh; ++y)
+        for (std::size_t x = 0; x < zw; ++x)
+            okSums[(y + 1) * (zw + 1) + x + 1] = okSums[(y + 1) * (zw + 1) + x] +
+                                                 okSums[y * (zw + 1) + x + 1] -
+                                                 okSums[y * (zw + 1) + x] + okIn[y * zw + x];
+}
+
+bool SourceMap::refusesAll(const Box& box) const {
+    if (okSums.empty() || box.left < zone.left || box.right > zone.right || box.top < zone.top ||
+        box.bottom > zone.bottom)
+        return false;
+    const std::size_t zw = std::size_t(zone.right - zone.left + 1) + 1;
+    const std::size_t l = std::size_t(box.left - zone.left), r = std::size_t(box.right - zone.left + 1);
+    const std::size_t t = std::size_t(box.top - zone.top), b = std::size_t(box.bottom - zone.top + 1);
+    return okSums[b * zw + r] - okSums[b * zw + l] - okSums[t * zw + r] + okSums[t * zw + l] == 0;
+}
+
+static std::atomic<bool> g_alwaysTiles{false};
+
+bool tilesPayOff(long long windowArea, long long pixelsToFill) {
+    // The ranges cost a few passes over the window's tables.
+    return g_alwaysTiles.load(std::memory_order_relaxed) ||
+           (windowArea >= (1LL << 18) && pixelsToFill >= (1LL << 14));
+}
+
+void alwaysTileSearches(bool on) { g_alwaysTiles.store(on, std::memory_order_relaxed); }
+
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
                             const std::vector<std::pair<int, int>>& seeds,
-                            const CellPlane* plane, WorkerPool* pool) {
+                            const CellPlane* plane, WorkerPool* pool,
+                            const std::function<bool()>* poll) {
     // Blocks under four pixels wide have no runs of four; they are summed one by one.
     const ScanFn scan = target.radius >= 2 ? kernel().scan : detail::scanScalar;
 
@@ -89,31 +124,98 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
 
     base.area = area;
     if (plane != nullptr && !plane->empty() && !target.cells.empty()) base.plane = plane;
+    // Whole tiles ruled out at once pay where the area holds many of them.
+    detail::TileProbes probes;
+    std::atomic<int> nextTile{0};
+    if (base.plane != nullptr && !plane->ranges.empty() &&
+        area.area() >= 4LL * CellPlane::kTileWidth[0] * CellPlane::kTileHeight[0]) {
+        const int k = plane->cell;
+        auto gray = [](std::int64_t sums) {
+            return int((sums & 0xFFFF) + ((sums >> 16) & 0xFFFF) + ((sums >> 32) & 0xFFFF));
+        };
+        for (std::size_t i = 0; i < target.cells.size(); ++i) {
+            const TargetBlock::Cell& cell = target.cells[i];
+            const std::ptrdiff_t offset = std::ptrdiff_t(cell.dy) * plane->stride + cell.dx;
+            if (i < target.firstSingle)
+                probes.cells.push_back({offset, gray(cell.sums)});
+            else
+                probes.singles.push_back({offset, gray(cell.sums) / k});
+        }
+        probes.singleWeight = std::int64_t(k) * k;
+        probes.scale = 3 * probes.singleWeight;
+        base.probes = &probes;
+        base.nextTile = &nextTile;
+    }
     const int shares =
         pool != nullptr && area.area() * target.knownPixels >= kMinSharedWork ? pool->size() : 1;
+    // Each share takes the next tile or band until none is left, so the shares
+    // stay busy however unevenly the tiles are ruled out, and the poll is asked
+    // between them.
+    std::atomic<bool> stop{false};
+    if (poll != nullptr && area.area() * target.knownPixels >= kMinPolledWork) {
+        base.nextTile = &nextTile;
+        base.stop = &stop;
+    }
     if (shares == 1) {
+        if (base.stop != nullptr) base.poll = poll;
         scan(base);
+        base.best.stopped = stop.load();
         return base.best;
     }
     std::atomic<std::int64_t> sharedBest{base.best.sum};
     base.sharedBest = &sharedBest;
+    base.nextTile = &nextTile;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
-    // Bands of whole rows: neighbouring rows share the table lines they read.
-    const long long rows = area.bottom - area.top + 1;
-    for (int s = 0; s < shares; ++s) {
-        jobs[std::size_t(s)].area.top = area.top + int(rows * s / shares);
-        jobs[std::size_t(s)].area.bottom = area.top + int(rows * (s + 1) / shares) - 1;
-    }
+    if (base.stop != nullptr) jobs[0].poll = poll;  // share 0 runs on this thread
     pool->run([&](int s) { scan(jobs[std::size_t(s)]); });
     SearchBest best = base.best;
     for (const detail::ScanJob& job : jobs)
         if (better(job.best, best)) best = job.best;
+    best.stopped = stop.load();
     return best;
 }
 
-void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres) {
+namespace {
+
+// low[i] and high[i]: the extremes of `in` over the tw x th entries from entry i,
+// clipped to the table; tw and th are powers of two. Doubling spans keep it to
+// a few flat passes.
+void slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
+                     int rows, int tw, int th) {
+    const std::size_t n = std::size_t(stride) * std::size_t(rows);
+    std::vector<std::int16_t> lowFrom(in, in + n), highFrom(in, in + n), lowTo(n), highTo(n);
+    auto widen = [&](std::size_t step) {
+        const std::int16_t* lf = lowFrom.data();
+        const std::int16_t* hf = highFrom.data();
+        std::int16_t* lt = lowTo.data();
+        std::int16_t* ht = highTo.data();
+        const std::size_t inner = n > step ? n - step : 0;
+        for (std::size_t i = 0; i < inner; ++i) {
+            lt[i] = std::min(lf[i], lf[i + step]);
+            ht[i] = std::max(hf[i], hf[i + step]);
+        }
+        // Entries within `step` of the end keep theirs: clipped, they already span it.
+        std::copy(lf + inner, lf + n, lt + inner);
+        std::copy(hf + inner, hf + n, ht + inner);
+        lowFrom.swap(lowTo);
+        highFrom.swap(highTo);
+    };
+    // Across: runs over the whole table read past a row's end into the next row,
+    // which only widens a range, and that stays a valid bound.
+    for (int span = 1; span < tw; span *= 2) widen(std::size_t(span));
+    for (int span = 1; span < th; span *= 2) widen(std::size_t(span) * std::size_t(stride));
+    std::copy(lowFrom.begin(), lowFrom.end(), low);
+    std::copy(highFrom.begin(), highFrom.end(), high);
+}
+
+}  // namespace
+
+void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres,
+                    bool tiles, const std::function<bool()>* poll) {
+    auto stop = [poll] { return poll != nullptr && (*poll)(); };
     const int k = cellSideFor(radius);
     plane.cell = k;
+    plane.ranges.clear();
     plane.entries.clear();
     plane.tableSize = 0;
     const Box fit{std::max(centres.left, radius), std::max(centres.top, radius),
@@ -140,6 +242,7 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::size_t span = std::size_t(w - k + 1);
     std::vector<std::int16_t> across(row * std::size_t(h), 0);
     for (int c = 0; c < 3; ++c) {
+        if (stop()) return;
         const std::int16_t* in = table(CellPlane::Table(CellPlane::Blue + c));
         std::int16_t* out = table(CellPlane::Table(CellPlane::CellBlue + c));
         std::fill(across.begin(), across.end(), std::int16_t(0));
@@ -162,6 +265,25 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::int16_t* cr = table(CellPlane::CellRed);
     std::int16_t* gray = table(CellPlane::GrayCell);
     for (std::size_t i = 0; i < plane.tableSize; ++i) gray[i] = std::int16_t(cb[i] + cg[i] + cr[i]);
+    if (!tiles || stop()) return;
+
+    plane.ranges.assign(plane.tableSize * CellPlane::kLevels * CellPlane::kRanges, 0);
+    std::vector<std::int16_t> pixelGray(plane.tableSize);
+    const std::int16_t* pb = table(CellPlane::Blue);
+    const std::int16_t* pg = table(CellPlane::Green);
+    const std::int16_t* pr = table(CellPlane::Red);
+    for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
+    for (int level = 0; level < CellPlane::kLevels; ++level) {
+        if (stop()) return;
+        auto range = [&](CellPlane::Range r) {
+            return plane.ranges.data() + (std::size_t(level) * CellPlane::kRanges + r) * plane.tableSize;
+        };
+        slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h,
+                        CellPlane::kTileWidth[level], CellPlane::kTileHeight[level]);
+        if (stop()) return;
+        slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
+                        plane.stride, h, CellPlane::kTileWidth[level], CellPlane::kTileHeight[level]);
+    }
 }
 
 }  // namespace velmora

@@ -106,9 +106,9 @@ void scanWithCells(ScanJob& job) {
     const TargetBlock& target = *job.target;
     const CellPlane& plane = *job.plane;
     const int w = target.radius;
-    const auto [x0, x1, y0, y1] = scanBounds(job);
-    std::int64_t bestSum = job.best.sum;
-    std::int64_t bestIndex = job.best.index;
+    // Not a structured binding: lambdas below capture the bounds.
+    const ScanBounds all = scanBounds(job);
+    const int ax0 = all.x0, ax1 = all.x1, ay0 = all.y0, ay1 = all.y1;
     const int k = plane.cell;
     const std::int64_t scale = std::int64_t(k) * k;
     const std::size_t cells = target.firstSingle;
@@ -158,13 +158,18 @@ void scanWithCells(ScanJob& job) {
     // Lane masks of the first `lanes` candidates, for the group at a row's end.
     unsigned firstLanes[17] = {};
     for (int n = 1; n <= 16; ++n) firstLanes[n] = firstLanes[n - 1] | 1u << laneOf(n - 1);
+
+    walkTiles(job, [&](const Box& box) {
+    // Locals, not the job's fields, so the group loop keeps them in registers.
+    std::int64_t bestSum = job.best.sum;
+    std::int64_t bestIndex = job.best.index;
     // The limits change only with the bound, which rarely does.
     std::int64_t limitsFor = -1;
     std::int32_t g = 0, c = 0;
     __m256i grayLimit = zero, cellLimit = zero, exactLimit = zero;
-
-    for (int cy = job.area.top + job.rowStart; cy <= job.area.bottom; cy += job.rowStep) {
-        if (cy < y0 || cy > y1) continue;
+    const int x0 = std::max(ax0, box.left), x1 = std::min(ax1, box.right);
+    const int y0 = std::max(ay0, box.top), y1 = std::min(ay1, box.bottom);
+    for (int cy = y0; cy <= y1; ++cy) {
         const std::uint8_t* zone = zoneRow(map, cy);
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
         const std::int16_t* origin = plane.at(T::Blue, x0 - w, cy - w);
@@ -254,6 +259,7 @@ void scanWithCells(ScanJob& job) {
     }
     job.best.sum = bestSum;
     job.best.index = bestIndex;
+    });
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "inpainting.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -55,17 +57,27 @@ InpaintResult failure(InpaintStatus status, std::string message) {
 // (the region); every pixel outside it is known and stays as it was.
 class Run {
 public:
-    Run(PixelView picture, const InpaintOptions& options)
+    Run(PixelView picture, const InpaintOptions& options, InpaintObserver* observer)
         : m_picture(picture),
           m_options(options),
           m_width(picture.width),
           m_height(picture.height),
-          m_w(options.blockSize) {}
+          m_w(options.blockSize),
+          m_observer(observer),
+          m_lastYield(std::chrono::steady_clock::now()),
+          m_poll([this] { return pollStop(); }) {}
 
-    // Finds the marked box; false when nothing is marked.
+    // Finds the marked box; false when nothing is marked or the run was stopped.
     bool findMarkedBox();
-    // Sizes and fills the working state; throws std::bad_alloc.
-    void load();
+    // Sizes and fills the working state; false when the run was stopped. Throws
+    // std::bad_alloc.
+    bool load();
+    // Between the stages' own yields, long work yields too, at most this far apart,
+    // so a stop acts within a tenth of a second on any picture.
+    static constexpr auto kYieldEvery = std::chrono::milliseconds(40);
+    // Yields when the last yield is kYieldEvery ago; true once a stop was asked.
+    bool pollStop();
+    bool stopSeen() const { return m_stopSeen; }
     bool hasAnySource() const;
     InpaintResult fill(InpaintObserver* observer);
 
@@ -80,6 +92,14 @@ private:
     bool onFront(int x, int y) const;
     void markFront(const Box& window);
     Box blockBox(int x, int y, int margin) const;
+    // The best front pixel of each row of the marked box, kept up to date for
+    // the rows a step changes, so selecting the next target reads one entry per row.
+    struct RowBest {
+        double priority = 0.0;  // strictly greatest above 0, first in the row
+        int x = -1;
+        int firstFront = -1;  // -1: no front pixel in the row
+    };
+    void refreshRows(int top, int bottom);
     bool selectTarget(int& px, int& py) const;
     bool findSource(int px, int py, int& sx, int& sy, bool anywhere);
     double confidenceTerm(int x, int y) const;
@@ -117,15 +137,30 @@ private:
     SourceMap m_sources;
     CellPlane m_cells;  // over the search window's blocks
     TargetBlock m_target;
+    std::vector<RowBest> m_rowBest;  // per row of the marked box
     std::unique_ptr<WorkerPool> m_pool;
+    InpaintObserver* m_observer;
+    std::chrono::steady_clock::time_point m_lastYield;
+    bool m_stopSeen = false;
+    std::function<bool()> m_poll;
     bool m_havePrevious = false;
     int m_prevPx = 0, m_prevPy = 0, m_prevSx = 0, m_prevSy = 0;
 };
+
+bool Run::pollStop() {
+    if (m_observer == nullptr || m_stopSeen) return m_stopSeen;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastYield < kYieldEvery) return false;
+    m_lastYield = now;
+    m_stopSeen = m_observer->yield();
+    return m_stopSeen;
+}
 
 bool Run::findMarkedBox() {
     Box box{m_width, m_height, -1, -1};
     long long count = 0;
     for (int y = 0; y < m_height; ++y) {
+        if (y % 256 == 0 && pollStop()) return false;
         const std::uint8_t* row = m_picture.pixel(0, y);
         for (int x = 0; x < m_width; ++x) {
             const std::uint8_t* p = row + 4 * std::ptrdiff_t(x);
@@ -150,7 +185,7 @@ Box Run::blockBox(int x, int y, int margin) const {
             std::min(m_height - 1, y + r)};
 }
 
-void Run::load() {
+bool Run::load() {
     // The mask update reads two pixels past a block and the front test one more.
     const int margin = m_w + 3;
     m_region = {std::max(0, m_box.left - margin), std::max(0, m_box.top - margin),
@@ -174,6 +209,7 @@ void Run::load() {
             m_confidence[i] = marked ? 0.0 : 1.0;
         }
     markFront(m_box);
+    if (pollStop()) return false;
 
     // In 64 bits: a border near the top of the int range must clip, not wrap.
     const long long b = m_options.scanBorder;
@@ -213,17 +249,25 @@ void Run::load() {
                 l >= r || tp >= bt ? 0 : t(r, bt) - t(l, bt) - t(r, tp) + t(l, tp);
             m_sources.okIn[k] = marked == 0 ? 1 : 0;
         }
+    m_sources.sumOk();
+    if (pollStop()) return false;
 
     m_magnitude.assign(n, kStale);
 
     for (int y = m_box.top; y <= m_box.bottom; ++y)
         for (int x = m_box.left; x <= m_box.right; ++x)
             if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
+    m_rowBest.assign(std::size_t(m_box.bottom - m_box.top + 1), RowBest{});
+    refreshRows(m_box.top, m_box.bottom);
+    if (pollStop()) return false;
 
-    buildCellPlane(m_cells, m_picture, m_w, m_window);
+    buildCellPlane(m_cells, m_picture, m_w, m_window, tilesPayOff(m_window.area(), m_pixelsToFill),
+                   &m_poll);
+    if (m_stopSeen) return false;
 
     const int threads = effectiveThreadCount(m_options.threads);
     if (threads > 1) m_pool = std::make_unique<WorkerPool>(threads);
+    return !pollStop();
 }
 
 bool Run::hasAnySource() const {
@@ -380,34 +424,49 @@ void Run::updatePriorities(const Box& window) {
             if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
 }
 
-bool Run::selectTarget(int& px, int& py) const {
-    double best = 0.0;
-    bool found = false;
-    bool haveFirstFront = false;
-    int firstX = 0;
-    int firstY = 0;
+void Run::refreshRows(int top, int bottom) {
     const int n = m_box.right - m_box.left + 1;
-    for (int y = m_box.top; y <= m_box.bottom; ++y) {
+    for (int y = std::max(top, m_box.top); y <= std::min(bottom, m_box.bottom); ++y) {
+        RowBest& r = m_rowBest[std::size_t(y - m_box.top)];
+        r = RowBest{};
         const std::int8_t* row = &m_state[at(m_box.left, y)];
         const double* prio = &m_priority[at(m_box.left, y)];
         const void* from = row;
         while (const void* hit = std::memchr(from, std::uint8_t(kFront),
                                              std::size_t(row + n - static_cast<const std::int8_t*>(from)))) {
             const int k = int(static_cast<const std::int8_t*>(hit) - row);
-            if (!haveFirstFront) {
-                haveFirstFront = true;
-                firstX = m_box.left + k;
-                firstY = y;
-            }
+            if (r.firstFront < 0) r.firstFront = m_box.left + k;
             // Strictly greater: of equal priorities the first in scan order wins.
-            if (prio[k] > best) {
-                best = prio[k];
-                px = m_box.left + k;
-                py = y;
-                found = true;
+            if (prio[k] > r.priority) {
+                r.priority = prio[k];
+                r.x = m_box.left + k;
             }
             from = row + k + 1;
             if (k + 1 >= n) break;
+        }
+    }
+}
+
+bool Run::selectTarget(int& px, int& py) const {
+    double best = 0.0;
+    bool found = false;
+    bool haveFirstFront = false;
+    int firstX = 0;
+    int firstY = 0;
+    for (int y = m_box.top; y <= m_box.bottom; ++y) {
+        const RowBest& r = m_rowBest[std::size_t(y - m_box.top)];
+        if (r.firstFront < 0) continue;
+        if (!haveFirstFront) {
+            haveFirstFront = true;
+            firstX = r.firstFront;
+            firstY = y;
+        }
+        // Strictly greater, rows in order: the first in scan order wins a tie.
+        if (r.priority > best) {
+            best = r.priority;
+            px = r.x;
+            py = y;
+            found = true;
         }
     }
     if (!found && haveFirstFront) {
@@ -440,7 +499,8 @@ bool Run::findSource(int px, int py, int& sx, int& sy, bool anywhere) {
                         std::min(m_window.bottom, py + kNearReach)};
         if (m_window.area() > 16 * local.area()) {
             const SearchBest near = searchBestSource(m_picture, m_sources, m_target, local, kNoMatch,
-                                                     seeds, &m_cells, m_pool.get());
+                                                     seeds, &m_cells, m_pool.get(), &m_poll);
+            if (near.stopped) return false;
             if (near.index >= 0)
                 seeds.push_back({int(near.index % m_width), int(near.index / m_width)});
         }
@@ -448,8 +508,8 @@ bool Run::findSource(int px, int py, int& sx, int& sy, bool anywhere) {
     const SearchBest best =
         searchBestSource(m_picture, m_sources, m_target, anywhere ? whole : m_window,
                          anywhere ? std::numeric_limits<std::int64_t>::max() : kNoMatch, seeds,
-                         anywhere ? nullptr : &m_cells, m_pool.get());
-    if (best.index < 0) return false;
+                         anywhere ? nullptr : &m_cells, m_pool.get(), &m_poll);
+    if (best.stopped || best.index < 0) return false;
     sx = int(best.index % m_width);
     sy = int(best.index / m_width);
     return true;
@@ -491,7 +551,10 @@ void Run::writeBack(const Box& box) {
 }
 
 InpaintResult Run::fill(InpaintObserver* observer) {
-    auto stopped = [observer] { return observer != nullptr && observer->yield(); };
+    auto stopped = [this, observer] {
+        m_lastYield = std::chrono::steady_clock::now();
+        return observer != nullptr && observer->yield();
+    };
     auto stopResult = [] { return failure(InpaintStatus::Stopped, "The removal was stopped."); };
 
     int n = 0;
@@ -507,9 +570,9 @@ InpaintResult Run::fill(InpaintObserver* observer) {
         // has none; the whole picture when no source has been found yet.
         if (findSource(px, py, sx, sy, false))
             sourceFound = true;
-        else if (!sourceFound)
+        else if (!sourceFound && !m_stopSeen)
             sourceFound = findSource(px, py, sx, sy, true);
-        if (stopped()) return stopResult();
+        if (m_stopSeen || stopped()) return stopResult();
 
         const double c = confidenceTerm(px, py);
         copyBlock(px, py, sx, sy, c);
@@ -526,6 +589,8 @@ InpaintResult Run::fill(InpaintObserver* observer) {
         if (stopped()) return stopResult();
 
         updatePriorities(blockBox(px, py, 3));
+        // The mask changed within two pixels of the block, priorities within three.
+        refreshRows(py - m_w - 3, py + m_w + 3);
         if (stopped()) return stopResult();
 
         if (observer) observer->stepFinished(n, m_pixelsToFill);
@@ -563,11 +628,12 @@ InpaintResult Inpaint(PixelView picture, const InpaintOptions& options, InpaintO
     if (options.threads < 0)
         return failure(InpaintStatus::InvalidInput, "The thread count is negative.");
 
-    Run run(picture, options);
+    Run run(picture, options, observer);
+    auto stopResult = [] { return failure(InpaintStatus::Stopped, "The removal was stopped."); };
     // Nothing marked: the picture stays as it is and no step is made.
-    if (!run.findMarkedBox()) return {};
+    if (!run.findMarkedBox()) return run.stopSeen() ? stopResult() : InpaintResult{};
     try {
-        run.load();
+        if (!run.load()) return stopResult();
     } catch (const std::bad_alloc&) {
         return failure(InpaintStatus::OutOfMemory,
                        "There is not enough memory to work on this picture.");

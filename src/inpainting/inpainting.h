@@ -51,7 +51,9 @@ class InpaintObserver {
 public:
     virtual ~InpaintObserver() = default;
     // Called after each stage of a step (five times per step, once more after a
-    // preview write). Let pending work run, then return true to stop the run.
+    // preview write), and within a long set-up or search whenever 40 ms have
+    // passed since the last call. Let pending work run, then return true to stop
+    // the run.
     // A stop request must keep being reported by later calls: the call that
     // follows a preview write is not tested.
     virtual bool yield() = 0;

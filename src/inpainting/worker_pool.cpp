@@ -57,14 +57,17 @@ void WorkerPool::run(const std::function<void(int)>& job) {
         job(0);
         return;
     }
+    std::uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_job = &job;
-        m_pending.store(int(m_workers.size()));
-        m_generation.fetch_add(1);
+        generation = m_generation.fetch_add(1) + 1;
     }
     m_start.notify_all();
     job(0);
+    // A worker that has not started by now finds nothing left: it must not hold
+    // this thread up, however late the system lets it run.
+    m_closed.store(generation);
     spinUntil([this] { return m_pending.load() == 0; });
     std::unique_lock<std::mutex> lock(m_mutex);
     m_done.wait(lock, [this] { return m_pending.load() == 0; });
@@ -83,7 +86,10 @@ void WorkerPool::work(int share) {
             seen = m_generation.load();
             job = m_job;
         }
-        (*job)(share);
+        // Counted before the check, so the caller either waits for this share
+        // or this share sees the job closed.
+        m_pending.fetch_add(1);
+        if (m_closed.load() < seen) (*job)(share);
         if (m_pending.fetch_sub(1) == 1) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done.notify_one();

@@ -23,8 +23,10 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     int size() const { return int(m_workers.size()) + 1; }
-    // Calls job(0) .. job(size() - 1), job(0) on this thread; returns when all are done.
-    // Jobs must not throw.
+    // Calls job(0) on this thread and job(s) on each worker s that starts before
+    // job(0) returns; returns when every started share is done. The job hands its
+    // work out itself, so that job(0) alone would finish it: a busy system may
+    // give a worker no time at all. Jobs must not throw.
     void run(const std::function<void(int)>& job);
 
 private:
@@ -36,7 +38,8 @@ private:
     std::condition_variable m_done;
     const std::function<void(int)>* m_job = nullptr;
     std::atomic<std::uint64_t> m_generation{0};  // changed under the mutex
-    std::atomic<int> m_pending{0};
+    std::atomic<int> m_pending{0};             // shares of workers running now
+    std::atomic<std::uint64_t> m_closed{0};  // the last generation job(0) has finished
     bool m_quit = false;
 };
 
