@@ -215,64 +215,48 @@ void BM_Fill(benchmark::State& state) {
                                                                  : " [all threads]"));
 }
 
-// Runs a command and returns its peak resident memory in bytes, or -1. A child's
-// peak also counts the memory of the process it was forked from, so the bench
-// first starts a fresh copy of itself (small) to start the command.
-long long peakOf(std::vector<std::string> args) {
-    args.insert(args.begin(), {"/proc/self/exe", "--peak-of"});
+// Runs a command to its end with its standard output in *output and its standard
+// error dropped; false when it cannot start or does not exit with 0.
+bool runCapturing(std::vector<std::string> args, std::string* output) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     int out[2];
-    if (pipe(out) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (spawned != 0) {
-        close(out[0]);
-        return -1;
-    }
-    std::string text;
-    char buffer[256];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
-    close(out[0]);
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return std::atoll(text.c_str());
-}
-
-// Runs a command to its end; returns its wall time in seconds, or -1 when it
-// fails, and what it printed.
-double timed(std::vector<std::string> args, std::string* output) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return -1;
+    if (pipe(out) != 0) return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (spawned != 0) {
         close(out[0]);
-        return -1;
+        return false;
     }
     char buffer[256];
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) output->append(buffer, std::size_t(n));
     close(out[0]);
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Runs a command and returns its peak resident memory in bytes, or -1. A child's
+// peak also counts the memory of the process it was forked from, so the bench
+// first starts a fresh copy of itself (small) to start the command.
+long long peakOf(std::vector<std::string> args) {
+    args.insert(args.begin(), {"/proc/self/exe", "--peak-of"});
+    std::string text;
+    return runCapturing(std::move(args), &text) ? std::atoll(text.c_str()) : -1;
+}
+
+// Runs a command to its end; returns its wall time in seconds, or -1 when it
+// fails, and what it printed.
+double timed(std::vector<std::string> args, std::string* output) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!runCapturing(std::move(args), output)) return -1;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
