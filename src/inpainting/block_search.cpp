@@ -100,6 +100,19 @@ bool tilesPayOff(long long windowArea, long long pixelsToFill) {
 
 void alwaysTileSearches(bool on) { g_alwaysTiles.store(on, std::memory_order_relaxed); }
 
+std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources, const Box& area,
+                             int radius) {
+    const detail::ScanBounds b = detail::scanBounds(picture, area, radius);
+    std::vector<Box> tiles;
+    constexpr int t = CellPlane::kTile;
+    for (int y = b.y0; y <= b.y1; y += t)
+        for (int x = b.x0; x <= b.x1; x += t) {
+            const Box tile{x, y, std::min(b.x1, x + t - 1), std::min(b.y1, y + t - 1)};
+            if (!sources.refusesAll(tile)) tiles.push_back(tile);
+        }
+    return tiles;
+}
+
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
                             const std::vector<std::pair<int, int>>& seeds,
@@ -126,9 +139,9 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     if (plane != nullptr && !plane->empty() && !target.cells.empty()) base.plane = plane;
     // Whole tiles ruled out at once pay where the area holds many of them.
     detail::TileProbes probes;
-    std::atomic<int> nextTile{0};
+    std::vector<Box> tiles;
     if (base.plane != nullptr && !plane->ranges.empty() &&
-        area.area() >= 4LL * CellPlane::kTileWidth[0] * CellPlane::kTileHeight[0]) {
+        area.area() >= 4LL * CellPlane::kTile * CellPlane::kTile) {
         const int k = plane->cell;
         auto gray = [](std::int64_t sums) {
             return int((sums & 0xFFFF) + ((sums >> 16) & 0xFFFF) + ((sums >> 32) & 0xFFFF));
@@ -144,34 +157,40 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
         probes.singleWeight = std::int64_t(k) * k;
         probes.scale = 3 * probes.singleWeight;
         base.probes = &probes;
-        base.nextTile = &nextTile;
+        if (plane->tileArea.left == area.left && plane->tileArea.top == area.top &&
+            plane->tileArea.right == area.right && plane->tileArea.bottom == area.bottom) {
+            base.tiles = &plane->tiles;
+        } else {
+            tiles = sourceTiles(picture, sources, area, target.radius);
+            base.tiles = &tiles;
+        }
     }
     const int shares =
         pool != nullptr && area.area() * target.knownPixels >= kMinSharedWork ? pool->size() : 1;
-    // Each share takes the next tile or band until none is left, so the shares
+    // Each share takes the next tiles or band until none is left, so the shares
     // stay busy however unevenly the tiles are ruled out, and the poll is asked
     // between them.
-    std::atomic<bool> stop{false};
-    if (poll != nullptr && area.area() * target.knownPixels >= kMinPolledWork) {
-        base.nextTile = &nextTile;
-        base.stop = &stop;
-    }
+    detail::SharedSearch shared;
+    const bool polled = poll != nullptr && area.area() * target.knownPixels >= kMinPolledWork;
     if (shares == 1) {
-        if (base.stop != nullptr) base.poll = poll;
+        if (polled) {
+            base.shared = &shared;
+            base.poll = poll;
+        }
         scan(base);
-        base.best.stopped = stop.load();
+        base.best.stopped = shared.stop.load();
         return base.best;
     }
-    std::atomic<std::int64_t> sharedBest{base.best.sum};
-    base.sharedBest = &sharedBest;
-    base.nextTile = &nextTile;
+    shared.best.store(detail::packBest(base.best.sum, base.best.index));
+    base.shared = &shared;
+    base.sharedBest = &shared.best;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
-    if (base.stop != nullptr) jobs[0].poll = poll;  // share 0 runs on this thread
+    if (polled) jobs[0].poll = poll;  // share 0 runs on this thread
     pool->run([&](int s) { scan(jobs[std::size_t(s)]); });
     SearchBest best = base.best;
     for (const detail::ScanJob& job : jobs)
         if (better(job.best, best)) best = job.best;
-    best.stopped = stop.load();
+    best.stopped = shared.stop.load();
     return best;
 }
 
@@ -216,6 +235,8 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const int k = cellSideFor(radius);
     plane.cell = k;
     plane.ranges.clear();
+    plane.tiles.clear();
+    plane.tileArea = Box{};
     plane.entries.clear();
     plane.tableSize = 0;
     const Box fit{std::max(centres.left, radius), std::max(centres.top, radius),
@@ -267,23 +288,18 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     for (std::size_t i = 0; i < plane.tableSize; ++i) gray[i] = std::int16_t(cb[i] + cg[i] + cr[i]);
     if (!tiles || stop()) return;
 
-    plane.ranges.assign(plane.tableSize * CellPlane::kLevels * CellPlane::kRanges, 0);
+    plane.ranges.assign(plane.tableSize * CellPlane::kRanges, 0);
     std::vector<std::int16_t> pixelGray(plane.tableSize);
     const std::int16_t* pb = table(CellPlane::Blue);
     const std::int16_t* pg = table(CellPlane::Green);
     const std::int16_t* pr = table(CellPlane::Red);
     for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
-    for (int level = 0; level < CellPlane::kLevels; ++level) {
-        if (stop()) return;
-        auto range = [&](CellPlane::Range r) {
-            return plane.ranges.data() + (std::size_t(level) * CellPlane::kRanges + r) * plane.tableSize;
-        };
-        slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h,
-                        CellPlane::kTileWidth[level], CellPlane::kTileHeight[level]);
-        if (stop()) return;
-        slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
-                        plane.stride, h, CellPlane::kTileWidth[level], CellPlane::kTileHeight[level]);
-    }
+    auto range = [&](CellPlane::Range r) { return plane.ranges.data() + std::size_t(r) * plane.tableSize; };
+    constexpr int t = CellPlane::kTile;
+    slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h, t, t);
+    if (stop()) return;
+    slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
+                    plane.stride, h, t, t);
 }
 
 }  // namespace velmora

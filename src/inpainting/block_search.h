@@ -78,21 +78,23 @@ struct CellPlane {
     std::vector<std::int16_t> entries;  // the tables one after another; cell sums that
                                         // would leave the cover are 0
 
-    // Ranges over tiles of neighbouring candidate centres, coarse to fine: for
+    // Ranges over tiles of kTile x kTile neighbouring candidate centres: for
     // each entry, the lowest and highest gray cell sum (GrayCell) and gray pixel
-    // (B + G + R) over the tile's width x height entries from there. One read per
-    // target cell bounds every candidate of the tile at once. As measured on
-    // photos, one level of 32 x 32 does as well as any finer split: where a tile
-    // survives, most of its groups of 16 survive the gray cells of their own.
+    // (B + G + R) over the kTile x kTile entries from there. One read per target
+    // cell bounds every candidate of the tile at once. As measured on photos,
+    // 32 x 32 does as well as any finer split: where a tile survives, most of its
+    // groups of 16 survive the gray cells of their own.
     enum Range { CellLow, CellHigh, PixelLow, PixelHigh, kRanges };
-    static constexpr int kLevels = 1;
-    static constexpr int kTileWidth[kLevels] = {32};
-    static constexpr int kTileHeight[kLevels] = {32};
-    std::vector<std::int16_t> ranges;  // kLevels x kRanges tables, empty when not built
+    static constexpr int kTile = 32;
+    std::vector<std::int16_t> ranges;  // kRanges tables, empty when not built
+    // The tiles of `tileArea` that hold a source centre, each clipped to the
+    // centres whose blocks fit the picture; the search of that area walks them.
+    Box tileArea;
+    std::vector<Box> tiles;
 
     bool empty() const { return entries.empty(); }
-    const std::int16_t* range(int level, Range r, int x, int y) const {
-        return ranges.data() + (std::size_t(level) * kRanges + std::size_t(r)) * tableSize +
+    const std::int16_t* range(Range r, int x, int y) const {
+        return ranges.data() + std::size_t(r) * tableSize +
                std::size_t(y - cover.top) * std::size_t(stride) + std::size_t(x - cover.left);
     }
     const std::int16_t* at(Table table, int x, int y) const {
@@ -116,6 +118,9 @@ inline int cellSideFor(int radius) { return radius <= 3 || radius == 5 ? 2 : 3; 
 // With `tiles`, also the tile ranges, which pay off over many steps in a wide window.
 // Whether a run with this window and this many pixels to fill builds them.
 bool tilesPayOff(long long windowArea, long long pixelsToFill);
+// The tiles of `area` for blocks of `radius` that hold a source centre.
+std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources, const Box& area,
+                             int radius);
 // Makes every later run build them, so small pictures check the tiled search.
 void alwaysTileSearches(bool on);
 // `poll`, when given, is asked between tables; once it returns true the plane is

@@ -85,8 +85,9 @@ inline unsigned below(__m256i limit, __m256i acc0, __m256i acc1) {
 }
 
 // A limit for 32-bit lanes, or 0 when it does not fit and the bound must be skipped.
-inline std::int32_t laneLimit(std::int64_t scale, std::int64_t boundPlusOne) {
-    const std::int64_t limit = scale * boundPlusOne;
+inline std::int32_t laneLimit(std::int64_t scale, std::int64_t threshold) {
+    if (threshold > std::numeric_limits<std::int32_t>::max()) return 0;
+    const std::int64_t limit = scale * threshold;
     return limit > std::numeric_limits<std::int32_t>::max() ? 0 : std::int32_t(limit);
 }
 
@@ -187,18 +188,19 @@ void scanWithCells(ScanJob& job) {
                 }
             }
             if (open == 0) continue;
-            // Ties need the exact sum, so bounds are tested against best + 1.
-            std::int64_t bound = bestSum;
-            if (job.sharedBest != nullptr)
-                bound = std::min(bound, job.sharedBest->load(std::memory_order_relaxed));
-            if (bound != limitsFor) {
-                limitsFor = bound;
-                g = laneLimit(3 * scale, bound + 1);
-                c = laneLimit(scale, bound + 1);
+            // A tie needs the exact sum, unless every candidate of the group comes
+            // after the best in scan order: then it cannot win.
+            const std::int64_t threshold =
+                thresholdFrom(bestSoFar(job, bestSum, bestIndex), rowIndex + gx);
+            if (threshold <= 0) continue;
+            if (threshold != limitsFor) {
+                limitsFor = threshold;
+                g = laneLimit(3 * scale, threshold);
+                c = laneLimit(scale, threshold);
                 grayLimit = _mm256_set1_epi32(g);
                 cellLimit = _mm256_set1_epi32(c);
                 exactLimit = _mm256_set1_epi32(std::int32_t(
-                    std::min<std::int64_t>(bound + 1, std::numeric_limits<std::int32_t>::max())));
+                    std::min<std::int64_t>(threshold, std::numeric_limits<std::int32_t>::max())));
             }
             // Runs pairs [from, size) of one pass in looks, while any candidate is open.
             auto pass = [&](const std::vector<Pair>& pairs, std::size_t from, std::size_t firstLook,
@@ -252,7 +254,7 @@ void scanWithCells(ScanJob& job) {
                 if (s < threshold) {
                     bestSum = s;
                     bestIndex = index;
-                    offerSharedBest(job.sharedBest, s);
+                    offerSharedBest(job, packBest(s, index));
                 }
             }
         }

@@ -28,6 +28,26 @@ struct TileProbes {
     std::int64_t scale;          // 3 k^2: a tile is out when its bound exceeds scale * best
 };
 
+// A candidate's (sum, index) as one number that orders like the pair, so the
+// shares can keep the best of all in one atomic. Sums that matter stay below
+// 2^31 and indices below 2^30; index -1 (none yet) sorts before every candidate,
+// so a candidate must then be strictly below the sum.
+inline std::int64_t packBest(std::int64_t sum, std::int64_t index) {
+    constexpr std::int64_t kCap = (std::int64_t(1) << 31) - 1;
+    return std::min(sum, kCap) * (std::int64_t(1) << 32) + (index + 1);
+}
+inline std::int64_t sumOf(std::int64_t packed) { return packed >> 32; }
+inline std::int64_t indexOf(std::int64_t packed) { return (packed & 0xFFFFFFFF) - 1; }
+
+// What the shares of one search have in common, each on its own cache line: a
+// line written by one core and read by the other on every group of candidates
+// would cost more than the second core gives.
+struct SharedSearch {
+    alignas(64) std::atomic<int> nextTile{0};
+    alignas(64) std::atomic<std::int64_t> best{0};  // packed; the best any share has found
+    alignas(64) std::atomic<bool> stop{false};
+};
+
 // One share of a search.
 struct ScanJob {
     const PixelView* picture = nullptr;
@@ -36,38 +56,55 @@ struct ScanJob {
     const CellPlane* plane = nullptr;  // may be null
     Box area;
     SearchBest best;  // in: the bound to beat; out: the best of this share
-    // The smallest sum any share has found so far, or null with one share. A
-    // candidate above it cannot win anywhere, so every share may drop it.
-    std::atomic<std::int64_t>* sharedBest = nullptr;
-    // With probes (and a plane holding ranges), the area is walked in coarse
-    // tiles, then fine ones, and a tile whose bound exceeds the best so far is
-    // skipped whole. `nextTile`, when set, hands the coarse tiles (or without
-    // probes, bands of rows) out to the shares, so any number of them finishes.
+    // With probes (and a plane holding ranges), the area is walked in tiles and a
+    // tile whose bound exceeds the best so far is skipped whole; `tiles` lists
+    // those that hold a source centre.
     const TileProbes* probes = nullptr;
-    std::atomic<int>* nextTile = nullptr;
-    // With nextTile: `poll`, on the caller's share only, is asked between tiles
-    // whether to stop; `stop` then tells every share to take no more.
+    const std::vector<Box>* tiles = nullptr;
+    // Null with one share that need not stop. Otherwise the tiles (or without
+    // probes, bands of rows) are handed out through it, so any number of shares
+    // finishes.
+    SharedSearch* shared = nullptr;
+    // The shared best, with more than one share: a candidate worse than it
+    // cannot win anywhere, so every share may drop it.
+    std::atomic<std::int64_t>* sharedBest = nullptr;
+    // On the caller's share only: asked between tiles whether to stop; the
+    // shared `stop` then tells every share to take no more.
     const std::function<bool()>* poll = nullptr;
-    std::atomic<bool>* stop = nullptr;
     int claims = 0;
 };
 
-// The next tile or band for this share, or -1 when none is left or the search stops.
-inline int claim(ScanJob& job, int count) {
-    // Every 16th claim: a tile takes microseconds, reading the clock a good part of one.
-    if (job.poll != nullptr && job.claims++ % 16 == 0 && (*job.poll)())
-        job.stop->store(true, std::memory_order_relaxed);
-    if (job.stop != nullptr && job.stop->load(std::memory_order_relaxed)) return -1;
-    const int t = job.nextTile->fetch_add(1, std::memory_order_relaxed);
+// The first of the next `step` tiles or bands for this share, or -1 when none is
+// left or the search stops.
+inline int claim(ScanJob& job, int count, int step = 1) {
+    // Every 8th claim: a claim takes microseconds, reading the clock a good part of one.
+    if (job.poll != nullptr && job.claims++ % 8 == 0 && (*job.poll)())
+        job.shared->stop.store(true, std::memory_order_relaxed);
+    if (job.shared->stop.load(std::memory_order_relaxed)) return -1;
+    const int t = job.shared->nextTile.fetch_add(step, std::memory_order_relaxed);
     return t < count ? t : -1;
 }
 
-// Lowers the shared best to `sum` unless it is lower already.
-inline void offerSharedBest(std::atomic<std::int64_t>* shared, std::int64_t sum) {
-    if (shared == nullptr) return;
-    std::int64_t seen = shared->load(std::memory_order_relaxed);
-    while (sum < seen && !shared->compare_exchange_weak(seen, sum, std::memory_order_relaxed)) {
+// The best of this share so far and every share's, packed.
+inline std::int64_t bestSoFar(const ScanJob& job, std::int64_t bestSum, std::int64_t bestIndex) {
+    const std::int64_t own = packBest(bestSum, bestIndex);
+    return job.sharedBest != nullptr ? std::min(own, job.sharedBest->load(std::memory_order_relaxed))
+                                     : own;
+}
+
+// Lowers the shared best to `packed` unless it is lower already.
+inline void offerSharedBest(const ScanJob& job, std::int64_t packed) {
+    if (job.sharedBest == nullptr) return;
+    std::atomic<std::int64_t>& shared = *job.sharedBest;
+    std::int64_t seen = shared.load(std::memory_order_relaxed);
+    while (packed < seen && !shared.compare_exchange_weak(seen, packed, std::memory_order_relaxed)) {
     }
+}
+
+// The sum a candidate at `index` or later must stay below to beat `packed`; a
+// tie wins only for a candidate earlier in scan order.
+inline std::int64_t thresholdFrom(std::int64_t packed, std::int64_t index) {
+    return sumOf(packed) + (index < indexOf(packed) ? 1 : 0);
 }
 
 // Candidate centres of a share whose blocks fit the picture.
@@ -75,10 +112,13 @@ struct ScanBounds {
     int x0, x1, y0, y1;
 };
 
+inline ScanBounds scanBounds(const PixelView& picture, const Box& area, int radius) {
+    return {std::max(area.left, radius), std::min(area.right, picture.width - radius - 1),
+            std::max(area.top, radius), std::min(area.bottom, picture.height - radius - 1)};
+}
+
 inline ScanBounds scanBounds(const ScanJob& job) {
-    const int w = job.target->radius;
-    return {std::max(job.area.left, w), std::min(job.area.right, job.picture->width - w - 1),
-            std::max(job.area.top, w), std::min(job.area.bottom, job.picture->height - w - 1)};
+    return scanBounds(*job.picture, job.area, job.target->radius);
 }
 
 // The look-up row of the source map's zone for candidate row cy; null when the
@@ -95,43 +135,36 @@ inline bool zoneRefuses(const SourceMap& map, const std::uint8_t* zone, int cx) 
            !zone[cx - map.zone.left];
 }
 
-// The best sum any candidate may still tie, as a bound on the scaled tile sums.
-inline std::int64_t tileLimit(const ScanJob& job) {
-    std::int64_t bound = job.best.sum;
-    if (job.sharedBest != nullptr)
-        bound = std::min(bound, job.sharedBest->load(std::memory_order_relaxed));
-    return bound >= (std::int64_t(1) << 56) ? std::numeric_limits<std::int64_t>::max()
-                                           : bound * job.probes->scale;
-}
-
-// At least `scale` times the smallest sum of any candidate in the tile of the
-// given level whose top-left centre is (cx, cy): each cell's gray sum lies in the
-// tile's range for that cell, so its distance from the range bounds the
-// candidate's difference, and a sum of 3 k^2 squares is at least the square of
-// their sum over 3 k^2.
-inline std::int64_t tileBound(const CellPlane& plane, const TileProbes& probes, int level,
-                              int cx, int cy, int w) {
-    auto part = [&](const std::vector<TileProbes::Probe>& list, CellPlane::Range lowRange) {
-        const std::int16_t* low = plane.range(level, lowRange, cx - w, cy - w);
+// At least `scale` times the smallest sum of any candidate in the tile whose
+// top-left centre is (cx, cy): each cell's gray sum lies in the tile's range for
+// that cell, so its distance from the range bounds the candidate's difference,
+// and a sum of 3 k^2 squares is at least the square of their sum over 3 k^2.
+// Stops adding once past `limit`.
+inline std::int64_t tileBound(const CellPlane& plane, const TileProbes& probes, int cx, int cy,
+                              int w, std::int64_t limit) {
+    std::int64_t sum = 0;
+    auto add = [&](const std::vector<TileProbes::Probe>& list, CellPlane::Range lowRange,
+                   std::int64_t weight) {
+        const std::int16_t* low = plane.range(lowRange, cx - w, cy - w);
         const std::int16_t* high = low + plane.tableSize;  // the High range follows its Low
-        std::int64_t sum = 0;
         for (const TileProbes::Probe& p : list) {
             const int lo = low[p.offset], hi = high[p.offset];
             const int d = p.value < lo ? lo - p.value : p.value > hi ? p.value - hi : 0;
-            sum += std::int64_t(d) * d;
+            sum += weight * d * d;
+            if (sum >= limit) return false;
         }
-        return sum;
+        return true;
     };
-    return part(probes.cells, CellPlane::CellLow) +
-           probes.singleWeight * part(probes.singles, CellPlane::PixelLow);
+    if (add(probes.cells, CellPlane::CellLow, 1)) add(probes.singles, CellPlane::PixelLow, probes.singleWeight);
+    return sum;
 }
 
-// Calls scanBox(box) on the fine tiles of the job's area that may hold a winner,
-// or once on the whole area without probes. scanBox keeps job.best up to date.
+// Calls scanBox(box) on the tiles of the job's area that may hold a winner, or
+// once on the whole area without probes. scanBox keeps job.best up to date.
 template <class ScanBox>
 inline void walkTiles(ScanJob& job, ScanBox scanBox) {
     if (job.probes == nullptr) {
-        if (job.nextTile == nullptr) {
+        if (job.shared == nullptr) {
             scanBox(job.area);
             return;
         }
@@ -143,31 +176,27 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
                         std::min(job.area.bottom, job.area.top + t * kBand + kBand - 1)});
         return;
     }
-    const auto [x0, x1, y0, y1] = scanBounds(job);
-    if (x0 > x1 || y0 > y1) return;
     const CellPlane& plane = *job.plane;
     const int w = job.target->radius;
-    const int tw = CellPlane::kTileWidth[0], th = CellPlane::kTileHeight[0];
-    const int across = (x1 - x0) / tw + 1;
-    const int tiles = across * ((y1 - y0) / th + 1);
-    // Each tile of a level that may hold a winner is split into the next level's.
-    auto visit = [&](auto& self, int level, const Box& tile) -> void {
-        if (job.sources->refusesAll(tile)) return;
-        if (tileBound(plane, *job.probes, level, tile.left, tile.top, w) > tileLimit(job)) return;
-        if (level + 1 == CellPlane::kLevels) {
-            scanBox(tile);
-            return;
-        }
-        const int fw = CellPlane::kTileWidth[level + 1], fh = CellPlane::kTileHeight[level + 1];
-        for (int fy = tile.top; fy <= tile.bottom; fy += fh)
-            for (int fx = tile.left; fx <= tile.right; fx += fw)
-                self(self, level + 1,
-                     Box{fx, fy, std::min(tile.right, fx + fw - 1), std::min(tile.bottom, fy + fh - 1)});
+    const std::int64_t width = job.picture->width;
+    auto visit = [&](const Box& tile) {
+        const std::int64_t best = bestSoFar(job, job.best.sum, job.best.index);
+        const std::int64_t threshold = thresholdFrom(best, tile.top * width + tile.left);
+        const std::int64_t limit = threshold >= (std::int64_t(1) << 40)
+                                       ? std::numeric_limits<std::int64_t>::max()
+                                       : threshold * job.probes->scale;
+        if (tileBound(plane, *job.probes, tile.left, tile.top, w, limit) < limit) scanBox(tile);
     };
-    for (int t; (t = claim(job, tiles)) >= 0;)
-        visit(visit, 0,
-              Box{x0 + t % across * tw, y0 + t / across * th, std::min(x1, x0 + t % across * tw + tw - 1),
-                  std::min(y1, y0 + t / across * th + th - 1)});
+    const std::vector<Box>& tiles = *job.tiles;
+    const int count = int(tiles.size());
+    if (job.shared == nullptr) {
+        for (const Box& tile : tiles) visit(tile);
+        return;
+    }
+    // A few tiles per claim: every claim moves a cache line between the cores.
+    const int step = job.sharedBest != nullptr ? 4 : 1;
+    for (int t; (t = claim(job, count, step)) >= 0;)
+        for (int i = t; i < std::min(count, t + step); ++i) visit(tiles[std::size_t(i)]);
 }
 
 void scanScalar(ScanJob& job);
@@ -217,17 +246,19 @@ inline void scanCandidates(ScanJob& job, SumFn sum) {
         const std::uint8_t* zone = zoneRow(map, cy);
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
         const std::uint8_t* blockRow = picture.bytes + std::ptrdiff_t(cy - w) * picture.stride;
+        // The other shares' best, read once a row: it rarely changes.
+        std::int64_t best = bestSoFar(job, bestSum, bestIndex);
         for (int cx = x0; cx <= x1; ++cx) {
             if (zoneRefuses(map, zone, cx)) continue;
             const std::int64_t index = rowIndex + cx;
-            // A tie wins only for a candidate earlier in scan order than the best.
-            const std::int64_t threshold = bestSum + (index < bestIndex ? 1 : 0);
+            const std::int64_t threshold = thresholdFrom(best, index);
             const std::int64_t s =
                 sum(target, blockRow + std::ptrdiff_t(cx - w) * 4, picture.stride, threshold);
             if (s < threshold) {
                 bestSum = s;
                 bestIndex = index;
-                offerSharedBest(job.sharedBest, s);
+                best = packBest(s, index);
+                offerSharedBest(job, best);
             }
         }
     }
