@@ -253,6 +253,31 @@ TEST(Differential, WideWindowsMatchThePlainEngine) {
     }
 }
 
+// A repeating pattern: every candidate has twins with the same sum all over the
+// window, so each search is won by the first of many ties, found by whichever
+// share reaches it, in tiles ruled out against sums found by the other shares.
+// Byte 3 is not compared but copied, so it shows which twin won.
+TEST(Differential, RepeatingPatternTiesGoToTheFirstCandidate) {
+    PixelBuffer p(400, 240);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            p.setRgb(x, y, std::uint8_t(40 * (x % 5)), std::uint8_t(30 * (y % 7)),
+                     std::uint8_t((x + 2 * y) % 3 == 0 ? 200 : 10));
+            p.bytes[p.offset(x, y) + 3] = std::uint8_t(x + 3 * y);
+        }
+    markRect(p, 190, 110, 219, 129);
+    struct Restore {
+        ~Restore() { alwaysTileSearches(false); }
+    } restore;
+    const Outcome plain = runReference(p, optionsWith(4, 1000, 1));
+    for (const bool tiled : {false, true}) {
+        alwaysTileSearches(tiled);
+        for (int threads : {1, 2, 3})
+            expectSame(runShipped(p, optionsWith(4, 1000, threads)), plain,
+                       std::to_string(threads) + " threads" + (tiled ? ", tiled" : ""));
+    }
+}
+
 TEST(Differential, EveryBlockSizeFrom1To32MatchesThePlainEngine) {
     for (int radius = 1; radius <= 32; ++radius) {
         std::mt19937 rng{unsigned(1000 + radius)};
