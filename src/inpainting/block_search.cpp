@@ -11,16 +11,18 @@ namespace velmora {
 namespace {
 
 using ScanFn = void (*)(detail::ScanJob&);
+using TileBoundsFn = void (*)(const CellPlane&, const detail::TileProbes&, int, std::int32_t*);
 
 struct Kernel {
     ScanFn scan;
+    TileBoundsFn tileBounds;
     const char* name;
 };
 
-constexpr Kernel kScalar{detail::scanScalar, "scalar"};
+constexpr Kernel kScalar{detail::scanScalar, detail::tileBoundsScalar, "scalar"};
 #if defined(__x86_64__) || defined(_M_X64)
-constexpr Kernel kSse2{detail::scanSse2, "sse2"};
-constexpr Kernel kAvx2{detail::scanAvx2, "avx2"};
+constexpr Kernel kSse2{detail::scanSse2, detail::tileBoundsScalar, "sse2"};
+constexpr Kernel kAvx2{detail::scanAvx2, detail::tileBoundsAvx2, "avx2"};
 
 bool hasAvx2() {
     __builtin_cpu_init();
@@ -104,13 +106,41 @@ std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources,
                              int radius) {
     const detail::ScanBounds b = detail::scanBounds(picture, area, radius);
     std::vector<Box> tiles;
-    constexpr int t = CellPlane::kTile;
-    for (int y = b.y0; y <= b.y1; y += t)
-        for (int x = b.x0; x <= b.x1; x += t) {
-            const Box tile{x, y, std::min(b.x1, x + t - 1), std::min(b.y1, y + t - 1)};
+    constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
+    for (int y = b.y0; y <= b.y1; y += th)
+        for (int x = b.x0; x <= b.x1; x += tw) {
+            const Box tile{x, y, std::min(b.x1, x + tw - 1), std::min(b.y1, y + th - 1)};
             if (!sources.refusesAll(tile)) tiles.push_back(tile);
         }
     return tiles;
+}
+
+void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap& sources,
+                     const Box& area, int radius) {
+    plane.tileArea = area;
+    plane.tiles = sourceTiles(picture, sources, area, radius);
+    plane.tileStride = (plane.tiles.size() + 15) / 16 * 16;
+    const std::size_t side = std::size_t(2 * radius + 1);
+    // Beyond this the tiles are bounded from the full ranges, one by one.
+    constexpr std::size_t kMaxBytes = std::size_t(64) << 20;
+    const std::size_t entries = side * side * CellPlane::kRanges * plane.tileStride;
+    plane.tileRanges.clear();
+    if (plane.ranges.empty() || entries > kMaxBytes / sizeof(std::int16_t)) return;
+    plane.tileRanges.assign(entries, 0);
+    const int k = plane.cell;
+    for (int dy = 0; dy < int(side); ++dy)
+        for (int dx = 0; dx < int(side); ++dx)
+            for (int r = 0; r < CellPlane::kRanges; ++r) {
+                const int weight = r == CellPlane::PixelLow || r == CellPlane::PixelHigh ? k : 1;
+                std::int16_t* out = plane.tileRanges.data() +
+                                    ((std::size_t(dy) * side + std::size_t(dx)) * CellPlane::kRanges +
+                                     std::size_t(r)) * plane.tileStride;
+                for (std::size_t t = 0; t < plane.tiles.size(); ++t) {
+                    const Box& tile = plane.tiles[t];
+                    out[t] = std::int16_t(weight * *plane.range(CellPlane::Range(r), tile.left - radius + dx,
+                                                                tile.top - radius + dy));
+                }
+            }
 }
 
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
@@ -140,8 +170,9 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     // Whole tiles ruled out at once pay where the area holds many of them.
     detail::TileProbes probes;
     std::vector<Box> tiles;
+    std::vector<std::int32_t> tileBounds;
     if (base.plane != nullptr && !plane->ranges.empty() &&
-        area.area() >= 4LL * CellPlane::kTile * CellPlane::kTile) {
+        area.area() >= 4LL * 32 * 32) {
         const int k = plane->cell;
         auto gray = [](std::int64_t sums) {
             return int((sums & 0xFFFF) + ((sums >> 16) & 0xFFFF) + ((sums >> 32) & 0xFFFF));
@@ -150,9 +181,9 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
             const TargetBlock::Cell& cell = target.cells[i];
             const std::ptrdiff_t offset = std::ptrdiff_t(cell.dy) * plane->stride + cell.dx;
             if (i < target.firstSingle)
-                probes.cells.push_back({offset, gray(cell.sums)});
+                probes.cells.push_back({offset, cell.dx, cell.dy, gray(cell.sums)});
             else
-                probes.singles.push_back({offset, gray(cell.sums) / k});
+                probes.singles.push_back({offset, cell.dx, cell.dy, gray(cell.sums) / k});
         }
         probes.singleWeight = std::int64_t(k) * k;
         probes.scale = 3 * probes.singleWeight;
@@ -160,6 +191,11 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
         if (plane->tileArea.left == area.left && plane->tileArea.top == area.top &&
             plane->tileArea.right == area.right && plane->tileArea.bottom == area.bottom) {
             base.tiles = &plane->tiles;
+            if (!plane->tileRanges.empty()) {
+                tileBounds.resize(plane->tileStride);
+                kernel().tileBounds(*plane, probes, target.radius, tileBounds.data());
+                base.tileBounds = tileBounds.data();
+            }
         } else {
             tiles = sourceTiles(picture, sources, area, target.radius);
             base.tiles = &tiles;
@@ -236,6 +272,7 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     plane.cell = k;
     plane.ranges.clear();
     plane.tiles.clear();
+    plane.tileRanges.clear();
     plane.tileArea = Box{};
     plane.entries.clear();
     plane.tableSize = 0;
@@ -295,11 +332,11 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::int16_t* pr = table(CellPlane::Red);
     for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
     auto range = [&](CellPlane::Range r) { return plane.ranges.data() + std::size_t(r) * plane.tableSize; };
-    constexpr int t = CellPlane::kTile;
-    slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h, t, t);
+    constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
+    slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h, tw, th);
     if (stop()) return;
     slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
-                    plane.stride, h, t, t);
+                    plane.stride, h, tw, th);
 }
 
 }  // namespace velmora

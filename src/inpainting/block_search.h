@@ -78,19 +78,29 @@ struct CellPlane {
     std::vector<std::int16_t> entries;  // the tables one after another; cell sums that
                                         // would leave the cover are 0
 
-    // Ranges over tiles of kTile x kTile neighbouring candidate centres: for
-    // each entry, the lowest and highest gray cell sum (GrayCell) and gray pixel
-    // (B + G + R) over the kTile x kTile entries from there. One read per target
-    // cell bounds every candidate of the tile at once. As measured on photos,
-    // 32 x 32 does as well as any finer split: where a tile survives, most of its
-    // groups of 16 survive the gray cells of their own.
+    // Ranges over tiles of kTileWidth x kTileHeight neighbouring candidate
+    // centres: for each entry, the lowest and highest gray cell sum (GrayCell)
+    // and gray pixel (B + G + R) over the tile's entries from there. One read per
+    // target cell bounds every candidate of the tile at once. A tile one group of
+    // candidates wide and a few rows high rules out far more than larger ones,
+    // and the bounds of sixteen such tiles come from one load each (`tileRanges`).
     enum Range { CellLow, CellHigh, PixelLow, PixelHigh, kRanges };
-    static constexpr int kTile = 32;
+    static constexpr int kTileWidth = 16;
+    static constexpr int kTileHeight = 8;
     std::vector<std::int16_t> ranges;  // kRanges tables, empty when not built
-    // The tiles of `tileArea` that hold a source centre, each clipped to the
-    // centres whose blocks fit the picture; the search of that area walks them.
+    // For the search of `tileArea`: its tiles that hold a source centre, each
+    // clipped to the centres whose blocks fit the picture, and for every position
+    // in a block and every range, the tiles' values side by side (the pixel
+    // ranges times the cell side, so single pixels weigh as cells do); empty when
+    // they would take too much memory.
     Box tileArea;
     std::vector<Box> tiles;
+    std::size_t tileStride = 0;  // tiles, rounded up to 16
+    std::vector<std::int16_t> tileRanges;
+    const std::int16_t* tileRange(int dx, int dy, Range r, int radius) const {
+        return tileRanges.data() +
+               ((std::size_t(dy) * std::size_t(2 * radius + 1) + std::size_t(dx)) * kRanges + r) * tileStride;
+    }
 
     bool empty() const { return entries.empty(); }
     const std::int16_t* range(Range r, int x, int y) const {
@@ -121,6 +131,9 @@ bool tilesPayOff(long long windowArea, long long pixelsToFill);
 // The tiles of `area` for blocks of `radius` that hold a source centre.
 std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources, const Box& area,
                              int radius);
+// Makes `area`'s searches on a plane with ranges walk its source tiles.
+void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap& sources,
+                     const Box& area, int radius);
 // Makes every later run build them, so small pictures check the tiled search.
 void alwaysTileSearches(bool on);
 // `poll`, when given, is asked between tables; once it returns true the plane is

@@ -20,6 +20,7 @@ namespace velmora::detail {
 struct TileProbes {
     struct Probe {
         std::ptrdiff_t offset;
+        int dx, dy;  // in the block
         int value;
     };
     std::vector<Probe> cells;    // against the gray cell ranges
@@ -61,6 +62,8 @@ struct ScanJob {
     // those that hold a source centre.
     const TileProbes* probes = nullptr;
     const std::vector<Box>* tiles = nullptr;
+    // When given, the bounds of `tiles` worked out beforehand, so many at once.
+    const std::int32_t* tileBounds = nullptr;
     // Null with one share that need not stop. Otherwise the tiles (or without
     // probes, bands of rows) are handed out through it, so any number of shares
     // finishes.
@@ -179,25 +182,53 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
     const CellPlane& plane = *job.plane;
     const int w = job.target->radius;
     const std::int64_t width = job.picture->width;
-    auto visit = [&](const Box& tile) {
+    const std::vector<Box>& tiles = *job.tiles;
+    auto visit = [&](std::size_t i) {
+        const Box& tile = tiles[i];
         const std::int64_t best = bestSoFar(job, job.best.sum, job.best.index);
         const std::int64_t threshold = thresholdFrom(best, tile.top * width + tile.left);
         const std::int64_t limit = threshold >= (std::int64_t(1) << 40)
                                        ? std::numeric_limits<std::int64_t>::max()
                                        : threshold * job.probes->scale;
-        if (tileBound(plane, *job.probes, tile.left, tile.top, w, limit) < limit) scanBox(tile);
+        const std::int64_t bound = job.tileBounds != nullptr
+                                       ? job.tileBounds[i]
+                                       : tileBound(plane, *job.probes, tile.left, tile.top, w, limit);
+        if (bound < limit) scanBox(tile);
     };
-    const std::vector<Box>& tiles = *job.tiles;
     const int count = int(tiles.size());
     if (job.shared == nullptr) {
-        for (const Box& tile : tiles) visit(tile);
+        for (std::size_t i = 0; i < tiles.size(); ++i) visit(i);
         return;
     }
-    // A few tiles per claim: every claim moves a cache line between the cores.
-    const int step = job.sharedBest != nullptr ? 4 : 1;
+    // Several tiles per claim: every claim moves a cache line between the cores.
+    const int step = job.sharedBest != nullptr ? 16 : 1;
     for (int t; (t = claim(job, count, step)) >= 0;)
-        for (int i = t; i < std::min(count, t + step); ++i) visit(tiles[std::size_t(i)]);
+        for (int i = t; i < std::min(count, t + step); ++i) visit(std::size_t(i));
 }
+
+// The bounds of all of `plane`'s source tiles against `probes`, scaled as
+// tileBound's; for blocks of `radius`.
+inline void tileBoundsScalar(const CellPlane& plane, const TileProbes& probes, int radius,
+                             std::int32_t* out) {
+    const std::size_t count = plane.tiles.size();
+    std::vector<std::int64_t> sums(count, 0);
+    auto add = [&](const TileProbes::Probe& p, CellPlane::Range lowRange, int weight) {
+        const std::int16_t* low = plane.tileRange(p.dx, p.dy, lowRange, radius);
+        const std::int16_t* high = plane.tileRange(p.dx, p.dy, CellPlane::Range(lowRange + 1), radius);
+        const int value = weight * p.value;
+        for (std::size_t t = 0; t < count; ++t) {
+            const int d = value < low[t] ? low[t] - value : value > high[t] ? value - high[t] : 0;
+            sums[t] += std::int64_t(d) * d;
+        }
+    };
+    for (const TileProbes::Probe& p : probes.cells) add(p, CellPlane::CellLow, 1);
+    const int k = plane.cell;
+    for (const TileProbes::Probe& p : probes.singles) add(p, CellPlane::PixelLow, k);
+    for (std::size_t t = 0; t < count; ++t)
+        out[t] = std::int32_t(std::min<std::int64_t>(sums[t], std::numeric_limits<std::int32_t>::max()));
+}
+
+void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int32_t* out);
 
 void scanScalar(ScanJob& job);
 void scanSse2(ScanJob& job);

@@ -264,10 +264,7 @@ bool Run::load() {
     buildCellPlane(m_cells, m_picture, m_w, m_window, tilesPayOff(m_window.area(), m_pixelsToFill),
                    &m_poll);
     if (m_stopSeen) return false;
-    if (!m_cells.ranges.empty()) {
-        m_cells.tileArea = m_window;
-        m_cells.tiles = sourceTiles(m_picture, m_sources, m_window, m_w);
-    }
+    if (!m_cells.ranges.empty()) listSourceTiles(m_cells, m_picture, m_sources, m_window, m_w);
 
     const int threads = effectiveThreadCount(m_options.threads);
     if (threads > 1) m_pool = std::make_unique<WorkerPool>(threads);
