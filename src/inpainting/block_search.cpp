@@ -119,6 +119,10 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
                      const Box& area, int radius) {
     plane.tileArea = area;
     plane.tiles = sourceTiles(picture, sources, area, radius);
+    plane.tileRowStart.clear();
+    for (std::size_t i = 0; i < plane.tiles.size(); ++i)
+        if (i == 0 || plane.tiles[i].top != plane.tiles[i - 1].top) plane.tileRowStart.push_back(int(i));
+    plane.tileRowStart.push_back(int(plane.tiles.size()));
     plane.tileStride = (plane.tiles.size() + 15) / 16 * 16;
     const std::size_t side = std::size_t(2 * radius + 1);
     // Beyond this the tiles are bounded from the full ranges, one by one.
@@ -147,7 +151,7 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
                             const std::vector<std::pair<int, int>>& seeds,
                             const CellPlane* plane, WorkerPool* pool,
-                            const std::function<bool()>* poll) {
+                            const std::function<bool()>* poll, const Box* first) {
     // Blocks under four pixels wide have no runs of four; they are summed one by one.
     const ScanFn scan = target.radius >= 2 ? kernel().scan : detail::scanScalar;
 
@@ -171,6 +175,7 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     detail::TileProbes probes;
     std::vector<Box> tiles;
     std::vector<std::int32_t> tileBounds;
+    std::vector<std::pair<int, int>> firstRuns;
     if (base.plane != nullptr && !plane->ranges.empty() &&
         area.area() >= 4LL * 32 * 32) {
         const int k = plane->cell;
@@ -196,6 +201,18 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                 kernel().tileBounds(*plane, probes, target.radius, tileBounds.data());
                 base.tileBounds = tileBounds.data();
             }
+            // The tiles that meet `first`: in each row of tiles, a run of neighbours.
+            for (std::size_t r = 0; first != nullptr && r + 1 < plane->tileRowStart.size(); ++r) {
+                int i = plane->tileRowStart[r];
+                const int end = plane->tileRowStart[r + 1];
+                const Box& row = plane->tiles[std::size_t(i)];
+                if (row.top + CellPlane::kTileHeight - 1 < first->top || row.top > first->bottom) continue;
+                while (i < end && plane->tiles[std::size_t(i)].right < first->left) ++i;
+                int j = i;
+                while (j < end && plane->tiles[std::size_t(j)].left <= first->right) ++j;
+                if (j > i) firstRuns.push_back({i, j});
+            }
+            if (!firstRuns.empty()) base.firstRuns = &firstRuns;
         } else {
             tiles = sourceTiles(picture, sources, area, target.radius);
             base.tiles = &tiles;

@@ -95,7 +95,8 @@ struct CellPlane {
     // they would take too much memory.
     Box tileArea;
     std::vector<Box> tiles;
-    std::size_t tileStride = 0;  // tiles, rounded up to 16
+    std::vector<int> tileRowStart;  // the first of `tiles` in each row of tiles, and the end
+    std::size_t tileStride = 0;     // tiles, rounded up to 16
     std::vector<std::int16_t> tileRanges;
     const std::int16_t* tileRange(int dx, int dy, Range r, int radius) const {
         return tileRanges.data() +
@@ -198,11 +199,15 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
 // 2^62 / 9; it only speeds the search up.
 // `poll`, when given, is called on this thread between parts of the search; once
 // it returns true the search ends early with `stopped` set.
+// `first`, when given and the plane lists the source tiles of `area`, is searched
+// before the rest of the area: good matches are most often close by, and an early
+// low sum lets the rest drop more, sooner.
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
                             const std::vector<std::pair<int, int>>& seeds,
                             const CellPlane* plane, WorkerPool* pool,
-                            const std::function<bool()>* poll = nullptr);
+                            const std::function<bool()>* poll = nullptr,
+                            const Box* first = nullptr);
 
 // The kernel set in use: the widest the processor runs, "avx2" or "sse2" on
 // x86-64, "scalar" elsewhere.

@@ -45,6 +45,7 @@ inline std::int64_t indexOf(std::int64_t packed) { return (packed & 0xFFFFFFFF) 
 // would cost more than the second core gives.
 struct SharedSearch {
     alignas(64) std::atomic<int> nextTile{0};
+    alignas(64) std::atomic<int> nextFirstTile{0};  // into the tiles walked first
     alignas(64) std::atomic<std::int64_t> best{0};  // packed; the best any share has found
     alignas(64) std::atomic<bool> stop{false};
 };
@@ -64,6 +65,8 @@ struct ScanJob {
     const std::vector<Box>* tiles = nullptr;
     // When given, the bounds of `tiles` worked out beforehand, so many at once.
     const std::int32_t* tileBounds = nullptr;
+    // Runs [first, end) of `tiles` walked before all the others, in order.
+    const std::vector<std::pair<int, int>>* firstRuns = nullptr;
     // Null with one share that need not stop. Otherwise the tiles (or without
     // probes, bands of rows) are handed out through it, so any number of shares
     // finishes.
@@ -79,12 +82,13 @@ struct ScanJob {
 
 // The first of the next `step` tiles or bands for this share, or -1 when none is
 // left or the search stops.
-inline int claim(ScanJob& job, int count, int step = 1) {
+inline int claim(ScanJob& job, int count, int step = 1, bool first = false) {
     // Every 8th claim: a claim takes microseconds, reading the clock a good part of one.
     if (job.poll != nullptr && job.claims++ % 8 == 0 && (*job.poll)())
         job.shared->stop.store(true, std::memory_order_relaxed);
     if (job.shared->stop.load(std::memory_order_relaxed)) return -1;
-    const int t = job.shared->nextTile.fetch_add(step, std::memory_order_relaxed);
+    std::atomic<int>& next = first ? job.shared->nextFirstTile : job.shared->nextTile;
+    const int t = next.fetch_add(step, std::memory_order_relaxed);
     return t < count ? t : -1;
 }
 
@@ -195,15 +199,42 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
                                        : tileBound(plane, *job.probes, tile.left, tile.top, w, limit);
         if (bound < limit) scanBox(tile);
     };
+    // The runs walked first, then the runs between them, each numbered on from
+    // the one before, so a share can claim the n-th tile of either part.
     const int count = int(tiles.size());
+    std::vector<std::pair<int, int>> firstRuns, laterRuns;
+    if (job.firstRuns != nullptr) firstRuns = *job.firstRuns;
+    int from = 0;
+    for (const auto& [begin, end] : firstRuns) {
+        if (begin > from) laterRuns.push_back({from, begin});
+        from = end;
+    }
+    if (from < count) laterRuns.push_back({from, count});
+    auto walk = [&](const std::vector<std::pair<int, int>>& runs, int n0, int n1) {
+        int before = 0;  // tiles in the runs passed
+        for (const auto& [begin, end] : runs) {
+            const int length = end - begin;
+            for (int n = std::max(n0, before); n < std::min(n1, before + length); ++n)
+                visit(std::size_t(begin + n - before));
+            before += length;
+            if (before >= n1) return;
+        }
+    };
+    auto total = [](const std::vector<std::pair<int, int>>& runs) {
+        int n = 0;
+        for (const auto& [begin, end] : runs) n += end - begin;
+        return n;
+    };
+    const int firstCount = total(firstRuns), laterCount = total(laterRuns);
     if (job.shared == nullptr) {
-        for (std::size_t i = 0; i < tiles.size(); ++i) visit(i);
+        walk(firstRuns, 0, firstCount);
+        walk(laterRuns, 0, laterCount);
         return;
     }
     // Several tiles per claim: every claim moves a cache line between the cores.
     const int step = job.sharedBest != nullptr ? 16 : 1;
-    for (int t; (t = claim(job, count, step)) >= 0;)
-        for (int i = t; i < std::min(count, t + step); ++i) visit(std::size_t(i));
+    for (int t; (t = claim(job, firstCount, step, true)) >= 0;) walk(firstRuns, t, t + step);
+    for (int t; (t = claim(job, laterCount, step)) >= 0;) walk(laterRuns, t, t + step);
 }
 
 // The bounds of all of `plane`'s source tiles against `probes`, scaled as
