@@ -187,17 +187,32 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
     const int w = job.target->radius;
     const std::int64_t width = job.picture->width;
     const std::vector<Box>& tiles = *job.tiles;
+    auto limitFor = [&](std::int64_t threshold) {
+        return threshold >= (std::int64_t(1) << 40) ? std::numeric_limits<std::int64_t>::max()
+                                                    : threshold * job.probes->scale;
+    };
+    // Most tiles fall to a bound worked out beforehand against a limit that lets
+    // every tie through; it is renewed after each tile scanned and every so
+    // often for the other shares' finds, and the best only ever drops.
+    std::int64_t looseLimit = std::numeric_limits<std::int64_t>::max();
+    int sinceRenewed = 1 << 30;
     auto visit = [&](std::size_t i) {
+        if (job.tileBounds != nullptr) {
+            if (++sinceRenewed > 64) {
+                looseLimit = limitFor(sumOf(bestSoFar(job, job.best.sum, job.best.index)) + 1);
+                sinceRenewed = 0;
+            }
+            if (job.tileBounds[i] >= looseLimit) return;
+        }
         const Box& tile = tiles[i];
         const std::int64_t best = bestSoFar(job, job.best.sum, job.best.index);
-        const std::int64_t threshold = thresholdFrom(best, tile.top * width + tile.left);
-        const std::int64_t limit = threshold >= (std::int64_t(1) << 40)
-                                       ? std::numeric_limits<std::int64_t>::max()
-                                       : threshold * job.probes->scale;
+        const std::int64_t limit = limitFor(thresholdFrom(best, tile.top * width + tile.left));
         const std::int64_t bound = job.tileBounds != nullptr
                                        ? job.tileBounds[i]
                                        : tileBound(plane, *job.probes, tile.left, tile.top, w, limit);
-        if (bound < limit) scanBox(tile);
+        if (bound >= limit) return;
+        scanBox(tile);
+        sinceRenewed = 1 << 30;
     };
     // The runs walked first, then the runs between them, each numbered on from
     // the one before, so a share can claim the n-th tile of either part.
