@@ -246,8 +246,9 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
         walk(laterRuns, 0, laterCount);
         return;
     }
-    // Several tiles per claim: every claim moves a cache line between the cores.
-    const int step = job.sharedBest != nullptr ? 16 : 1;
+    // Several tiles per claim: every claim moves a cache line between the cores,
+    // and most tiles take a compare.
+    constexpr int step = 16;
     for (int t; (t = claim(job, firstCount, step, true)) >= 0;) walk(firstRuns, t, t + step);
     for (int t; (t = claim(job, laterCount, step)) >= 0;) walk(laterRuns, t, t + step);
 }
