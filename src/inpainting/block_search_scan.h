@@ -229,8 +229,17 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
         int before = 0;  // tiles in the runs passed
         for (const auto& [begin, end] : runs) {
             const int length = end - begin;
-            for (int n = std::max(n0, before); n < std::min(n1, before + length); ++n)
-                visit(std::size_t(begin + n - before));
+            const int last = begin + std::min(n1, before + length) - before;
+            for (int i = begin + std::max(n0, before) - before; i < last; ++i) {
+                // A tight loop over the tiles ruled out beforehand, most of them.
+                if (job.tileBounds != nullptr && sinceRenewed <= 64) {
+                    const int from = i;
+                    while (i < last && job.tileBounds[i] >= looseLimit) ++i;
+                    sinceRenewed += i - from;
+                    if (i == last) break;
+                }
+                visit(std::size_t(i));
+            }
             before += length;
             if (before >= n1) return;
         }
