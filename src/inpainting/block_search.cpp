@@ -11,7 +11,8 @@ namespace velmora {
 namespace {
 
 using ScanFn = void (*)(detail::ScanJob&);
-using TileBoundsFn = void (*)(const CellPlane&, const detail::TileProbes&, int, std::int32_t*);
+using TileBoundsFn = void (*)(const CellPlane&, const detail::TileProbes&, int, std::int64_t,
+                              std::int32_t*);
 
 struct Kernel {
     ScanFn scan;
@@ -198,7 +199,11 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
             base.tiles = &plane->tiles;
             if (!plane->tileRanges.empty()) {
                 tileBounds.resize(plane->tileStride);
-                kernel().tileBounds(*plane, probes, target.radius, tileBounds.data());
+                // Tiles whose bound reaches the seeds' best are never scanned.
+                const std::int64_t seeded = base.best.sum >= (std::int64_t(1) << 40)
+                                                ? std::numeric_limits<std::int64_t>::max()
+                                                : (base.best.sum + 1) * probes.scale;
+                kernel().tileBounds(*plane, probes, target.radius, seeded, tileBounds.data());
                 base.tileBounds = tileBounds.data();
             }
             // The tiles that meet `first`: in each row of tiles, a run of neighbours.

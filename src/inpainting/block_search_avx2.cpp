@@ -266,22 +266,29 @@ void scanWithCells(ScanJob& job) {
 
 }  // namespace
 
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int32_t* out) {
+void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int64_t limit,
+                    std::int32_t* out) {
     struct Entry {
         const std::int16_t* low;
         const std::int16_t* high;
         __m256i value;
     };
-    std::vector<Entry> entries;
-    entries.reserve(probes.cells.size() + probes.singles.size() + 1);
-    auto add = [&](const TileProbes::Probe& p, CellPlane::Range lowRange, int weight) {
-        entries.push_back({plane.tileRange(p.dx, p.dy, lowRange, radius),
-                           plane.tileRange(p.dx, p.dy, CellPlane::Range(lowRange + 1), radius),
-                           _mm256_set1_epi16(std::int16_t(weight * p.value))});
-    };
-    for (const TileProbes::Probe& p : probes.cells) add(p, CellPlane::CellLow, 1);
-    for (const TileProbes::Probe& p : probes.singles) add(p, CellPlane::PixelLow, plane.cell);
     const __m256i zero = _mm256_setzero_si256();
+    // Cells, then single pixels, each part an even count so a pair never mixes them.
+    std::vector<Entry> entries;
+    entries.reserve(probes.cells.size() + probes.singles.size() + 2);
+    auto add = [&](const std::vector<TileProbes::Probe>& list, CellPlane::Range lowRange, int weight) {
+        for (const TileProbes::Probe& p : list)
+            entries.push_back({plane.tileRange(p.dx, p.dy, lowRange, radius),
+                               plane.tileRange(p.dx, p.dy, CellPlane::Range(lowRange + 1), radius),
+                               _mm256_set1_epi16(std::int16_t(weight * p.value))});
+        if (entries.size() % 2 != 0) entries.push_back({nullptr, nullptr, zero});
+    };
+    add(probes.cells, CellPlane::CellLow, 1);
+    const std::size_t cells = entries.size();
+    add(probes.singles, CellPlane::PixelLow, plane.cell);
+    const __m256i cellLimit = _mm256_set1_epi32(
+        std::int32_t(std::min<std::int64_t>(limit, std::numeric_limits<std::int32_t>::max())));
     // How far the value lies outside the tile's range, 16 tiles at once.
     auto distance = [&](const Entry& e, std::size_t t) {
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e.low + t));
@@ -290,17 +297,21 @@ void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius
                                                  _mm256_sub_epi16(e.value, high)),
                                 zero);
     };
-    if (entries.size() % 2 != 0) entries.push_back({nullptr, nullptr, zero});
     for (std::size_t t = 0; t < plane.tileStride; t += 16) {
         __m256i acc0 = zero, acc1 = zero;
-        for (std::size_t e = 0; e < entries.size(); e += 2) {
-            const __m256i da = distance(entries[e], t);
-            const __m256i db = entries[e + 1].low != nullptr ? distance(entries[e + 1], t) : zero;
-            const __m256i lo = _mm256_unpacklo_epi16(da, db);
-            const __m256i hi = _mm256_unpackhi_epi16(da, db);
-            acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(lo, lo));
-            acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(hi, hi));
-        }
+        auto addEntries = [&](std::size_t from, std::size_t to) {
+            for (std::size_t e = from; e < to; e += 2) {
+                const __m256i da = distance(entries[e], t);
+                const __m256i db = entries[e + 1].low != nullptr ? distance(entries[e + 1], t) : zero;
+                const __m256i lo = _mm256_unpacklo_epi16(da, db);
+                const __m256i hi = _mm256_unpackhi_epi16(da, db);
+                acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(lo, lo));
+                acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(hi, hi));
+            }
+        };
+        addEntries(0, cells);
+        // The single pixels only where the cells leave a tile in.
+        if (below(cellLimit, acc0, acc1) != 0) addEntries(cells, entries.size());
         // Unpacking mixed the halves: acc0 holds tiles 0..3 and 8..11.
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + t), _mm256_permute2x128_si256(acc0, acc1, 0x20));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + t + 8),
@@ -321,8 +332,9 @@ void scanAvx2(ScanJob& job) {
 
 namespace velmora::detail {
 void scanAvx2(ScanJob& job) { scanSse2(job); }
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int32_t* out) {
-    tileBoundsScalar(plane, probes, radius, out);
+void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int64_t limit,
+                    std::int32_t* out) {
+    tileBoundsScalar(plane, probes, radius, limit, out);
 }
 }  // namespace velmora::detail
 

@@ -263,9 +263,10 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
 }
 
 // The bounds of all of `plane`'s source tiles against `probes`, scaled as
-// tileBound's; for blocks of `radius`.
+// tileBound's; for blocks of `radius`. A bound may stop short once it reaches
+// `limit`.
 inline void tileBoundsScalar(const CellPlane& plane, const TileProbes& probes, int radius,
-                             std::int32_t* out) {
+                             std::int64_t /*limit*/, std::int32_t* out) {
     const std::size_t count = plane.tiles.size();
     std::vector<std::int64_t> sums(count, 0);
     auto add = [&](const TileProbes::Probe& p, CellPlane::Range lowRange, int weight) {
@@ -284,7 +285,8 @@ inline void tileBoundsScalar(const CellPlane& plane, const TileProbes& probes, i
         out[t] = std::int32_t(std::min<std::int64_t>(sums[t], std::numeric_limits<std::int32_t>::max()));
 }
 
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int32_t* out);
+void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int64_t limit,
+                    std::int32_t* out);
 
 void scanScalar(ScanJob& job);
 void scanSse2(ScanJob& job);
