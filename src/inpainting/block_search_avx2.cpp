@@ -187,6 +187,9 @@ void scanWithCells(ScanJob& job) {
         const std::uint8_t* zone = zoneRow(map, cy);
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
         const std::int16_t* origin = plane.at(T::Blue, x0 - w, cy - w);
+        // The other shares' best, read once a row: the line it is on moves
+        // between the cores whenever one of them finds a better sum.
+        const std::int64_t others = bestSoFar(job, std::numeric_limits<std::int64_t>::max(), 0);
         for (int gx = x0; gx <= x1; gx += 16, origin += 16) {
             unsigned open = firstLanes[std::min(16, x1 - gx + 1)];
             if (zone != nullptr && gx + 15 >= map.zone.left && gx <= map.zone.right) {
@@ -204,7 +207,7 @@ void scanWithCells(ScanJob& job) {
             // A tie needs the exact sum, unless every candidate of the group comes
             // after the best in scan order: then it cannot win.
             const std::int64_t threshold =
-                thresholdFrom(bestSoFar(job, bestSum, bestIndex), rowIndex + gx);
+                thresholdFrom(std::min(others, packBest(bestSum, bestIndex)), rowIndex + gx);
             if (threshold <= 0) continue;
             if (threshold != limitsFor) {
                 limitsFor = threshold;

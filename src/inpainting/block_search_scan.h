@@ -51,7 +51,7 @@ struct SharedSearch {
 };
 
 // One share of a search.
-struct ScanJob {
+struct alignas(64) ScanJob {  // each share's on lines of its own, as it writes to it
     const PixelView* picture = nullptr;
     const SourceMap* sources = nullptr;
     const TargetBlock* target = nullptr;
