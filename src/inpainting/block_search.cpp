@@ -95,10 +95,12 @@ bool SourceMap::refusesAll(const Box& box) const {
 
 static std::atomic<bool> g_alwaysTiles{false};
 
-bool tilesPayOff(long long windowArea, long long pixelsToFill) {
-    // The ranges cost a few passes over the window's tables.
+bool tilesPayOff(long long windowArea, long long pixelsToFill, int radius) {
+    // The ranges cost a few passes over the window's tables, and a table per
+    // position in a block; a step fills about half a block.
+    const long long side = 2LL * radius + 1;
     return g_alwaysTiles.load(std::memory_order_relaxed) ||
-           (windowArea >= (1LL << 18) && pixelsToFill >= (1LL << 14));
+           (windowArea >= (1LL << 16) && pixelsToFill * 2 / (side * side) >= 128);
 }
 
 void alwaysTileSearches(bool on) { g_alwaysTiles.store(on, std::memory_order_relaxed); }

@@ -128,8 +128,9 @@ inline int cellSideFor(int radius) { return radius <= 3 || radius == 5 ? 2 : 3; 
 // The tables for blocks of radius `radius` centred in `centres`, with cells of
 // cellSideFor(radius); empty when no such block fits the picture.
 // With `tiles`, also the tile ranges, which pay off over many steps in a wide window.
-// Whether a run with this window and this many pixels to fill builds them.
-bool tilesPayOff(long long windowArea, long long pixelsToFill);
+// Whether a run with this window, this many pixels to fill and blocks of this
+// radius builds them.
+bool tilesPayOff(long long windowArea, long long pixelsToFill, int radius);
 // The tiles of `area` for blocks of `radius` that hold a source centre.
 std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources, const Box& area,
                              int radius);
