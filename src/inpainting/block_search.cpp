@@ -124,7 +124,8 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
     plane.tiles = sourceTiles(picture, sources, area, radius);
     plane.tileRowStart.clear();
     for (std::size_t i = 0; i < plane.tiles.size(); ++i)
-        if (i == 0 || plane.tiles[i].top != plane.tiles[i - 1].top) plane.tileRowStart.push_back(int(i));
+        if (i == 0 || plane.tiles[i].top != plane.tiles[i - 1].top)
+            plane.tileRowStart.push_back(int(i));
     plane.tileRowStart.push_back(int(plane.tiles.size()));
     plane.tileStride = (plane.tiles.size() + 15) / 16 * 16;
     const std::size_t side = std::size_t(2 * radius + 1);
@@ -139,12 +140,15 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
         for (int dx = 0; dx < int(side); ++dx)
             for (int r = 0; r < CellPlane::kRanges; ++r) {
                 const int weight = r == CellPlane::PixelLow || r == CellPlane::PixelHigh ? k : 1;
-                std::int16_t* out = plane.tileRanges.data() +
-                                    ((std::size_t(dy) * side + std::size_t(dx)) * CellPlane::kRanges +
-                                     std::size_t(r)) * plane.tileStride;
+                std::int16_t* out =
+                    plane.tileRanges.data() +
+                    ((std::size_t(dy) * side + std::size_t(dx)) * CellPlane::kRanges +
+                     std::size_t(r)) *
+                        plane.tileStride;
                 for (std::size_t t = 0; t < plane.tiles.size(); ++t) {
                     const Box& tile = plane.tiles[t];
-                    out[t] = std::int16_t(weight * *plane.range(CellPlane::Range(r), tile.left - radius + dx,
+                    out[t] = std::int16_t(weight * *plane.range(CellPlane::Range(r),
+                                                                tile.left - radius + dx,
                                                                 tile.top - radius + dy));
                 }
             }
@@ -152,9 +156,8 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
 
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
-                            const std::vector<std::pair<int, int>>& seeds,
-                            const CellPlane* plane, WorkerPool* pool,
-                            const std::function<bool()>* poll, const Box* first) {
+                            const std::vector<std::pair<int, int>>& seeds, const CellPlane* plane,
+                            WorkerPool* pool, const std::function<bool()>* poll, const Box* first) {
     // Blocks under four pixels wide have no runs of four; they are summed one by one.
     const ScanFn scan = target.radius >= 2 ? kernel().scan : detail::scanScalar;
 
@@ -179,8 +182,7 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     std::vector<Box> tiles;
     std::vector<std::int32_t> tileBounds;
     std::vector<std::pair<int, int>> firstRuns;
-    if (base.plane != nullptr && !plane->ranges.empty() &&
-        area.area() >= 4LL * 32 * 32) {
+    if (base.plane != nullptr && !plane->ranges.empty() && area.area() >= 4LL * 32 * 32) {
         const int k = plane->cell;
         auto gray = [](std::int64_t sums) {
             return int((sums & 0xFFFF) + ((sums >> 16) & 0xFFFF) + ((sums >> 32) & 0xFFFF));
@@ -213,7 +215,8 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                 int i = plane->tileRowStart[r];
                 const int end = plane->tileRowStart[r + 1];
                 const Box& row = plane->tiles[std::size_t(i)];
-                if (row.top + CellPlane::kTileHeight - 1 < first->top || row.top > first->bottom) continue;
+                if (row.top + CellPlane::kTileHeight - 1 < first->top || row.top > first->bottom)
+                    continue;
                 while (i < end && plane->tiles[std::size_t(i)].right < first->left) ++i;
                 int j = i;
                 while (j < end && plane->tiles[std::size_t(j)].left <= first->right) ++j;
@@ -358,9 +361,12 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     plane.ranges.assign(plane.tableSize * CellPlane::kRanges, 0);
     std::vector<std::int16_t>& pixelGray = pixels;
     for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
-    auto range = [&](CellPlane::Range r) { return plane.ranges.data() + std::size_t(r) * plane.tableSize; };
+    auto range = [&](CellPlane::Range r) {
+        return plane.ranges.data() + std::size_t(r) * plane.tableSize;
+    };
     constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
-    slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h, tw, th);
+    slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h,
+                    tw, th);
     if (stop()) return;
     slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
                     plane.stride, h, tw, th);

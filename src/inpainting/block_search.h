@@ -101,7 +101,8 @@ struct CellPlane {
     std::vector<std::int16_t> tileRanges;
     const std::int16_t* tileRange(int dx, int dy, Range r, int radius) const {
         return tileRanges.data() +
-               ((std::size_t(dy) * std::size_t(2 * radius + 1) + std::size_t(dx)) * kRanges + r) * tileStride;
+               ((std::size_t(dy) * std::size_t(2 * radius + 1) + std::size_t(dx)) * kRanges + r) *
+                   tileStride;
     }
 
     bool empty() const { return entries.empty(); }
@@ -206,9 +207,8 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
 // low sum lets the rest drop more, sooner.
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                             const TargetBlock& target, const Box& area, std::int64_t limit,
-                            const std::vector<std::pair<int, int>>& seeds,
-                            const CellPlane* plane, WorkerPool* pool,
-                            const std::function<bool()>* poll = nullptr,
+                            const std::vector<std::pair<int, int>>& seeds, const CellPlane* plane,
+                            WorkerPool* pool, const std::function<bool()>* poll = nullptr,
                             const Box* first = nullptr);
 
 // The kernel set in use: the widest the processor runs, "avx2" or "sse2" on

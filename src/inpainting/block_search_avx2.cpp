@@ -137,7 +137,9 @@ void scanWithCells(ScanJob& job) {
     // A cell's sums in the target, as the tables hold them for candidates.
     auto cellSums = [&](const TargetBlock::Cell& cell, T table) {
         const int b = channel(cell.sums, 0), g = channel(cell.sums, 1), r = channel(cell.sums, 2);
-        return std::int16_t(table == T::GrayCell ? b + g + r : table == T::BlueLessRed ? b - r : b - 2 * g + r);
+        return std::int16_t(table == T::GrayCell      ? b + g + r
+                            : table == T::BlueLessRed ? b - r
+                                                      : b - 2 * g + r);
     };
     auto cellPairs = [&](T table) {
         return pairsOf(
@@ -165,8 +167,9 @@ void scanWithCells(ScanJob& job) {
     // 6 k^2 so the three parts of a cell's colour weigh in as whole numbers.
     const __m256i kScale = _mm256_set1_epi32(std::int32_t(6 * scale));
     auto colourBound = [](__m256i gray, __m256i blueLessRed, __m256i balance) {
-        return _mm256_add_epi32(_mm256_add_epi32(_mm256_add_epi32(gray, gray), balance),
-                                _mm256_add_epi32(blueLessRed, _mm256_add_epi32(blueLessRed, blueLessRed)));
+        return _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_add_epi32(gray, gray), balance),
+            _mm256_add_epi32(blueLessRed, _mm256_add_epi32(blueLessRed, blueLessRed)));
     };
 
     // Lane masks of the first `lanes` candidates, for the group at a row's end.
@@ -290,8 +293,8 @@ void scanWithCells(ScanJob& job) {
 
 }  // namespace
 
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int64_t limit,
-                    std::int32_t* out) {
+void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius,
+                    std::int64_t limit, std::int32_t* out) {
     struct Entry {
         const std::int16_t* low;
         const std::int16_t* high;
@@ -301,7 +304,8 @@ void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius
     // Cells, then single pixels, each part an even count so a pair never mixes them.
     std::vector<Entry> entries;
     entries.reserve(probes.cells.size() + probes.singles.size() + 2);
-    auto add = [&](const std::vector<TileProbes::Probe>& list, CellPlane::Range lowRange, int weight) {
+    auto add = [&](const std::vector<TileProbes::Probe>& list, CellPlane::Range lowRange,
+                   int weight) {
         for (const TileProbes::Probe& p : list)
             entries.push_back({plane.tileRange(p.dx, p.dy, lowRange, radius),
                                plane.tileRange(p.dx, p.dy, CellPlane::Range(lowRange + 1), radius),
@@ -317,16 +321,17 @@ void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius
     auto distance = [&](const Entry& e, std::size_t t) {
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e.low + t));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e.high + t));
-        return _mm256_max_epi16(_mm256_max_epi16(_mm256_sub_epi16(low, e.value),
-                                                 _mm256_sub_epi16(e.value, high)),
-                                zero);
+        return _mm256_max_epi16(
+            _mm256_max_epi16(_mm256_sub_epi16(low, e.value), _mm256_sub_epi16(e.value, high)),
+            zero);
     };
     for (std::size_t t = 0; t < plane.tileStride; t += 16) {
         __m256i acc0 = zero, acc1 = zero;
         auto addEntries = [&](std::size_t from, std::size_t to) {
             for (std::size_t e = from; e < to; e += 2) {
                 const __m256i da = distance(entries[e], t);
-                const __m256i db = entries[e + 1].low != nullptr ? distance(entries[e + 1], t) : zero;
+                const __m256i db =
+                    entries[e + 1].low != nullptr ? distance(entries[e + 1], t) : zero;
                 const __m256i lo = _mm256_unpacklo_epi16(da, db);
                 const __m256i hi = _mm256_unpackhi_epi16(da, db);
                 acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(lo, lo));
@@ -337,7 +342,8 @@ void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius
         // The single pixels only where the cells leave a tile in.
         if (below(cellLimit, acc0, acc1) != 0) addEntries(cells, entries.size());
         // Unpacking mixed the halves: acc0 holds tiles 0..3 and 8..11.
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + t), _mm256_permute2x128_si256(acc0, acc1, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + t),
+                            _mm256_permute2x128_si256(acc0, acc1, 0x20));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + t + 8),
                             _mm256_permute2x128_si256(acc0, acc1, 0x31));
     }
@@ -356,8 +362,8 @@ void scanAvx2(ScanJob& job) {
 
 namespace velmora::detail {
 void scanAvx2(ScanJob& job) { scanSse2(job); }
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int64_t limit,
-                    std::int32_t* out) {
+void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius,
+                    std::int64_t limit, std::int32_t* out) {
     tileBoundsScalar(plane, probes, radius, limit, out);
 }
 }  // namespace velmora::detail

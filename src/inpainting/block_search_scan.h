@@ -95,8 +95,9 @@ inline int claim(ScanJob& job, int count, int step = 1, bool first = false) {
 // The best of this share so far and every share's, packed.
 inline std::int64_t bestSoFar(const ScanJob& job, std::int64_t bestSum, std::int64_t bestIndex) {
     const std::int64_t own = packBest(bestSum, bestIndex);
-    return job.sharedBest != nullptr ? std::min(own, job.sharedBest->load(std::memory_order_relaxed))
-                                     : own;
+    return job.sharedBest != nullptr
+               ? std::min(own, job.sharedBest->load(std::memory_order_relaxed))
+               : own;
 }
 
 // Lowers the shared best to `packed` unless it is lower already.
@@ -104,7 +105,8 @@ inline void offerSharedBest(const ScanJob& job, std::int64_t packed) {
     if (job.sharedBest == nullptr) return;
     std::atomic<std::int64_t>& shared = *job.sharedBest;
     std::int64_t seen = shared.load(std::memory_order_relaxed);
-    while (packed < seen && !shared.compare_exchange_weak(seen, packed, std::memory_order_relaxed)) {
+    while (packed < seen &&
+           !shared.compare_exchange_weak(seen, packed, std::memory_order_relaxed)) {
     }
 }
 
@@ -162,7 +164,8 @@ inline std::int64_t tileBound(const CellPlane& plane, const TileProbes& probes, 
         }
         return true;
     };
-    if (add(probes.cells, CellPlane::CellLow, 1)) add(probes.singles, CellPlane::PixelLow, probes.singleWeight);
+    if (add(probes.cells, CellPlane::CellLow, 1))
+        add(probes.singles, CellPlane::PixelLow, probes.singleWeight);
     return sum;
 }
 
@@ -207,9 +210,10 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
         const Box& tile = tiles[i];
         const std::int64_t best = bestSoFar(job, job.best.sum, job.best.index);
         const std::int64_t limit = limitFor(thresholdFrom(best, tile.top * width + tile.left));
-        const std::int64_t bound = job.tileBounds != nullptr
-                                       ? job.tileBounds[i]
-                                       : tileBound(plane, *job.probes, tile.left, tile.top, w, limit);
+        const std::int64_t bound =
+            job.tileBounds != nullptr
+                ? job.tileBounds[i]
+                : tileBound(plane, *job.probes, tile.left, tile.top, w, limit);
         if (bound >= limit) return;
         scanBox(tile);
         sinceRenewed = 1 << 30;
@@ -233,9 +237,9 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
             for (int i = begin + std::max(n0, before) - before; i < last; ++i) {
                 // A tight loop over the tiles ruled out beforehand, most of them.
                 if (job.tileBounds != nullptr && sinceRenewed <= 64) {
-                    const int from = i;
+                    const int skipFrom = i;
                     while (i < last && job.tileBounds[i] >= looseLimit) ++i;
-                    sinceRenewed += i - from;
+                    sinceRenewed += i - skipFrom;
                     if (i == last) break;
                 }
                 visit(std::size_t(i));
@@ -271,7 +275,8 @@ inline void tileBoundsScalar(const CellPlane& plane, const TileProbes& probes, i
     std::vector<std::int64_t> sums(count, 0);
     auto add = [&](const TileProbes::Probe& p, CellPlane::Range lowRange, int weight) {
         const std::int16_t* low = plane.tileRange(p.dx, p.dy, lowRange, radius);
-        const std::int16_t* high = plane.tileRange(p.dx, p.dy, CellPlane::Range(lowRange + 1), radius);
+        const std::int16_t* high =
+            plane.tileRange(p.dx, p.dy, CellPlane::Range(lowRange + 1), radius);
         const int value = weight * p.value;
         for (std::size_t t = 0; t < count; ++t) {
             const int d = value < low[t] ? low[t] - value : value > high[t] ? value - high[t] : 0;
@@ -282,11 +287,12 @@ inline void tileBoundsScalar(const CellPlane& plane, const TileProbes& probes, i
     const int k = plane.cell;
     for (const TileProbes::Probe& p : probes.singles) add(p, CellPlane::PixelLow, k);
     for (std::size_t t = 0; t < count; ++t)
-        out[t] = std::int32_t(std::min<std::int64_t>(sums[t], std::numeric_limits<std::int32_t>::max()));
+        out[t] =
+            std::int32_t(std::min<std::int64_t>(sums[t], std::numeric_limits<std::int32_t>::max()));
 }
 
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius, std::int64_t limit,
-                    std::int32_t* out);
+void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius,
+                    std::int64_t limit, std::int32_t* out);
 
 void scanScalar(ScanJob& job);
 void scanSse2(ScanJob& job);

@@ -261,8 +261,8 @@ bool Run::load() {
     refreshRows(m_box.top, m_box.bottom);
     if (pollStop()) return false;
 
-    buildCellPlane(m_cells, m_picture, m_w, m_window, tilesPayOff(m_window.area(), m_pixelsToFill, m_w),
-                   &m_poll);
+    buildCellPlane(m_cells, m_picture, m_w, m_window,
+                   tilesPayOff(m_window.area(), m_pixelsToFill, m_w), &m_poll);
     if (m_stopSeen) return false;
     if (!m_cells.ranges.empty()) listSourceTiles(m_cells, m_picture, m_sources, m_window, m_w);
 
@@ -494,8 +494,9 @@ bool Run::findSource(int px, int py, int& sx, int& sy, bool anywhere) {
     const Box whole{0, 0, m_width - 1, m_height - 1};
     // In a wide window, good matches are most often close by: the best of a
     // small box around the target first lets the full scan drop more, sooner.
-    const Box local{std::max(m_window.left, px - kNearReach), std::max(m_window.top, py - kNearReach),
-                    std::min(m_window.right, px + kNearReach), std::min(m_window.bottom, py + kNearReach)};
+    const Box local{
+        std::max(m_window.left, px - kNearReach), std::max(m_window.top, py - kNearReach),
+        std::min(m_window.right, px + kNearReach), std::min(m_window.bottom, py + kNearReach)};
     const bool nearFirst = !anywhere && m_window.area() > 16 * local.area();
     // With the window's tiles listed, its own search takes the box first.
     const bool nearInWindow = nearFirst && !m_cells.tileRanges.empty();
@@ -503,13 +504,13 @@ bool Run::findSource(int px, int py, int& sx, int& sy, bool anywhere) {
         const SearchBest near = searchBestSource(m_picture, m_sources, m_target, local, kNoMatch,
                                                  seeds, &m_cells, m_pool.get(), &m_poll);
         if (near.stopped) return false;
-        if (near.index >= 0) seeds.push_back({int(near.index % m_width), int(near.index / m_width)});
+        if (near.index >= 0)
+            seeds.push_back({int(near.index % m_width), int(near.index / m_width)});
     }
-    const SearchBest best =
-        searchBestSource(m_picture, m_sources, m_target, anywhere ? whole : m_window,
-                         anywhere ? std::numeric_limits<std::int64_t>::max() : kNoMatch, seeds,
-                         anywhere ? nullptr : &m_cells, m_pool.get(), &m_poll,
-                         nearInWindow ? &local : nullptr);
+    const SearchBest best = searchBestSource(
+        m_picture, m_sources, m_target, anywhere ? whole : m_window,
+        anywhere ? std::numeric_limits<std::int64_t>::max() : kNoMatch, seeds,
+        anywhere ? nullptr : &m_cells, m_pool.get(), &m_poll, nearInWindow ? &local : nullptr);
     if (best.stopped || best.index < 0) return false;
     sx = int(best.index % m_width);
     sy = int(best.index / m_width);
