@@ -533,7 +533,10 @@ mark_polygon() {
 }
 
 widen_scan_border() {
-    stage "set the largest scan border"
+    stage "set the smallest block size and the largest scan border"
+    # The smallest blocks make the most steps, so the run lasts long enough to stop.
+    rect_of m_blockSizeSlider m_blockSizeBox
+    xdotool mousemove --sync $((L + ARROW / 2)) $((T + H / 2)) click --repeat 3 --delay 150 1
     rect_of m_scanBorderSlider m_scanBorderBox
     # Presses on the track beside the right arrow page the value up to its maximum.
     xdotool mousemove --sync $((L + W - ARROW - 4)) $((T + H / 2)) \
