@@ -119,7 +119,7 @@ std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources,
 }
 
 void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap& sources,
-                     const Box& area, int radius) {
+                     const Box& area, int radius, const std::function<bool()>* poll) {
     plane.tileArea = area;
     plane.tiles = sourceTiles(picture, sources, area, radius);
     plane.tileRowStart.clear();
@@ -134,9 +134,16 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
     const std::size_t entries = side * side * CellPlane::kRanges * plane.tileStride;
     plane.tileRanges.clear();
     if (plane.ranges.empty() || entries > kMaxBytes / sizeof(std::int16_t)) return;
-    plane.tileRanges.assign(entries, 0);
+    if (!fillPolled(plane.tileRanges, entries, std::int16_t(0), poll)) {
+        plane.tileRanges.clear();
+        return;
+    }
     const int k = plane.cell;
-    for (int dy = 0; dy < int(side); ++dy)
+    for (int dy = 0; dy < int(side); ++dy) {
+        if (poll != nullptr && (*poll)()) {
+            plane.tileRanges.clear();
+            return;
+        }
         for (int dx = 0; dx < int(side); ++dx)
             for (int r = 0; r < CellPlane::kRanges; ++r) {
                 const int weight = r == CellPlane::PixelLow || r == CellPlane::PixelHigh ? k : 1;
@@ -152,6 +159,7 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
                                                                 tile.top - radius + dy));
                 }
             }
+    }
 }
 
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
@@ -262,10 +270,16 @@ namespace {
 // low[i] and high[i]: the extremes of `in` over the tw x th entries from entry i,
 // clipped to the table; tw and th are powers of two. Doubling spans keep it to
 // a few flat passes.
-void slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
-                     int rows, int tw, int th) {
+// False when `poll` asked to stop on the way.
+bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
+                     int rows, int tw, int th, const std::function<bool()>* poll) {
+    auto stop = [poll] { return poll != nullptr && (*poll)(); };
     const std::size_t n = std::size_t(stride) * std::size_t(rows);
-    std::vector<std::int16_t> lowFrom(in, in + n), highFrom(in, in + n), lowTo(n), highTo(n);
+    std::vector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
+    for (std::vector<std::int16_t>* v : {&lowFrom, &highFrom, &lowTo, &highTo})
+        if (!fillPolled(*v, n, std::int16_t(0), poll)) return false;
+    std::copy(in, in + n, lowFrom.begin());
+    std::copy(in, in + n, highFrom.begin());
     auto widen = [&](std::size_t step) {
         const std::int16_t* lf = lowFrom.data();
         const std::int16_t* hf = highFrom.data();
@@ -284,10 +298,17 @@ void slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* hi
     };
     // Across: runs over the whole table read past a row's end into the next row,
     // which only widens a range, and that stays a valid bound.
-    for (int span = 1; span < tw; span *= 2) widen(std::size_t(span));
-    for (int span = 1; span < th; span *= 2) widen(std::size_t(span) * std::size_t(stride));
+    for (int span = 1; span < tw; span *= 2) {
+        if (stop()) return false;
+        widen(std::size_t(span));
+    }
+    for (int span = 1; span < th; span *= 2) {
+        if (stop()) return false;
+        widen(std::size_t(span) * std::size_t(stride));
+    }
     std::copy(lowFrom.begin(), lowFrom.end(), low);
     std::copy(highFrom.begin(), highFrom.end(), high);
+    return true;
 }
 
 }  // namespace
@@ -312,10 +333,15 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const int h = plane.cover.bottom - plane.cover.top + 1;
     plane.stride = w + CellPlane::kPadding;
     plane.tableSize = std::size_t(plane.stride) * std::size_t(h);
-    plane.entries.assign(plane.tableSize * CellPlane::kTables, 0);
+    if (!fillPolled(plane.entries, plane.tableSize * CellPlane::kTables, std::int16_t(0), poll))
+        return;
     auto table = [&](CellPlane::Table t) { return plane.entries.data() + std::size_t(t) * plane.tableSize; };
     const std::size_t row = std::size_t(plane.stride);
+    // The window of a full-size photo takes a good part of a second, so the
+    // long loops ask now and then.
+    constexpr int kRowsPerPoll = 256;
     for (int y = 0; y < h; ++y) {
+        if (y % kRowsPerPoll == 0 && stop()) return;
         const std::uint8_t* line = picture.pixel(plane.cover.left, plane.cover.top + y);
         for (int c = 0; c < 3; ++c) {
             std::int16_t* out = table(CellPlane::Table(CellPlane::Blue + c)) + std::size_t(y) * row;
@@ -329,8 +355,10 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::int16_t* pg = table(CellPlane::Green);
     const std::int16_t* pr = table(CellPlane::Red);
     const std::size_t span = std::size_t(w - k + 1);
-    std::vector<std::int16_t> pixels(plane.tableSize);
-    std::vector<std::int16_t> across(row * std::size_t(h), 0);
+    std::vector<std::int16_t> pixels, across;
+    if (!fillPolled(pixels, plane.tableSize, std::int16_t(0), poll) ||
+        !fillPolled(across, row * std::size_t(h), std::int16_t(0), poll))
+        return;
     const CellPlane::Table cellTables[3] = {CellPlane::GrayCell, CellPlane::BlueLessRed,
                                             CellPlane::ColourBalance};
     for (CellPlane::Table t : cellTables) {
@@ -341,13 +369,16 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
                                                                    : pb[i] - 2 * pg[i] + pr[i]);
         std::int16_t* out = table(t);
         std::fill(across.begin(), across.end(), std::int16_t(0));
+        if (stop()) return;
         for (int y = 0; y < h; ++y) {
+            if (y % kRowsPerPoll == 0 && stop()) return;
             const std::int16_t* i0 = pixels.data() + std::size_t(y) * row;
             std::int16_t* a = &across[std::size_t(y) * row];
             for (int i = 0; i < k; ++i)
                 for (std::size_t j = 0; j < span; ++j) a[j] = std::int16_t(a[j] + i0[j + std::size_t(i)]);
         }
         for (int y = 0; y + k <= h; ++y) {
+            if (y % kRowsPerPoll == 0 && stop()) return;
             std::int16_t* o = out + std::size_t(y) * row;
             for (int i = 0; i < k; ++i) {
                 const std::int16_t* a = &across[std::size_t(y + i) * row];
@@ -358,18 +389,19 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::int16_t* gray = table(CellPlane::GrayCell);
     if (!tiles || stop()) return;
 
-    plane.ranges.assign(plane.tableSize * CellPlane::kRanges, 0);
+    if (!fillPolled(plane.ranges, plane.tableSize * CellPlane::kRanges, std::int16_t(0), poll))
+        return;
     std::vector<std::int16_t>& pixelGray = pixels;
     for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
     auto range = [&](CellPlane::Range r) {
         return plane.ranges.data() + std::size_t(r) * plane.tableSize;
     };
     constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
-    slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh), plane.stride, h,
-                    tw, th);
-    if (stop()) return;
+    if (stop() || !slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh),
+                                   plane.stride, h, tw, th, poll))
+        return;
     slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
-                    plane.stride, h, tw, th);
+                    plane.stride, h, tw, th, poll);
 }
 
 }  // namespace velmora

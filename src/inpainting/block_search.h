@@ -6,6 +6,7 @@
 // very result of a plain scan: the smallest sum, and of equal sums the first
 // candidate in row-major order.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -135,9 +136,10 @@ bool tilesPayOff(long long windowArea, long long pixelsToFill, int radius);
 // The tiles of `area` for blocks of `radius` that hold a source centre.
 std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources, const Box& area,
                              int radius);
-// Makes `area`'s searches on a plane with ranges walk its source tiles.
+// Makes `area`'s searches on a plane with ranges walk its source tiles. `poll`,
+// when given, is asked now and then; once it returns true the list is left short.
 void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap& sources,
-                     const Box& area, int radius);
+                     const Box& area, int radius, const std::function<bool()>* poll = nullptr);
 // Makes every later run build them, so small pictures check the tiled search.
 void alwaysTileSearches(bool on);
 // `poll`, when given, is asked between tables; once it returns true the plane is
@@ -181,6 +183,23 @@ struct TargetBlock {
     std::vector<Cell> cellPixels;
     long long knownPixels = 0;
 };
+
+// Sizes `v` to `n` copies of `value` a slice at a time, asking `poll` (when
+// given) between slices: fresh memory costs a page fault a page, and the tables
+// of a full-size photo take tens of milliseconds. False once `poll` asks to
+// stop, with `v` left short.
+template <class T, class A>
+bool fillPolled(std::vector<T, A>& v, std::size_t n, const T& value,
+                const std::function<bool()>* poll) {
+    v.clear();
+    v.reserve(n);
+    constexpr std::size_t kSlice = (std::size_t(1) << 20) / sizeof(T);
+    while (v.size() < n) {
+        if (poll != nullptr && (*poll)()) return false;
+        v.resize(std::min(n, v.size() + kSlice), value);
+    }
+    return true;
+}
 
 struct SearchBest {
     std::int64_t sum = std::numeric_limits<std::int64_t>::max();

@@ -193,12 +193,15 @@ bool Run::load() {
                 std::min(m_height - 1, m_box.bottom + margin)};
     m_regionWidth = m_region.right - m_region.left + 1;
     const std::size_t n = std::size_t(m_region.area());
-    m_pixel.resize(n);
-    m_state.resize(n);
-    m_confidence.resize(n);
-    m_priority.assign(n, 0.0);
-    m_gray.resize(n);
-    for (int y = m_region.top; y <= m_region.bottom; ++y)
+    if (!fillPolled(m_pixel, n, std::uint32_t(0), &m_poll) ||
+        !fillPolled(m_state, n, kKnown, &m_poll) || !fillPolled(m_confidence, n, 0.0, &m_poll) ||
+        !fillPolled(m_priority, n, 0.0, &m_poll) || !fillPolled(m_gray, n, 0.0, &m_poll))
+        return false;
+    // Rows at a time between polls: a full-size photo's region takes a good part
+    // of a second.
+    constexpr int kRowsPerPoll = 64;
+    for (int y = m_region.top; y <= m_region.bottom; ++y) {
+        if ((y - m_region.top) % kRowsPerPoll == 0 && pollStop()) return false;
         for (int x = m_region.left; x <= m_region.right; ++x) {
             const std::size_t i = at(x, y);
             const std::uint32_t v = load32(m_picture.pixel(x, y));
@@ -208,6 +211,7 @@ bool Run::load() {
             m_state[i] = marked ? kUnfilled : kKnown;
             m_confidence[i] = marked ? 0.0 : 1.0;
         }
+    }
     markFront(m_box);
     if (pollStop()) return false;
 
@@ -235,10 +239,12 @@ bool Run::load() {
         for (int x = 0; x < bw; ++x)
             t(x + 1, y + 1) = t(x, y + 1) + t(x + 1, y) - t(x, y) +
                               (m_state[at(m_box.left + x, m_box.top + y)] < 0 ? 1 : 0);
+    if (pollStop()) return false;
     const Box& z = m_sources.zone;
-    m_sources.okIn.assign(std::size_t(z.area()), 0);
+    if (!fillPolled(m_sources.okIn, std::size_t(z.area()), std::uint8_t(0), &m_poll)) return false;
     std::size_t k = 0;
-    for (int y = z.top; y <= z.bottom; ++y)
+    for (int y = z.top; y <= z.bottom; ++y) {
+        if ((y - z.top) % kRowsPerPoll == 0 && pollStop()) return false;
         for (int x = z.left; x <= z.right; ++x, ++k) {
             if (x < m_w || x > m_width - m_w - 1 || y < m_w || y > m_height - m_w - 1) continue;
             const int l = std::max(x - m_w, m_box.left) - m_box.left;
@@ -249,14 +255,17 @@ bool Run::load() {
                 l >= r || tp >= bt ? 0 : t(r, bt) - t(l, bt) - t(r, tp) + t(l, tp);
             m_sources.okIn[k] = marked == 0 ? 1 : 0;
         }
+    }
     m_sources.sumOk();
     if (pollStop()) return false;
 
-    m_magnitude.assign(n, kStale);
+    if (!fillPolled(m_magnitude, n, kStale, &m_poll)) return false;
 
-    for (int y = m_box.top; y <= m_box.bottom; ++y)
+    for (int y = m_box.top; y <= m_box.bottom; ++y) {
+        if ((y - m_box.top) % kRowsPerPoll == 0 && pollStop()) return false;
         for (int x = m_box.left; x <= m_box.right; ++x)
             if (m_state[at(x, y)] == kFront) m_priority[at(x, y)] = priority(x, y);
+    }
     m_rowBest.assign(std::size_t(m_box.bottom - m_box.top + 1), RowBest{});
     refreshRows(m_box.top, m_box.bottom);
     if (pollStop()) return false;
@@ -264,7 +273,9 @@ bool Run::load() {
     buildCellPlane(m_cells, m_picture, m_w, m_window,
                    tilesPayOff(m_window.area(), m_pixelsToFill, m_w), &m_poll);
     if (m_stopSeen) return false;
-    if (!m_cells.ranges.empty()) listSourceTiles(m_cells, m_picture, m_sources, m_window, m_w);
+    if (!m_cells.ranges.empty())
+        listSourceTiles(m_cells, m_picture, m_sources, m_window, m_w, &m_poll);
+    if (m_stopSeen) return false;
 
     const int threads = effectiveThreadCount(m_options.threads);
     if (threads > 1) m_pool = std::make_unique<WorkerPool>(threads);
