@@ -348,31 +348,20 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
             for (int x = 0; x < w; ++x) out[x] = line[4 * x + c];
         }
     }
-    // Each cell table from its pixel quantity: sums along rows, then down the
-    // columns; flat loops the compiler can vectorise. Cells that would leave the
-    // cover stay 0.
-    const std::int16_t* pb = table(CellPlane::Blue);
-    const std::int16_t* pg = table(CellPlane::Green);
-    const std::int16_t* pr = table(CellPlane::Red);
+    // Cell sums along rows, then down the columns; flat loops the compiler can
+    // vectorise. Cells that would leave the cover stay 0.
     const std::size_t span = std::size_t(w - k + 1);
-    std::vector<std::int16_t> pixels, across;
-    if (!fillPolled(pixels, plane.tableSize, std::int16_t(0), poll) ||
-        !fillPolled(across, row * std::size_t(h), std::int16_t(0), poll))
-        return;
-    const CellPlane::Table cellTables[3] = {CellPlane::GrayCell, CellPlane::BlueLessRed,
-                                            CellPlane::ColourBalance};
-    for (CellPlane::Table t : cellTables) {
+    std::vector<std::int16_t> across;
+    if (!fillPolled(across, row * std::size_t(h), std::int16_t(0), poll)) return;
+    for (int c = 0; c < 3; ++c) {
         if (stop()) return;
-        for (std::size_t i = 0; i < plane.tableSize; ++i)
-            pixels[i] = std::int16_t(t == CellPlane::GrayCell      ? pb[i] + pg[i] + pr[i]
-                                     : t == CellPlane::BlueLessRed ? pb[i] - pr[i]
-                                                                   : pb[i] - 2 * pg[i] + pr[i]);
-        std::int16_t* out = table(t);
+        const std::int16_t* in = table(CellPlane::Table(CellPlane::Blue + c));
+        std::int16_t* out = table(CellPlane::Table(CellPlane::CellBlue + c));
         std::fill(across.begin(), across.end(), std::int16_t(0));
         if (stop()) return;
         for (int y = 0; y < h; ++y) {
             if (y % kRowsPerPoll == 0 && stop()) return;
-            const std::int16_t* i0 = pixels.data() + std::size_t(y) * row;
+            const std::int16_t* i0 = in + std::size_t(y) * row;
             std::int16_t* a = &across[std::size_t(y) * row];
             for (int i = 0; i < k; ++i)
                 for (std::size_t j = 0; j < span; ++j) a[j] = std::int16_t(a[j] + i0[j + std::size_t(i)]);
@@ -386,12 +375,20 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
             }
         }
     }
-    const std::int16_t* gray = table(CellPlane::GrayCell);
+    const std::int16_t* cb = table(CellPlane::CellBlue);
+    const std::int16_t* cg = table(CellPlane::CellGreen);
+    const std::int16_t* cr = table(CellPlane::CellRed);
+    std::int16_t* gray = table(CellPlane::GrayCell);
+    for (std::size_t i = 0; i < plane.tableSize; ++i) gray[i] = std::int16_t(cb[i] + cg[i] + cr[i]);
     if (!tiles || stop()) return;
 
     if (!fillPolled(plane.ranges, plane.tableSize * CellPlane::kRanges, std::int16_t(0), poll))
         return;
-    std::vector<std::int16_t>& pixelGray = pixels;
+    std::vector<std::int16_t> pixelGray;
+    if (!fillPolled(pixelGray, plane.tableSize, std::int16_t(0), poll)) return;
+    const std::int16_t* pb = table(CellPlane::Blue);
+    const std::int16_t* pg = table(CellPlane::Green);
+    const std::int16_t* pr = table(CellPlane::Red);
     for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
     auto range = [&](CellPlane::Range r) {
         return plane.ranges.data() + std::size_t(r) * plane.tableSize;

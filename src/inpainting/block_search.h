@@ -60,18 +60,17 @@ struct SourceMap {
 };
 
 // Tables over the pixels of the candidate blocks (`cover`), one 16-bit plane per
-// quantity so 16 neighbouring candidates come in one load: the pixels' B, G and R,
-// and over the k x k cell whose top-left is each pixel, the sums of gray
-// (B + G + R) and of the two colour differences B - R and B - 2G + R.
+// quantity so 16 neighbouring candidates come in one load: the pixels' B, G and R;
+// the sums of B, G and R over the k x k cell whose top-left is each pixel; and
+// the gray (B + G + R) sums of those cells.
 //
 // A block sum is at least, over cells wholly known in the target, the squared
 // cell-sum differences divided by k^2 (Cauchy-Schwarz on each cell), plus the
-// exact sum over the known pixels no cell covers. The three sums split a
-// pixel's colour into parts at right angles, b^2 + g^2 + r^2 = (b + g + r)^2 / 3
-// + (b - r)^2 / 2 + (b - 2g + r)^2 / 6, so the gray part alone is a bound at a
-// third of the reads, and the colour parts add to it without reading it again.
+// exact sum over the known pixels no cell covers. Gray cells give a weaker bound
+// at a third of the reads: a sum of three squares is at least a third of the
+// square of their sum.
 struct CellPlane {
-    enum Table { Blue, Green, Red, GrayCell, BlueLessRed, ColourBalance, kTables };
+    enum Table { Blue, Green, Red, CellBlue, CellGreen, CellRed, GrayCell, kTables };
     int cell = 3;                        // side of a cell
     static constexpr int kPadding = 16;  // entries after each row, for whole vector loads
     Box cover;

@@ -134,22 +134,13 @@ void scanWithCells(ScanJob& job) {
         }
         return pairs;
     };
-    // A cell's sums in the target, as the tables hold them for candidates.
-    auto cellSums = [&](const TargetBlock::Cell& cell, T table) {
-        const int b = channel(cell.sums, 0), g = channel(cell.sums, 1), r = channel(cell.sums, 2);
-        return std::int16_t(table == T::GrayCell      ? b + g + r
-                            : table == T::BlueLessRed ? b - r
-                                                      : b - 2 * g + r);
-    };
-    auto cellPairs = [&](T table) {
-        return pairsOf(
-            target.cells.data(), cells, 1, [table](int) { return table; },
-            [&](const TargetBlock::Cell& cell, int) { return cellSums(cell, table); });
-    };
-    const std::vector<Pair> grayCells = cellPairs(T::GrayCell);
-    const std::vector<Pair> blueLessRed = cellPairs(T::BlueLessRed);
-    const std::vector<Pair> colourBalance = cellPairs(T::ColourBalance);
-    // Exact entries, the three channels of a pair together. Single pixels are
+    const std::vector<Pair> grayCells = pairsOf(
+        target.cells.data(), cells, 1, [](int) { return T::GrayCell; },
+        [&](const TargetBlock::Cell& cell, int) {
+            return std::int16_t(channel(cell.sums, 0) + channel(cell.sums, 1) +
+                                channel(cell.sums, 2));
+        });
+    // Colour entries, the three channels of a pair together. Single pixels are
     // held times k; `divide` takes that back out.
     auto colourOf = [&](const TargetBlock::Cell* from, std::size_t count, T first, int divide) {
         return pairsOf(
@@ -158,19 +149,13 @@ void scanWithCells(ScanJob& job) {
                 return std::int16_t(channel(cell.sums, c) / divide);
             });
     };
+    const std::vector<Pair> colourCells = colourOf(target.cells.data(), cells, T::CellBlue, 1);
     const std::vector<Pair> exactSingles =
         colourOf(target.cells.data() + cells, target.cells.size() - cells, T::Blue, k);
     const std::vector<Pair> exactCellPixels =
         colourOf(target.cellPixels.data(), target.cellPixels.size(), T::Blue, k);
     const __m256i zero = _mm256_setzero_si256();
-    // The colour bound over cells and the exact sum over single pixels, both times
-    // 6 k^2 so the three parts of a cell's colour weigh in as whole numbers.
-    const __m256i kScale = _mm256_set1_epi32(std::int32_t(6 * scale));
-    auto colourBound = [](__m256i gray, __m256i blueLessRed, __m256i balance) {
-        return _mm256_add_epi32(
-            _mm256_add_epi32(_mm256_add_epi32(gray, gray), balance),
-            _mm256_add_epi32(blueLessRed, _mm256_add_epi32(blueLessRed, blueLessRed)));
-    };
+    const __m256i kScale = _mm256_set1_epi32(std::int32_t(scale));
 
     // Lane masks of the first `lanes` candidates, for the group at a row's end.
     unsigned firstLanes[17] = {};
@@ -215,7 +200,7 @@ void scanWithCells(ScanJob& job) {
             if (threshold != limitsFor) {
                 limitsFor = threshold;
                 g = laneLimit(3 * scale, threshold);
-                c = laneLimit(6 * scale, threshold);
+                c = laneLimit(scale, threshold);
                 grayLimit = _mm256_set1_epi32(g);
                 cellLimit = _mm256_set1_epi32(c);
                 exactLimit = _mm256_set1_epi32(std::int32_t(
@@ -231,10 +216,8 @@ void scanWithCells(ScanJob& job) {
                     p = end;
                 }
             };
-            // The colour bound needs every gray cell, and it fits the lanes only where
-            // the gray bound does.
-            __m256i gray0 = zero, gray1 = zero;
             if (g != 0) {
+                __m256i gray0 = zero, gray1 = zero;
                 auto test = [&] { return below(grayLimit, gray0, gray1); };
                 // Every group takes this first look, so its length is fixed for the compiler.
                 if (grayCells.size() >= kFirstLook) {
@@ -246,17 +229,11 @@ void scanWithCells(ScanJob& job) {
                 }
             }
             if (open == 0) continue;
+            __m256i cell0 = zero, cell1 = zero;
             __m256i exact0 = zero, exact1 = zero;
             if (c != 0) {
-                __m256i blue0 = zero, blue1 = zero, balance0 = zero, balance1 = zero;
-                auto test = [&] {
-                    return below(cellLimit, colourBound(gray0, blue0, balance0),
-                                 colourBound(gray1, blue1, balance1));
-                };
-                pass(blueLessRed, 0, kLaterLook, blue0, blue1, test);
-                pass(colourBalance, 0, kLaterLook, balance0, balance1, test);
-                const __m256i cell0 = colourBound(gray0, blue0, balance0);
-                const __m256i cell1 = colourBound(gray1, blue1, balance1);
+                pass(colourCells, 0, 3 * kFirstLook, cell0, cell1,
+                     [&] { return below(cellLimit, cell0, cell1); });
                 pass(exactSingles, 0, kLaterLook, exact0, exact1, [&] {
                     return below(cellLimit, _mm256_add_epi32(cell0, _mm256_mullo_epi32(exact0, kScale)),
                                  _mm256_add_epi32(cell1, _mm256_mullo_epi32(exact1, kScale)));
