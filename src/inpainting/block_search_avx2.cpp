@@ -178,6 +178,9 @@ void scanWithCells(ScanJob& job) {
         // The other shares' best, read once a row: the line it is on moves
         // between the cores whenever one of them finds a better sum.
         const std::int64_t others = bestSoFar(job, std::numeric_limits<std::int64_t>::max(), 0);
+        // The best of all, unpacked once and again only when this share finds a better one.
+        std::int64_t rowBest = std::min(others, packBest(bestSum, bestIndex));
+        std::int64_t rowBestSum = sumOf(rowBest), rowBestIndex = indexOf(rowBest);
         for (int gx = x0; gx <= x1; gx += 16, origin += 16) {
             unsigned open = firstLanes[std::min(16, x1 - gx + 1)];
             if (zone != nullptr && gx + 15 >= map.zone.left && gx <= map.zone.right) {
@@ -194,8 +197,7 @@ void scanWithCells(ScanJob& job) {
             if (open == 0) continue;
             // A tie needs the exact sum, unless every candidate of the group comes
             // after the best in scan order: then it cannot win.
-            const std::int64_t threshold =
-                thresholdFrom(std::min(others, packBest(bestSum, bestIndex)), rowIndex + gx);
+            const std::int64_t threshold = rowBestSum + (rowIndex + gx < rowBestIndex ? 1 : 0);
             if (threshold <= 0) continue;
             if (threshold != limitsFor) {
                 limitsFor = threshold;
@@ -261,6 +263,9 @@ void scanWithCells(ScanJob& job) {
                     offerSharedBest(job, packBest(s, index));
                 }
             }
+            rowBest = std::min(others, packBest(bestSum, bestIndex));
+            rowBestSum = sumOf(rowBest);
+            rowBestIndex = indexOf(rowBest);
         }
     }
     job.best.sum = bestSum;
