@@ -50,6 +50,8 @@ const Kernel& kernel() { return *current().load(std::memory_order_relaxed); }
 constexpr long long kMinSharedWork = 4000000;
 // Below this many a search ends well within a tenth of a second without asking.
 constexpr long long kMinPolledWork = 64000000;
+// Below this many centres a search is over before tile bounds would pay.
+constexpr long long kMinTiledArea = 4096;
 
 bool better(const SearchBest& a, const SearchBest& b) {
     return a.sum < b.sum || (a.sum == b.sum && a.index < b.index);
@@ -190,7 +192,7 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     std::vector<Box> tiles;
     std::vector<std::int32_t> tileBounds;
     std::vector<std::pair<int, int>> firstRuns;
-    if (base.plane != nullptr && !plane->ranges.empty() && area.area() >= 4LL * 32 * 32) {
+    if (base.plane != nullptr && !plane->ranges.empty() && area.area() >= kMinTiledArea) {
         const int k = plane->cell;
         auto gray = [](std::int64_t sums) {
             return int((sums & 0xFFFF) + ((sums >> 16) & 0xFFFF) + ((sums >> 32) & 0xFFFF));

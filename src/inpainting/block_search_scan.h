@@ -221,8 +221,10 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
     // The runs walked first, then the runs between them, each numbered on from
     // the one before, so a share can claim the n-th tile of either part.
     const int count = int(tiles.size());
-    std::vector<std::pair<int, int>> firstRuns, laterRuns;
-    if (job.firstRuns != nullptr) firstRuns = *job.firstRuns;
+    static const std::vector<std::pair<int, int>> kNone;
+    const std::vector<std::pair<int, int>>& firstRuns =
+        job.firstRuns != nullptr ? *job.firstRuns : kNone;
+    std::vector<std::pair<int, int>> laterRuns;
     int from = 0;
     for (const auto& [begin, end] : firstRuns) {
         if (begin > from) laterRuns.push_back({from, begin});
