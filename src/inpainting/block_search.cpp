@@ -11,8 +11,7 @@ namespace velmora {
 namespace {
 
 using ScanFn = void (*)(detail::ScanJob&);
-using TileBoundsFn = void (*)(const CellPlane&, const detail::TileProbes&, int, std::int64_t,
-                              std::int32_t*);
+using detail::TileBoundsFn;
 
 struct Kernel {
     ScanFn scan;
@@ -148,7 +147,7 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
         }
         for (int dx = 0; dx < int(side); ++dx)
             for (int r = 0; r < CellPlane::kRanges; ++r) {
-                const int weight = r == CellPlane::PixelLow || r == CellPlane::PixelHigh ? k : 1;
+                const int weight = r >= CellPlane::BluePixelLow ? k : 1;
                 std::int16_t* out =
                     plane.tileRanges.data() +
                     ((std::size_t(dy) * side + std::size_t(dx)) * CellPlane::kRanges +
@@ -190,36 +189,39 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     // Whole tiles ruled out at once pay where the area holds many of them.
     detail::TileProbes probes;
     std::vector<Box> tiles;
-    std::vector<std::int32_t> tileBounds;
-    std::vector<std::pair<int, int>> firstRuns;
+    std::vector<std::pair<int, unsigned>> firstBlocks;
     if (base.plane != nullptr && !plane->ranges.empty() && area.area() >= kMinTiledArea) {
         const int k = plane->cell;
-        auto gray = [](std::int64_t sums) {
-            return int((sums & 0xFFFF) + ((sums >> 16) & 0xFFFF) + ((sums >> 32) & 0xFFFF));
-        };
+        const bool listed = plane->tileArea.left == area.left && plane->tileArea.top == area.top &&
+                            plane->tileArea.right == area.right &&
+                            plane->tileArea.bottom == area.bottom;
+        const bool sideBySide = listed && !plane->tileRanges.empty();
         for (std::size_t i = 0; i < target.cells.size(); ++i) {
             const TargetBlock::Cell& cell = target.cells[i];
-            const std::ptrdiff_t offset = std::ptrdiff_t(cell.dy) * plane->stride + cell.dx;
-            if (i < target.firstSingle)
-                probes.cells.push_back({offset, cell.dx, cell.dy, gray(cell.sums)});
-            else
-                probes.singles.push_back({offset, cell.dx, cell.dy, gray(cell.sums) / k});
-        }
-        probes.singleWeight = std::int64_t(k) * k;
-        probes.scale = 3 * probes.singleWeight;
-        base.probes = &probes;
-        if (plane->tileArea.left == area.left && plane->tileArea.top == area.top &&
-            plane->tileArea.right == area.right && plane->tileArea.bottom == area.bottom) {
-            base.tiles = &plane->tiles;
-            if (!plane->tileRanges.empty()) {
-                tileBounds.resize(plane->tileStride);
-                // Tiles whose bound reaches the seeds' best are never scanned.
-                const std::int64_t seeded = base.best.sum >= (std::int64_t(1) << 40)
-                                                ? std::numeric_limits<std::int64_t>::max()
-                                                : (base.best.sum + 1) * probes.scale;
-                kernel().tileBounds(*plane, probes, target.radius, seeded, tileBounds.data());
-                base.tileBounds = tileBounds.data();
+            const bool single = i >= target.firstSingle;
+            for (int c = 0; c < 3; ++c) {
+                detail::TileProbes::Probe p;
+                p.offset = std::ptrdiff_t(cell.dy) * plane->stride + cell.dx;
+                // Single pixels are held times k, as their side-by-side ranges are.
+                const int held = int((cell.sums >> (16 * c)) & 0xFFFF);
+                p.value = held / (single ? k : 1);
+                p.low = CellPlane::Range(
+                    (single ? CellPlane::BluePixelLow : CellPlane::BlueCellLow) + 2 * c);
+                if (sideBySide) {
+                    p.tileLow = plane->tileRange(cell.dx, cell.dy, p.low, target.radius);
+                    p.tileHigh = plane->tileRange(cell.dx, cell.dy, CellPlane::Range(p.low + 1),
+                                                  target.radius);
+                    p.tileValue = std::int16_t(held);
+                }
+                (single ? probes.singles : probes.cells).push_back(p);
             }
+        }
+        probes.scale = detail::TileProbes::kWeight * std::int64_t(k) * k;
+        probes.singleWeight = probes.scale;  // the full ranges hold pixels as they are
+        base.probes = &probes;
+        if (listed) {
+            base.tiles = &plane->tiles;
+            if (sideBySide) base.boundTiles = kernel().tileBounds;
             // The tiles that meet `first`: in each row of tiles, a run of neighbours.
             for (std::size_t r = 0; first != nullptr && r + 1 < plane->tileRowStart.size(); ++r) {
                 int i = plane->tileRowStart[r];
@@ -228,11 +230,14 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                 if (row.top + CellPlane::kTileHeight - 1 < first->top || row.top > first->bottom)
                     continue;
                 while (i < end && plane->tiles[std::size_t(i)].right < first->left) ++i;
-                int j = i;
-                while (j < end && plane->tiles[std::size_t(j)].left <= first->right) ++j;
-                if (j > i) firstRuns.push_back({i, j});
+                for (; i < end && plane->tiles[std::size_t(i)].left <= first->right; ++i) {
+                    const int b = i / detail::kTilesPerBlock;
+                    if (firstBlocks.empty() || firstBlocks.back().first != b)
+                        firstBlocks.push_back({b, 0u});
+                    firstBlocks.back().second |= 1u << (i % detail::kTilesPerBlock);
+                }
             }
-            if (!firstRuns.empty()) base.firstRuns = &firstRuns;
+            if (!firstBlocks.empty()) base.firstBlocks = &firstBlocks;
         } else {
             tiles = sourceTiles(picture, sources, area, target.radius);
             base.tiles = &tiles;
@@ -386,21 +391,18 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
 
     if (!fillPolled(plane.ranges, plane.tableSize * CellPlane::kRanges, std::int16_t(0), poll))
         return;
-    std::vector<std::int16_t> pixelGray;
-    if (!fillPolled(pixelGray, plane.tableSize, std::int16_t(0), poll)) return;
-    const std::int16_t* pb = table(CellPlane::Blue);
-    const std::int16_t* pg = table(CellPlane::Green);
-    const std::int16_t* pr = table(CellPlane::Red);
-    for (std::size_t i = 0; i < plane.tableSize; ++i) pixelGray[i] = std::int16_t(pb[i] + pg[i] + pr[i]);
     auto range = [&](CellPlane::Range r) {
         return plane.ranges.data() + std::size_t(r) * plane.tableSize;
     };
     constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
-    if (stop() || !slidingExtremes(gray, range(CellPlane::CellLow), range(CellPlane::CellHigh),
-                                   plane.stride, h, tw, th, poll))
-        return;
-    slidingExtremes(pixelGray.data(), range(CellPlane::PixelLow), range(CellPlane::PixelHigh),
-                    plane.stride, h, tw, th, poll);
+    for (int c = 0; c < 3; ++c)
+        for (const auto& [from, low] : {std::pair(CellPlane::CellBlue, CellPlane::BlueCellLow),
+                                        std::pair(CellPlane::Blue, CellPlane::BluePixelLow)})
+            if (stop() || !slidingExtremes(table(CellPlane::Table(from + c)),
+                                           range(CellPlane::Range(low + 2 * c)),
+                                           range(CellPlane::Range(low + 2 * c + 1)), plane.stride,
+                                           h, tw, th, poll))
+                return;
 }
 
 }  // namespace velmora

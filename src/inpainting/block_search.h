@@ -80,12 +80,26 @@ struct CellPlane {
                                         // would leave the cover are 0
 
     // Ranges over tiles of kTileWidth x kTileHeight neighbouring candidate
-    // centres: for each entry, the lowest and highest gray cell sum (GrayCell)
-    // and gray pixel (B + G + R) over the tile's entries from there. One read per
-    // target cell bounds every candidate of the tile at once. A tile one group of
+    // centres: for each entry, the lowest and highest cell sum and pixel of each
+    // colour over the tile's entries from there. Three reads per target cell
+    // bound every candidate of the tile at once. A tile one group of
     // candidates wide and a few rows high rules out far more than larger ones,
     // and the bounds of sixteen such tiles come from one load each (`tileRanges`).
-    enum Range { CellLow, CellHigh, PixelLow, PixelHigh, kRanges };
+    enum Range {
+        BlueCellLow,
+        BlueCellHigh,
+        GreenCellLow,
+        GreenCellHigh,
+        RedCellLow,
+        RedCellHigh,
+        BluePixelLow,
+        BluePixelHigh,
+        GreenPixelLow,
+        GreenPixelHigh,
+        RedPixelLow,
+        RedPixelHigh,
+        kRanges
+    };
     static constexpr int kTileWidth = 16;
     static constexpr int kTileHeight = 8;
     std::vector<std::int16_t> ranges;  // kRanges tables, empty when not built

@@ -275,60 +275,52 @@ void scanWithCells(ScanJob& job) {
 
 }  // namespace
 
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius,
-                    std::int64_t limit, std::int32_t* out) {
-    struct Entry {
-        const std::int16_t* low;
-        const std::int16_t* high;
-        __m256i value;
-    };
+void tileBoundsAvx2(const TileProbes& probes, std::size_t first, std::int64_t limit,
+                    std::int32_t* out) {
     const __m256i zero = _mm256_setzero_si256();
-    // Cells, then single pixels, each part an even count so a pair never mixes them.
-    std::vector<Entry> entries;
-    entries.reserve(probes.cells.size() + probes.singles.size() + 2);
-    auto add = [&](const std::vector<TileProbes::Probe>& list, CellPlane::Range lowRange,
-                   int weight) {
-        for (const TileProbes::Probe& p : list)
-            entries.push_back({plane.tileRange(p.dx, p.dy, lowRange, radius),
-                               plane.tileRange(p.dx, p.dy, CellPlane::Range(lowRange + 1), radius),
-                               _mm256_set1_epi16(std::int16_t(weight * p.value))});
-        if (entries.size() % 2 != 0) entries.push_back({nullptr, nullptr, zero});
-    };
-    add(probes.cells, CellPlane::CellLow, 1);
-    const std::size_t cells = entries.size();
-    add(probes.singles, CellPlane::PixelLow, plane.cell);
-    const __m256i cellLimit = _mm256_set1_epi32(
-        std::int32_t(std::min<std::int64_t>(limit, std::numeric_limits<std::int32_t>::max())));
-    // How far the value lies outside the tile's range, 16 tiles at once.
-    auto distance = [&](const Entry& e, std::size_t t) {
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e.low + t));
-        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e.high + t));
+    // How far the value lies outside each tile's range.
+    auto distance = [&](const TileProbes::Probe& p) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p.tileLow + first));
+        const __m256i high =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p.tileHigh + first));
+        const __m256i value = _mm256_set1_epi16(p.tileValue);
         return _mm256_max_epi16(
-            _mm256_max_epi16(_mm256_sub_epi16(low, e.value), _mm256_sub_epi16(e.value, high)),
-            zero);
+            _mm256_max_epi16(_mm256_sub_epi16(low, value), _mm256_sub_epi16(value, high)), zero);
     };
-    for (std::size_t t = 0; t < plane.tileStride; t += 16) {
-        __m256i acc0 = zero, acc1 = zero;
-        auto addEntries = [&](std::size_t from, std::size_t to) {
-            for (std::size_t e = from; e < to; e += 2) {
-                const __m256i da = distance(entries[e], t);
-                const __m256i db =
-                    entries[e + 1].low != nullptr ? distance(entries[e + 1], t) : zero;
-                const __m256i lo = _mm256_unpacklo_epi16(da, db);
-                const __m256i hi = _mm256_unpackhi_epi16(da, db);
-                acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(lo, lo));
-                acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(hi, hi));
+    // The sums are weighed last: a tile is out once 3 times its sum reaches `limit`.
+    const __m256i sumLimit = _mm256_set1_epi32(
+        std::int32_t(std::min<std::int64_t>((limit + TileProbes::kWeight - 1) / TileProbes::kWeight,
+                                            std::numeric_limits<std::int32_t>::max())));
+    __m256i acc0 = zero, acc1 = zero;
+    // Any part of the sum bounds a tile, so adding stops once every tile is out:
+    // most are after a few cells.
+    auto add = [&](const std::vector<TileProbes::Probe>& list) {
+        const std::size_t n = list.size();
+        std::size_t look = 6;
+        for (std::size_t e = 0; e < n; e += 2) {
+            const __m256i da = distance(list[e]);
+            const __m256i db = e + 1 < n ? distance(list[e + 1]) : zero;
+            const __m256i lo = _mm256_unpacklo_epi16(da, db);
+            const __m256i hi = _mm256_unpackhi_epi16(da, db);
+            acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(lo, lo));
+            acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(hi, hi));
+            if (e + 2 >= look) {
+                if (below(sumLimit, acc0, acc1) == 0) return false;
+                look += 16;
             }
-        };
-        addEntries(0, cells);
-        // The single pixels only where the cells leave a tile in.
-        if (below(cellLimit, acc0, acc1) != 0) addEntries(cells, entries.size());
-        // Unpacking mixed the halves: acc0 holds tiles 0..3 and 8..11.
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + t),
-                            _mm256_permute2x128_si256(acc0, acc1, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + t + 8),
-                            _mm256_permute2x128_si256(acc0, acc1, 0x31));
-    }
+        }
+        return true;
+    };
+    // The single pixels only where the cells leave a tile in.
+    if (add(probes.cells) && below(sumLimit, acc0, acc1) != 0) add(probes.singles);
+    static_assert(TileProbes::kWeight == 3);
+    acc0 = _mm256_add_epi32(acc0, _mm256_slli_epi32(acc0, 1));
+    acc1 = _mm256_add_epi32(acc1, _mm256_slli_epi32(acc1, 1));
+    // Unpacking mixed the halves: acc0 holds tiles 0..3 and 8..11.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_permute2x128_si256(acc0, acc1, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8),
+                        _mm256_permute2x128_si256(acc0, acc1, 0x31));
 }
 
 void scanAvx2(ScanJob& job) {
@@ -344,9 +336,9 @@ void scanAvx2(ScanJob& job) {
 
 namespace velmora::detail {
 void scanAvx2(ScanJob& job) { scanSse2(job); }
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius,
-                    std::int64_t limit, std::int32_t* out) {
-    tileBoundsScalar(plane, probes, radius, limit, out);
+void tileBoundsAvx2(const TileProbes& probes, std::size_t first, std::int64_t limit,
+                    std::int32_t* out) {
+    tileBoundsScalar(probes, first, limit, out);
 }
 }  // namespace velmora::detail
 

@@ -15,19 +15,34 @@
 
 namespace velmora::detail {
 
-// The target's cells and single pixels as gray values, with the offsets of
+// The target's cells and single pixels, a probe per colour, with the offsets of
 // their entries from a block's top-left entry in the plane, for tile bounds.
 struct TileProbes {
     struct Probe {
         std::ptrdiff_t offset;
-        int dx, dy;  // in the block
         int value;
+        CellPlane::Range low;  // the range it lies against; its High follows
+        // In the plane's ranges of its source tiles side by side, when listed:
+        // the first tile's entries, and the value as they hold it.
+        const std::int16_t* tileLow = nullptr;
+        const std::int16_t* tileHigh = nullptr;
+        std::int16_t tileValue = 0;
     };
-    std::vector<Probe> cells;    // against the gray cell ranges
-    std::vector<Probe> singles;  // against the gray pixel ranges
-    std::int64_t singleWeight;   // k^2
-    std::int64_t scale;          // 3 k^2: a tile is out when its bound exceeds scale * best
+    std::vector<Probe> cells;    // against the cell ranges of their colour
+    std::vector<Probe> singles;  // against the pixel ranges of their colour
+    // Bounds are held 3 k^2 times a sum, as the gray cells of a group's first look.
+    static constexpr int kWeight = 3;
+    std::int64_t singleWeight;  // 3 k^2
+    std::int64_t scale;         // 3 k^2: a tile is out when its bound exceeds scale * best
 };
+
+// Sixteen source tiles are bounded at a time, so a claim takes that many.
+constexpr int kTilesPerBlock = 16;
+
+// The bounds of source tiles [first, first + kTilesPerBlock) from the listed
+// ranges, scaled as tileBound's. A bound may stop short once it reaches `limit`.
+using TileBoundsFn = void (*)(const TileProbes&, std::size_t first, std::int64_t limit,
+                              std::int32_t* out);
 
 // A candidate's (sum, index) as one number that orders like the pair, so the
 // shares can keep the best of all in one atomic. Sums that matter stay below
@@ -45,7 +60,7 @@ inline std::int64_t indexOf(std::int64_t packed) { return (packed & 0xFFFFFFFF) 
 // would cost more than the second core gives.
 struct SharedSearch {
     alignas(64) std::atomic<int> nextTile{0};
-    alignas(64) std::atomic<int> nextFirstTile{0};  // into the tiles walked first
+    alignas(64) std::atomic<int> nextFirstTile{0};  // into the blocks walked first
     alignas(64) std::atomic<std::int64_t> best{0};  // packed; the best any share has found
     alignas(64) std::atomic<bool> stop{false};
 };
@@ -63,10 +78,11 @@ struct alignas(64) ScanJob {  // each share's on lines of its own, as it writes 
     // those that hold a source centre.
     const TileProbes* probes = nullptr;
     const std::vector<Box>* tiles = nullptr;
-    // When given, the bounds of `tiles` worked out beforehand, so many at once.
-    const std::int32_t* tileBounds = nullptr;
-    // Runs [first, end) of `tiles` walked before all the others, in order.
-    const std::vector<std::pair<int, int>>* firstRuns = nullptr;
+    // When given, bounds sixteen of `tiles` at once from the plane's listed ranges.
+    TileBoundsFn boundTiles = nullptr;
+    // Blocks of kTilesPerBlock tiles, each with a mask of its tiles walked before
+    // all the others, in order of block.
+    const std::vector<std::pair<int, unsigned>>* firstBlocks = nullptr;
     // Null with one share that need not stop. Otherwise the tiles (or without
     // probes, bands of rows) are handed out through it, so any number of shares
     // finishes.
@@ -145,27 +161,24 @@ inline bool zoneRefuses(const SourceMap& map, const std::uint8_t* zone, int cx) 
 }
 
 // At least `scale` times the smallest sum of any candidate in the tile whose
-// top-left centre is (cx, cy): each cell's gray sum lies in the tile's range for
-// that cell, so its distance from the range bounds the candidate's difference,
-// and a sum of 3 k^2 squares is at least the square of their sum over 3 k^2.
-// Stops adding once past `limit`.
+// top-left centre is (cx, cy): each cell's colour sum lies in the tile's range
+// for that cell, so its distance from the range bounds the candidate's
+// difference, and a sum of k^2 squares is at least the square of their sum over
+// k^2; a single pixel's distance likewise. Stops adding once past `limit`.
 inline std::int64_t tileBound(const CellPlane& plane, const TileProbes& probes, int cx, int cy,
                               int w, std::int64_t limit) {
     std::int64_t sum = 0;
-    auto add = [&](const std::vector<TileProbes::Probe>& list, CellPlane::Range lowRange,
-                   std::int64_t weight) {
-        const std::int16_t* low = plane.range(lowRange, cx - w, cy - w);
-        const std::int16_t* high = low + plane.tableSize;  // the High range follows its Low
+    auto add = [&](const std::vector<TileProbes::Probe>& list, std::int64_t weight) {
         for (const TileProbes::Probe& p : list) {
-            const int lo = low[p.offset], hi = high[p.offset];
+            const std::int16_t* low = plane.range(p.low, cx - w, cy - w) + p.offset;
+            const int lo = *low, hi = low[plane.tableSize];  // the High range follows its Low
             const int d = p.value < lo ? lo - p.value : p.value > hi ? p.value - hi : 0;
             sum += weight * d * d;
             if (sum >= limit) return false;
         }
         return true;
     };
-    if (add(probes.cells, CellPlane::CellLow, 1))
-        add(probes.singles, CellPlane::PixelLow, probes.singleWeight);
+    if (add(probes.cells, TileProbes::kWeight)) add(probes.singles, probes.singleWeight);
     return sum;
 }
 
@@ -187,114 +200,92 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
         return;
     }
     const CellPlane& plane = *job.plane;
+    const TileProbes& probes = *job.probes;
     const int w = job.target->radius;
     const std::int64_t width = job.picture->width;
     const std::vector<Box>& tiles = *job.tiles;
+    const std::size_t count = tiles.size();
     auto limitFor = [&](std::int64_t threshold) {
         return threshold >= (std::int64_t(1) << 40) ? std::numeric_limits<std::int64_t>::max()
-                                                    : threshold * job.probes->scale;
+                                                    : threshold * probes.scale;
     };
-    // Most tiles fall to a bound worked out beforehand against a limit that lets
-    // every tie through; it is renewed after each tile scanned and every so
-    // often for the other shares' finds, and the best only ever drops.
-    std::int64_t looseLimit = std::numeric_limits<std::int64_t>::max();
-    int sinceRenewed = 1 << 30;
-    auto visit = [&](std::size_t i) {
-        if (job.tileBounds != nullptr) {
-            if (++sinceRenewed > 64) {
-                looseLimit = limitFor(sumOf(bestSoFar(job, job.best.sum, job.best.index)) + 1);
-                sinceRenewed = 0;
+    // The tiles of block b in `mask` that may hold a winner, in order.
+    auto walkBlock = [&](int b, unsigned mask) {
+        const std::size_t first = std::size_t(b) * kTilesPerBlock;
+        if (count - first < kTilesPerBlock) mask &= (1u << (count - first)) - 1u;
+        if (mask == 0) return;
+        std::int32_t bounds[kTilesPerBlock];
+        if (job.boundTiles != nullptr) {
+            // Against a limit that lets every tie through; the best only drops.
+            const std::int64_t loose =
+                limitFor(sumOf(bestSoFar(job, job.best.sum, job.best.index)) + 1);
+            job.boundTiles(probes, first, loose, bounds);
+            for (unsigned rest = mask; rest != 0; rest &= rest - 1u) {
+                const int t = __builtin_ctz(rest);
+                if (bounds[t] >= loose) mask &= ~(1u << t);
             }
-            if (job.tileBounds[i] >= looseLimit) return;
         }
-        const Box& tile = tiles[i];
-        const std::int64_t best = bestSoFar(job, job.best.sum, job.best.index);
-        const std::int64_t limit = limitFor(thresholdFrom(best, tile.top * width + tile.left));
-        const std::int64_t bound =
-            job.tileBounds != nullptr
-                ? job.tileBounds[i]
-                : tileBound(plane, *job.probes, tile.left, tile.top, w, limit);
-        if (bound >= limit) return;
-        scanBox(tile);
-        sinceRenewed = 1 << 30;
-    };
-    // The runs walked first, then the runs between them, each numbered on from
-    // the one before, so a share can claim the n-th tile of either part.
-    const int count = int(tiles.size());
-    static const std::vector<std::pair<int, int>> kNone;
-    const std::vector<std::pair<int, int>>& firstRuns =
-        job.firstRuns != nullptr ? *job.firstRuns : kNone;
-    std::vector<std::pair<int, int>> laterRuns;
-    int from = 0;
-    for (const auto& [begin, end] : firstRuns) {
-        if (begin > from) laterRuns.push_back({from, begin});
-        from = end;
-    }
-    if (from < count) laterRuns.push_back({from, count});
-    auto walk = [&](const std::vector<std::pair<int, int>>& runs, int n0, int n1) {
-        int before = 0;  // tiles in the runs passed
-        for (const auto& [begin, end] : runs) {
-            const int length = end - begin;
-            const int last = begin + std::min(n1, before + length) - before;
-            for (int i = begin + std::max(n0, before) - before; i < last; ++i) {
-                // A tight loop over the tiles ruled out beforehand, most of them.
-                if (job.tileBounds != nullptr && sinceRenewed <= 64) {
-                    const int skipFrom = i;
-                    while (i < last && job.tileBounds[i] >= looseLimit) ++i;
-                    sinceRenewed += i - skipFrom;
-                    if (i == last) break;
-                }
-                visit(std::size_t(i));
-            }
-            before += length;
-            if (before >= n1) return;
+        for (; mask != 0; mask &= mask - 1u) {
+            const int t = __builtin_ctz(mask);
+            const Box& tile = tiles[first + std::size_t(t)];
+            const std::int64_t best = bestSoFar(job, job.best.sum, job.best.index);
+            const std::int64_t limit = limitFor(thresholdFrom(best, tile.top * width + tile.left));
+            const std::int64_t bound =
+                job.boundTiles != nullptr ? bounds[t]
+                                          : tileBound(plane, probes, tile.left, tile.top, w, limit);
+            if (bound < limit) scanBox(tile);
         }
     };
-    auto total = [](const std::vector<std::pair<int, int>>& runs) {
-        int n = 0;
-        for (const auto& [begin, end] : runs) n += end - begin;
-        return n;
+    static const std::vector<std::pair<int, unsigned>> kNone;
+    const std::vector<std::pair<int, unsigned>>& firstBlocks =
+        job.firstBlocks != nullptr ? *job.firstBlocks : kNone;
+    constexpr unsigned kAll = (1u << kTilesPerBlock) - 1u;
+    // The rest of a block once its first tiles are walked.
+    auto laterMask = [&](int b) {
+        const auto it = std::lower_bound(firstBlocks.begin(), firstBlocks.end(),
+                                         std::pair<int, unsigned>(b, 0u));
+        return it != firstBlocks.end() && it->first == b ? kAll & ~it->second : kAll;
     };
-    const int firstCount = total(firstRuns), laterCount = total(laterRuns);
+    const int blocks = int((count + kTilesPerBlock - 1) / kTilesPerBlock);
     if (job.shared == nullptr) {
-        walk(firstRuns, 0, firstCount);
-        walk(laterRuns, 0, laterCount);
+        for (const auto& [b, mask] : firstBlocks) walkBlock(b, mask);
+        for (int b = 0; b < blocks; ++b) walkBlock(b, laterMask(b));
         return;
     }
-    // Several tiles per claim: every claim moves a cache line between the cores,
-    // and most tiles take a compare.
-    constexpr int step = 16;
-    for (int t; (t = claim(job, firstCount, step, true)) >= 0;) walk(firstRuns, t, t + step);
-    for (int t; (t = claim(job, laterCount, step)) >= 0;) walk(laterRuns, t, t + step);
+    const int firstCount = int(firstBlocks.size());
+    for (int i; (i = claim(job, firstCount, 1, true)) >= 0;)
+        walkBlock(firstBlocks[std::size_t(i)].first, firstBlocks[std::size_t(i)].second);
+    for (int b; (b = claim(job, blocks)) >= 0;) walkBlock(b, laterMask(b));
 }
 
-// The bounds of all of `plane`'s source tiles against `probes`, scaled as
-// tileBound's; for blocks of `radius`. A bound may stop short once it reaches
-// `limit`.
-inline void tileBoundsScalar(const CellPlane& plane, const TileProbes& probes, int radius,
-                             std::int64_t /*limit*/, std::int32_t* out) {
-    const std::size_t count = plane.tiles.size();
-    std::vector<std::int64_t> sums(count, 0);
-    auto add = [&](const TileProbes::Probe& p, CellPlane::Range lowRange, int weight) {
-        const std::int16_t* low = plane.tileRange(p.dx, p.dy, lowRange, radius);
-        const std::int16_t* high =
-            plane.tileRange(p.dx, p.dy, CellPlane::Range(lowRange + 1), radius);
-        const int value = weight * p.value;
-        for (std::size_t t = 0; t < count; ++t) {
-            const int d = value < low[t] ? low[t] - value : value > high[t] ? value - high[t] : 0;
-            sums[t] += std::int64_t(d) * d;
+inline void tileBoundsScalar(const TileProbes& probes, std::size_t first, std::int64_t limit,
+                             std::int32_t* out) {
+    std::int64_t sums[kTilesPerBlock] = {};
+    auto add = [&](const std::vector<TileProbes::Probe>& list) {
+        for (const TileProbes::Probe& p : list) {
+            const std::int16_t* low = p.tileLow + first;
+            const std::int16_t* high = p.tileHigh + first;
+            const int value = p.tileValue;
+            for (int t = 0; t < kTilesPerBlock; ++t) {
+                const int d = value < low[t]    ? low[t] - value
+                              : value > high[t] ? value - high[t]
+                                                : 0;
+                sums[t] += std::int64_t(d) * d;
+            }
         }
     };
-    for (const TileProbes::Probe& p : probes.cells) add(p, CellPlane::CellLow, 1);
-    const int k = plane.cell;
-    for (const TileProbes::Probe& p : probes.singles) add(p, CellPlane::PixelLow, k);
-    for (std::size_t t = 0; t < count; ++t)
-        out[t] =
-            std::int32_t(std::min<std::int64_t>(sums[t], std::numeric_limits<std::int32_t>::max()));
+    add(probes.cells);
+    // The single pixels only where the cells leave a tile in.
+    if (std::any_of(sums, sums + kTilesPerBlock,
+                    [&](std::int64_t s) { return TileProbes::kWeight * s < limit; }))
+        add(probes.singles);
+    for (int t = 0; t < kTilesPerBlock; ++t)
+        out[t] = std::int32_t(std::min<std::int64_t>(TileProbes::kWeight * sums[t],
+                                                     std::numeric_limits<std::int32_t>::max()));
 }
 
-void tileBoundsAvx2(const CellPlane& plane, const TileProbes& probes, int radius,
-                    std::int64_t limit, std::int32_t* out);
+void tileBoundsAvx2(const TileProbes& probes, std::size_t first, std::int64_t limit,
+                    std::int32_t* out);
 
 void scanScalar(ScanJob& job);
 void scanSse2(ScanJob& job);

@@ -278,6 +278,35 @@ TEST(Differential, RepeatingPatternTiesGoToTheFirstCandidate) {
     }
 }
 
+// Gentle ramps with a little noise: a tile's ranges hug its candidates, so its
+// bound comes close to its best sum, and a bound even slightly too high would
+// rule out the winner.
+TEST(Differential, SmoothPicturesWhereTileBoundsAreTightMatchThePlainEngine) {
+    const std::string chosen = blockSearchKernel();
+    struct Restore {
+        std::string name;
+        ~Restore() {
+            useBlockSearchKernel(name);
+            alwaysTileSearches(false);
+        }
+    } restore{chosen};
+    alwaysTileSearches(true);
+    std::mt19937 rng{77};
+    PixelBuffer p(160, 120);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            p.setRgb(x, y, std::uint8_t(x + y / 2 + rng() % 3), std::uint8_t(2 * y + rng() % 3),
+                     std::uint8_t(200 - x + rng() % 3));
+    markRect(p, 60, 40, 89, 69);
+    for (const int radius : {2, 4}) {
+        const Outcome plain = runReference(p, optionsWith(radius, 100, 1));
+        for (const char* kernel : {"scalar", "avx2"})
+            if (useBlockSearchKernel(kernel))
+                expectSame(runShipped(p, optionsWith(radius, 100, 2)), plain,
+                           std::string(kernel) + ", radius " + std::to_string(radius));
+    }
+}
+
 TEST(Differential, EveryBlockSizeFrom1To32MatchesThePlainEngine) {
     for (int radius = 1; radius <= 32; ++radius) {
         std::mt19937 rng{unsigned(1000 + radius)};
