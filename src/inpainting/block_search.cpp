@@ -95,6 +95,7 @@ bool SourceMap::refusesAll(const Box& box) const {
 }
 
 static std::atomic<bool> g_alwaysTiles{false};
+static std::atomic<bool> g_tileRangesSideBySide{true};
 
 bool tilesPayOff(long long windowArea, long long pixelsToFill, int radius) {
     // The ranges cost a few passes over the window's tables, and a table per
@@ -104,7 +105,10 @@ bool tilesPayOff(long long windowArea, long long pixelsToFill, int radius) {
            (windowArea >= (1LL << 16) && pixelsToFill * 2 / (side * side) >= 128);
 }
 
-void alwaysTileSearches(bool on) { g_alwaysTiles.store(on, std::memory_order_relaxed); }
+void alwaysTileSearches(bool on, bool sideBySide) {
+    g_alwaysTiles.store(on, std::memory_order_relaxed);
+    g_tileRangesSideBySide.store(sideBySide, std::memory_order_relaxed);
+}
 
 std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources, const Box& area,
                              int radius) {
@@ -119,6 +123,54 @@ std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources,
     return tiles;
 }
 
+namespace {
+
+// low[i] and high[i]: the extremes of `in` over the tw x th entries from entry i,
+// clipped to the table; tw and th are powers of two. Doubling spans keep it to
+// a few flat passes.
+// False when `poll` asked to stop on the way.
+bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
+                     int rows, int tw, int th, const std::function<bool()>* poll) {
+    auto stop = [poll] { return poll != nullptr && (*poll)(); };
+    const std::size_t n = std::size_t(stride) * std::size_t(rows);
+    std::vector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
+    for (std::vector<std::int16_t>* v : {&lowFrom, &highFrom, &lowTo, &highTo})
+        if (!fillPolled(*v, n, std::int16_t(0), poll)) return false;
+    std::copy(in, in + n, lowFrom.begin());
+    std::copy(in, in + n, highFrom.begin());
+    auto widen = [&](std::size_t step) {
+        const std::int16_t* lf = lowFrom.data();
+        const std::int16_t* hf = highFrom.data();
+        std::int16_t* lt = lowTo.data();
+        std::int16_t* ht = highTo.data();
+        const std::size_t inner = n > step ? n - step : 0;
+        for (std::size_t i = 0; i < inner; ++i) {
+            lt[i] = std::min(lf[i], lf[i + step]);
+            ht[i] = std::max(hf[i], hf[i + step]);
+        }
+        // Entries within `step` of the end keep theirs: clipped, they already span it.
+        std::copy(lf + inner, lf + n, lt + inner);
+        std::copy(hf + inner, hf + n, ht + inner);
+        lowFrom.swap(lowTo);
+        highFrom.swap(highTo);
+    };
+    // Across: runs over the whole table read past a row's end into the next row,
+    // which only widens a range, and that stays a valid bound.
+    for (int span = 1; span < tw; span *= 2) {
+        if (stop()) return false;
+        widen(std::size_t(span));
+    }
+    for (int span = 1; span < th; span *= 2) {
+        if (stop()) return false;
+        widen(std::size_t(span) * std::size_t(stride));
+    }
+    std::copy(lowFrom.begin(), lowFrom.end(), low);
+    std::copy(highFrom.begin(), highFrom.end(), high);
+    return true;
+}
+
+}  // namespace
+
 void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap& sources,
                      const Box& area, int radius, const std::function<bool()>* poll) {
     plane.tileArea = area;
@@ -129,38 +181,63 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
             plane.tileRowStart.push_back(int(i));
     plane.tileRowStart.push_back(int(plane.tiles.size()));
     plane.tileStride = (plane.tiles.size() + 15) / 16 * 16;
+    plane.ranges.clear();
+    plane.tileRanges.clear();
+    if (plane.empty()) return;
     const std::size_t side = std::size_t(2 * radius + 1);
     // Beyond this the tiles are bounded from the full ranges, one by one.
     constexpr std::size_t kMaxBytes = std::size_t(64) << 20;
     const std::size_t entries = side * side * CellPlane::kRanges * plane.tileStride;
-    plane.tileRanges.clear();
-    if (plane.ranges.empty() || entries > kMaxBytes / sizeof(std::int16_t)) return;
-    if (!fillPolled(plane.tileRanges, entries, std::int16_t(0), poll)) {
+    const bool sideBySide = entries <= kMaxBytes / sizeof(std::int16_t) &&
+                            g_tileRangesSideBySide.load(std::memory_order_relaxed);
+    // Side by side, each pair of ranges is worked out over the plane and packed
+    // before the next, so the full ranges are never held all at once.
+    std::vector<std::int16_t> low, high;
+    const bool sized = sideBySide ? fillPolled(plane.tileRanges, entries, std::int16_t(0), poll) &&
+                                        fillPolled(low, plane.tableSize, std::int16_t(0), poll) &&
+                                        fillPolled(high, plane.tableSize, std::int16_t(0), poll)
+                                  : fillPolled(plane.ranges, plane.tableSize * CellPlane::kRanges,
+                                               std::int16_t(0), poll);
+    auto giveUp = [&] {
+        plane.ranges.clear();
         plane.tileRanges.clear();
-        return;
-    }
-    const int k = plane.cell;
-    for (int dy = 0; dy < int(side); ++dy) {
-        if (poll != nullptr && (*poll)()) {
-            plane.tileRanges.clear();
-            return;
-        }
-        for (int dx = 0; dx < int(side); ++dx)
-            for (int r = 0; r < CellPlane::kRanges; ++r) {
-                const int weight = r >= CellPlane::BluePixelLow ? k : 1;
-                std::int16_t* out =
-                    plane.tileRanges.data() +
-                    ((std::size_t(dy) * side + std::size_t(dx)) * CellPlane::kRanges +
-                     std::size_t(r)) *
-                        plane.tileStride;
-                for (std::size_t t = 0; t < plane.tiles.size(); ++t) {
-                    const Box& tile = plane.tiles[t];
-                    out[t] = std::int16_t(weight * *plane.range(CellPlane::Range(r),
-                                                                tile.left - radius + dx,
-                                                                tile.top - radius + dy));
-                }
+    };
+    if (!sized) return giveUp();
+    const int rows = int(plane.tableSize / std::size_t(plane.stride));
+    constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
+    for (int c = 0; c < 3; ++c)
+        for (const auto& [from, first] : {std::pair(CellPlane::CellBlue, CellPlane::BlueCellLow),
+                                          std::pair(CellPlane::Blue, CellPlane::BluePixelLow)}) {
+            const auto r = CellPlane::Range(first + 2 * c);
+            std::int16_t* lo = sideBySide ? low.data() : plane.ranges.data() + r * plane.tableSize;
+            std::int16_t* hi = sideBySide ? high.data() : lo + plane.tableSize;
+            if (!slidingExtremes(plane.entries.data() + (from + c) * plane.tableSize, lo, hi,
+                                 plane.stride, rows, tw, th, poll))
+                return giveUp();
+            if (!sideBySide) continue;
+            // Pixels are held times k, so single pixels weigh as cells do.
+            const int weight = first == CellPlane::BluePixelLow ? plane.cell : 1;
+            for (int dy = 0; dy < int(side); ++dy) {
+                if (poll != nullptr && (*poll)()) return giveUp();
+                for (int dx = 0; dx < int(side); ++dx)
+                    for (const auto& [in, range] :
+                         {std::pair(lo, r), std::pair(hi, CellPlane::Range(r + 1))}) {
+                        std::int16_t* out =
+                            plane.tileRanges.data() +
+                            ((std::size_t(dy) * side + std::size_t(dx)) * CellPlane::kRanges +
+                             std::size_t(range)) *
+                                plane.tileStride;
+                        for (std::size_t t = 0; t < plane.tiles.size(); ++t) {
+                            const Box& tile = plane.tiles[t];
+                            out[t] = std::int16_t(
+                                weight *
+                                in[std::size_t(tile.top - radius + dy - plane.cover.top) *
+                                       std::size_t(plane.stride) +
+                                   std::size_t(tile.left - radius + dx - plane.cover.left)]);
+                        }
+                    }
             }
-    }
+        }
 }
 
 SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
@@ -190,12 +267,13 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     detail::TileProbes probes;
     std::vector<Box> tiles;
     std::vector<std::pair<int, unsigned>> firstBlocks;
-    if (base.plane != nullptr && !plane->ranges.empty() && area.area() >= kMinTiledArea) {
+    const bool listed = plane != nullptr && plane->tileArea.left == area.left &&
+                        plane->tileArea.top == area.top && plane->tileArea.right == area.right &&
+                        plane->tileArea.bottom == area.bottom;
+    const bool sideBySide = listed && !plane->tileRanges.empty();
+    if (base.plane != nullptr && (sideBySide || !plane->ranges.empty()) &&
+        area.area() >= kMinTiledArea) {
         const int k = plane->cell;
-        const bool listed = plane->tileArea.left == area.left && plane->tileArea.top == area.top &&
-                            plane->tileArea.right == area.right &&
-                            plane->tileArea.bottom == area.bottom;
-        const bool sideBySide = listed && !plane->tileRanges.empty();
         for (std::size_t i = 0; i < target.cells.size(); ++i) {
             const TargetBlock::Cell& cell = target.cells[i];
             const bool single = i >= target.firstSingle;
@@ -272,56 +350,8 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     return best;
 }
 
-namespace {
-
-// low[i] and high[i]: the extremes of `in` over the tw x th entries from entry i,
-// clipped to the table; tw and th are powers of two. Doubling spans keep it to
-// a few flat passes.
-// False when `poll` asked to stop on the way.
-bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
-                     int rows, int tw, int th, const std::function<bool()>* poll) {
-    auto stop = [poll] { return poll != nullptr && (*poll)(); };
-    const std::size_t n = std::size_t(stride) * std::size_t(rows);
-    std::vector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
-    for (std::vector<std::int16_t>* v : {&lowFrom, &highFrom, &lowTo, &highTo})
-        if (!fillPolled(*v, n, std::int16_t(0), poll)) return false;
-    std::copy(in, in + n, lowFrom.begin());
-    std::copy(in, in + n, highFrom.begin());
-    auto widen = [&](std::size_t step) {
-        const std::int16_t* lf = lowFrom.data();
-        const std::int16_t* hf = highFrom.data();
-        std::int16_t* lt = lowTo.data();
-        std::int16_t* ht = highTo.data();
-        const std::size_t inner = n > step ? n - step : 0;
-        for (std::size_t i = 0; i < inner; ++i) {
-            lt[i] = std::min(lf[i], lf[i + step]);
-            ht[i] = std::max(hf[i], hf[i + step]);
-        }
-        // Entries within `step` of the end keep theirs: clipped, they already span it.
-        std::copy(lf + inner, lf + n, lt + inner);
-        std::copy(hf + inner, hf + n, ht + inner);
-        lowFrom.swap(lowTo);
-        highFrom.swap(highTo);
-    };
-    // Across: runs over the whole table read past a row's end into the next row,
-    // which only widens a range, and that stays a valid bound.
-    for (int span = 1; span < tw; span *= 2) {
-        if (stop()) return false;
-        widen(std::size_t(span));
-    }
-    for (int span = 1; span < th; span *= 2) {
-        if (stop()) return false;
-        widen(std::size_t(span) * std::size_t(stride));
-    }
-    std::copy(lowFrom.begin(), lowFrom.end(), low);
-    std::copy(highFrom.begin(), highFrom.end(), high);
-    return true;
-}
-
-}  // namespace
-
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres,
-                    bool tiles, const std::function<bool()>* poll) {
+                    const std::function<bool()>* poll) {
     auto stop = [poll] { return poll != nullptr && (*poll)(); };
     const int k = cellSideFor(radius);
     plane.cell = k;
@@ -387,22 +417,6 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     const std::int16_t* cr = table(CellPlane::CellRed);
     std::int16_t* gray = table(CellPlane::GrayCell);
     for (std::size_t i = 0; i < plane.tableSize; ++i) gray[i] = std::int16_t(cb[i] + cg[i] + cr[i]);
-    if (!tiles || stop()) return;
-
-    if (!fillPolled(plane.ranges, plane.tableSize * CellPlane::kRanges, std::int16_t(0), poll))
-        return;
-    auto range = [&](CellPlane::Range r) {
-        return plane.ranges.data() + std::size_t(r) * plane.tableSize;
-    };
-    constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
-    for (int c = 0; c < 3; ++c)
-        for (const auto& [from, low] : {std::pair(CellPlane::CellBlue, CellPlane::BlueCellLow),
-                                        std::pair(CellPlane::Blue, CellPlane::BluePixelLow)})
-            if (stop() || !slidingExtremes(table(CellPlane::Table(from + c)),
-                                           range(CellPlane::Range(low + 2 * c)),
-                                           range(CellPlane::Range(low + 2 * c + 1)), plane.stride,
-                                           h, tw, th, poll))
-                return;
 }
 
 }  // namespace velmora

@@ -102,7 +102,9 @@ struct CellPlane {
     };
     static constexpr int kTileWidth = 16;
     static constexpr int kTileHeight = 8;
-    std::vector<std::int16_t> ranges;  // kRanges tables, empty when not built
+    // kRanges tables over the whole plane, kept only when the tiles' ranges
+    // side by side would take too much memory; empty otherwise.
+    std::vector<std::int16_t> ranges;
     // For the search of `tileArea`: its tiles that hold a source centre, each
     // clipped to the centres whose blocks fit the picture, and for every position
     // in a block and every range, the tiles' values side by side (the pixel
@@ -140,25 +142,27 @@ struct CellPlane {
 // measured: 3 tiles a block of radius 4 (9 x 9) exactly, so it wins there too.
 inline int cellSideFor(int radius) { return radius <= 3 || radius == 5 ? 2 : 3; }
 
-// The tables for blocks of radius `radius` centred in `centres`, with cells of
-// cellSideFor(radius); empty when no such block fits the picture.
-// With `tiles`, also the tile ranges, which pay off over many steps in a wide window.
 // Whether a run with this window, this many pixels to fill and blocks of this
-// radius builds them.
+// radius lists the window's source tiles: their ranges pay off over many steps.
 bool tilesPayOff(long long windowArea, long long pixelsToFill, int radius);
 // The tiles of `area` for blocks of `radius` that hold a source centre.
 std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources, const Box& area,
                              int radius);
-// Makes `area`'s searches on a plane with ranges walk its source tiles. `poll`,
-// when given, is asked now and then; once it returns true the list is left short.
+// Makes `area`'s searches on the plane walk its source tiles, with their ranges.
+// `poll`, when given, is asked now and then; once it returns true the ranges
+// are left out.
 void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap& sources,
                      const Box& area, int radius, const std::function<bool()>* poll = nullptr);
-// Makes every later run build them, so small pictures check the tiled search.
-void alwaysTileSearches(bool on);
-// `poll`, when given, is asked between tables; once it returns true the plane is
-// left unfinished.
+// Makes every later run build them, so small pictures check the tiled search;
+// without `sideBySide`, tiles are bounded one by one from the full ranges, as
+// where the side-by-side ranges would take too much memory.
+void alwaysTileSearches(bool on, bool sideBySide = true);
+// The tables for blocks of radius `radius` centred in `centres`, with cells of
+// cellSideFor(radius); empty when no such block fits the picture. `poll`, when
+// given, is asked between tables; once it returns true the plane is left
+// unfinished.
 void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, const Box& centres,
-                    bool tiles = false, const std::function<bool()>* poll = nullptr);
+                    const std::function<bool()>* poll = nullptr);
 
 // The known pixels of one target block, laid out for the sum kernels: rows in the
 // order they are summed, each as runs of four pixels with a lane mask.

@@ -270,10 +270,9 @@ bool Run::load() {
     refreshRows(m_box.top, m_box.bottom);
     if (pollStop()) return false;
 
-    buildCellPlane(m_cells, m_picture, m_w, m_window,
-                   tilesPayOff(m_window.area(), m_pixelsToFill, m_w), &m_poll);
+    buildCellPlane(m_cells, m_picture, m_w, m_window, &m_poll);
     if (m_stopSeen) return false;
-    if (!m_cells.ranges.empty())
+    if (tilesPayOff(m_window.area(), m_pixelsToFill, m_w))
         listSourceTiles(m_cells, m_picture, m_sources, m_window, m_w, &m_poll);
     if (m_stopSeen) return false;
 
