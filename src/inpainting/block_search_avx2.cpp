@@ -171,6 +171,14 @@ void scanWithCells(ScanJob& job) {
     __m256i grayLimit = zero, cellLimit = zero, exactLimit = zero;
     const int x0 = std::max(ax0, box.left), x1 = std::min(ax1, box.right);
     const int y0 = std::max(ay0, box.top), y1 = std::min(ay1, box.bottom);
+    // A tile's lines, asked for all at once: they are seldom in the cache, and
+    // the group loop would otherwise wait for them a few at a time.
+    for (int t = 0; t < CellPlane::kTables; ++t)
+        for (int y = y0 - w; y <= y1 + w; ++y) {
+            const char* line = reinterpret_cast<const char*>(plane.at(T(t), x0 - w, y));
+            _mm_prefetch(line, _MM_HINT_T0);
+            _mm_prefetch(line + 2 * (x1 - x0 + 2 * w), _MM_HINT_T0);
+        }
     for (int cy = y0; cy <= y1; ++cy) {
         const std::uint8_t* zone = zoneRow(map, cy);
         const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
