@@ -172,8 +172,9 @@ void scanWithCells(ScanJob& job) {
     const int x0 = std::max(ax0, box.left), x1 = std::min(ax1, box.right);
     const int y0 = std::max(ay0, box.top), y1 = std::min(ay1, box.bottom);
     // A tile's lines, asked for all at once: they are seldom in the cache, and
-    // the group loop would otherwise wait for them a few at a time.
-    for (int t = 0; t < CellPlane::kTables; ++t)
+    // the group loop would otherwise wait for them a few at a time. Wider boxes
+    // are read row after row, which the processor foresees.
+    for (int t = 0; t < (job.probes != nullptr ? CellPlane::kTables : 0); ++t)
         for (int y = y0 - w; y <= y1 + w; ++y) {
             const char* line = reinterpret_cast<const char*>(plane.at(T(t), x0 - w, y));
             _mm_prefetch(line, _MM_HINT_T0);

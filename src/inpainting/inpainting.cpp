@@ -364,14 +364,13 @@ std::pair<double, double> Run::frontDirection(int x, int y) const {
 
 double Run::confidenceTerm(int x, int y) const {
     // Rows outer, columns inner, from 0.0: the order fixes the last bits, which
-    // can decide a near-tie between priorities. Adding a zero changes nothing, so
-    // the pixels to fill are added too rather than tested: a branch the
-    // processor cannot foresee costs more than the addition.
+    // can decide a near-tie between priorities. Adding a zero changes nothing.
     const Box r = blockBox(x, y, 0);
     double sum = 0.0;
     for (int ny = r.top; ny <= r.bottom; ++ny) {
         const double* c = &m_confidence[at(r.left, ny)];
-        for (int k = 0, n = r.right - r.left + 1; k < n; ++k) sum += c[k];
+        for (int k = 0, n = r.right - r.left + 1; k < n; ++k)
+            if (c[k] != 0.0) sum += c[k];
     }
     const double side = 2.0 * m_w + 1.0;
     return sum / (side * side);
