@@ -341,6 +341,10 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     base.shared = &shared;
     base.sharedBest = &shared.best;
     std::vector<detail::ScanJob> jobs(std::size_t(shares), base);
+    for (int s = 0; s < shares; ++s) {
+        jobs[std::size_t(s)].share = s;
+        jobs[std::size_t(s)].shares = shares;
+    }
     if (polled) jobs[0].poll = poll;  // share 0 runs on this thread
     pool->run([&](int s) { scan(jobs[std::size_t(s)]); });
     SearchBest best = base.best;

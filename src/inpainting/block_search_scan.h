@@ -63,6 +63,15 @@ struct SharedSearch {
     alignas(64) std::atomic<int> nextFirstTile{0};  // into the blocks walked first
     alignas(64) std::atomic<std::int64_t> best{0};  // packed; the best any share has found
     alignas(64) std::atomic<bool> stop{false};
+    // The blocks after the first ones, in a run of its own for each share, taken
+    // from the start; a share done with its own helps with the others'. A share
+    // then walks much the same part of the window step after step, and finds
+    // its tables still in its own cache.
+    static constexpr int kMaxRuns = 8;
+    struct alignas(64) Run {
+        std::atomic<int> next{0};
+    };
+    Run runs[kMaxRuns];
 };
 
 // One share of a search.
@@ -94,18 +103,22 @@ struct alignas(64) ScanJob {  // each share's on lines of its own, as it writes 
     // shared `stop` then tells every share to take no more.
     const std::function<bool()>* poll = nullptr;
     int claims = 0;
+    int share = 0;  // this share's number, of `shares`
+    int shares = 1;
 };
 
 // The first of the next `step` tiles or bands for this share, or -1 when none is
 // left or the search stops.
-inline int claim(ScanJob& job, int count, int step = 1, bool first = false) {
+inline int claimFrom(ScanJob& job, std::atomic<int>& next, int count, int step = 1) {
     // Every 8th claim: a claim takes microseconds, reading the clock a good part of one.
     if (job.poll != nullptr && job.claims++ % 8 == 0 && (*job.poll)())
         job.shared->stop.store(true, std::memory_order_relaxed);
     if (job.shared->stop.load(std::memory_order_relaxed)) return -1;
-    std::atomic<int>& next = first ? job.shared->nextFirstTile : job.shared->nextTile;
     const int t = next.fetch_add(step, std::memory_order_relaxed);
     return t < count ? t : -1;
+}
+inline int claim(ScanJob& job, int count, int step = 1, bool first = false) {
+    return claimFrom(job, first ? job.shared->nextFirstTile : job.shared->nextTile, count, step);
 }
 
 // The best of this share so far and every share's, packed.
@@ -255,7 +268,14 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
     const int firstCount = int(firstBlocks.size());
     for (int i; (i = claim(job, firstCount, 1, true)) >= 0;)
         walkBlock(firstBlocks[std::size_t(i)].first, firstBlocks[std::size_t(i)].second);
-    for (int b; (b = claim(job, blocks)) >= 0;) walkBlock(b, laterMask(b));
+    const int runs = std::min(job.shares, SharedSearch::kMaxRuns);
+    for (int i = 0; i < runs; ++i) {
+        const int r = (job.share + i) % runs;
+        const int begin = int(std::int64_t(blocks) * r / runs);
+        const int length = int(std::int64_t(blocks) * (r + 1) / runs) - begin;
+        for (int b; (b = claimFrom(job, job.shared->runs[r].next, length)) >= 0;)
+            walkBlock(begin + b, laterMask(begin + b));
+    }
 }
 
 inline void tileBoundsScalar(const TileProbes& probes, std::size_t first, std::int64_t limit,
