@@ -60,7 +60,7 @@ void WorkerPool::run(const std::function<void(int)>& job) {
     std::uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_job = &job;
+        m_job.store(&job);
         generation = m_generation.fetch_add(1) + 1;
     }
     m_start.notify_all();
@@ -71,21 +71,25 @@ void WorkerPool::run(const std::function<void(int)>& job) {
     spinUntil([this] { return m_pending.load() == 0; });
     std::unique_lock<std::mutex> lock(m_mutex);
     m_done.wait(lock, [this] { return m_pending.load() == 0; });
-    m_job = nullptr;
+    m_job.store(nullptr);
 }
 
 void WorkerPool::work(int share) {
     std::uint64_t seen = 0;
     for (;;) {
         spinUntil([&] { return m_generation.load() != seen; });
-        const std::function<void(int)>* job = nullptr;
-        {
+        // Only a thread that has to sleep takes the mutex: the caller holds it
+        // while it hands out a job, and a spinning thread that asked for it then
+        // would be put to sleep and woken late.
+        if (m_generation.load() == seen) {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_start.wait(lock, [&] { return m_generation.load() != seen; });
-            if (m_quit) return;
-            seen = m_generation.load();
-            job = m_job;
         }
+        if (m_quit.load()) return;
+        seen = m_generation.load();
+        // Should this be a later job than `seen`, the job of `seen` is closed by
+        // now, and nothing is run.
+        const std::function<void(int)>* job = m_job.load();
         // Counted before the check, so the caller either waits for this share
         // or this share sees the job closed.
         m_pending.fetch_add(1);

@@ -36,11 +36,11 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_start;
     std::condition_variable m_done;
-    const std::function<void(int)>* m_job = nullptr;
+    std::atomic<const std::function<void(int)>*> m_job{nullptr};
     std::atomic<std::uint64_t> m_generation{0};  // changed under the mutex
     std::atomic<int> m_pending{0};             // shares of workers running now
     std::atomic<std::uint64_t> m_closed{0};  // the last generation job(0) has finished
-    bool m_quit = false;
+    std::atomic<bool> m_quit{false};
 };
 
 // The thread count a run uses for `requested` (0: one per processor).
