@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <tuple>
 
 #include "block_search_scan.h"
 #include "worker_pool.h"
@@ -188,12 +189,12 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
     // Beyond this the tiles are bounded from the full ranges, one by one.
     constexpr std::size_t kMaxBytes = std::size_t(64) << 20;
     const std::size_t entries = side * side * CellPlane::kRanges * plane.tileStride;
-    const bool sideBySide = entries <= kMaxBytes / sizeof(std::int16_t) &&
-                            g_tileRangesSideBySide.load(std::memory_order_relaxed);
+    const bool sideBySide =
+        entries <= kMaxBytes && g_tileRangesSideBySide.load(std::memory_order_relaxed);
     // Side by side, each pair of ranges is worked out over the plane and packed
     // before the next, so the full ranges are never held all at once.
     std::vector<std::int16_t> low, high;
-    const bool sized = sideBySide ? fillPolled(plane.tileRanges, entries, std::int16_t(0), poll) &&
+    const bool sized = sideBySide ? fillPolled(plane.tileRanges, entries, std::uint8_t(0), poll) &&
                                         fillPolled(low, plane.tableSize, std::int16_t(0), poll) &&
                                         fillPolled(high, plane.tableSize, std::int16_t(0), poll)
                                   : fillPolled(plane.ranges, plane.tableSize * CellPlane::kRanges,
@@ -215,25 +216,29 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
                                  plane.stride, rows, tw, th, poll))
                 return giveUp();
             if (!sideBySide) continue;
-            // Pixels are held times k, so single pixels weigh as cells do.
+            // Pixels held times k, so single pixels weigh as cells do; lows down and
+            // highs up to whole units.
             const int weight = first == CellPlane::BluePixelLow ? plane.cell : 1;
+            const int unit = plane.tileUnit(r);
             for (int dy = 0; dy < int(side); ++dy) {
                 if (poll != nullptr && (*poll)()) return giveUp();
                 for (int dx = 0; dx < int(side); ++dx)
-                    for (const auto& [in, range] :
-                         {std::pair(lo, r), std::pair(hi, CellPlane::Range(r + 1))}) {
-                        std::int16_t* out =
+                    for (const auto& [in, range, up] :
+                         {std::tuple(lo, r, 0),
+                          std::tuple(hi, CellPlane::Range(r + 1), unit - 1)}) {
+                        std::uint8_t* out =
                             plane.tileRanges.data() +
                             ((std::size_t(dy) * side + std::size_t(dx)) * CellPlane::kRanges +
                              std::size_t(range)) *
                                 plane.tileStride;
                         for (std::size_t t = 0; t < plane.tiles.size(); ++t) {
                             const Box& tile = plane.tiles[t];
-                            out[t] = std::int16_t(
+                            const int held =
                                 weight *
                                 in[std::size_t(tile.top - radius + dy - plane.cover.top) *
                                        std::size_t(plane.stride) +
-                                   std::size_t(tile.left - radius + dx - plane.cover.left)]);
+                                   std::size_t(tile.left - radius + dx - plane.cover.left)];
+                            out[t] = std::uint8_t((held + up) / unit);
                         }
                     }
             }
@@ -290,6 +295,7 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
                     p.tileHigh = plane->tileRange(cell.dx, cell.dy, CellPlane::Range(p.low + 1),
                                                   target.radius);
                     p.tileValue = std::int16_t(held);
+                    p.tileUnit = std::int16_t(plane->tileUnit(p.low));
                 }
                 (single ? probes.singles : probes.cells).push_back(p);
             }

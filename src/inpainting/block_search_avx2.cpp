@@ -289,9 +289,15 @@ void tileBoundsAvx2(const TileProbes& probes, std::size_t first, std::int64_t li
     const __m256i zero = _mm256_setzero_si256();
     // How far the value lies outside each tile's range.
     auto distance = [&](const TileProbes::Probe& p) {
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p.tileLow + first));
-        const __m256i high =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p.tileHigh + first));
+        const __m256i unit = _mm256_set1_epi16(p.tileUnit);
+        const __m256i low = _mm256_mullo_epi16(
+            _mm256_cvtepu8_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.tileLow + first))),
+            unit);
+        const __m256i high = _mm256_mullo_epi16(
+            _mm256_cvtepu8_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.tileHigh + first))),
+            unit);
         const __m256i value = _mm256_set1_epi16(p.tileValue);
         return _mm256_max_epi16(
             _mm256_max_epi16(_mm256_sub_epi16(low, value), _mm256_sub_epi16(value, high)), zero);

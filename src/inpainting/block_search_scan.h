@@ -24,9 +24,10 @@ struct TileProbes {
         CellPlane::Range low;  // the range it lies against; its High follows
         // In the plane's ranges of its source tiles side by side, when listed:
         // the first tile's entries, and the value as they hold it.
-        const std::int16_t* tileLow = nullptr;
-        const std::int16_t* tileHigh = nullptr;
+        const std::uint8_t* tileLow = nullptr;
+        const std::uint8_t* tileHigh = nullptr;
         std::int16_t tileValue = 0;
+        std::int16_t tileUnit = 1;  // what one of their steps is worth
     };
     std::vector<Probe> cells;    // against the cell ranges of their colour
     std::vector<Probe> singles;  // against the pixel ranges of their colour
@@ -283,13 +284,12 @@ inline void tileBoundsScalar(const TileProbes& probes, std::size_t first, std::i
     std::int64_t sums[kTilesPerBlock] = {};
     auto add = [&](const std::vector<TileProbes::Probe>& list) {
         for (const TileProbes::Probe& p : list) {
-            const std::int16_t* low = p.tileLow + first;
-            const std::int16_t* high = p.tileHigh + first;
+            const std::uint8_t* lows = p.tileLow + first;
+            const std::uint8_t* highs = p.tileHigh + first;
             const int value = p.tileValue;
             for (int t = 0; t < kTilesPerBlock; ++t) {
-                const int d = value < low[t]    ? low[t] - value
-                              : value > high[t] ? value - high[t]
-                                                : 0;
+                const int low = lows[t] * p.tileUnit, high = highs[t] * p.tileUnit;
+                const int d = value < low ? low - value : value > high ? value - high : 0;
                 sums[t] += std::int64_t(d) * d;
             }
         }
