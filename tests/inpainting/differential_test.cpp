@@ -152,6 +152,15 @@ std::string describe(int seed, const PixelBuffer& p, const InpaintOptions& o) {
     return s.str();
 }
 
+// Puts back the kernel set in use and the tiled search's default when a test ends.
+struct RestoreSearchSettings {
+    std::string kernel = blockSearchKernel();
+    ~RestoreSearchSettings() {
+        useBlockSearchKernel(kernel);
+        alwaysTileSearches(false);
+    }
+};
+
 PixelBuffer photo(const char* name) {
     const QImage image(QString::fromUtf8(VELMORA_TEST_DATA) + "/" + name);
     if (image.isNull()) return {};
@@ -189,14 +198,7 @@ TEST(Differential, RandomSmallPicturesMatchThePlainEngine) {
 // colours, whose many equal sums tie across tile borders, and at the picture's
 // edges, where tiles are cut short.
 TEST(Differential, EveryKernelSetMatchesThePlainEngine) {
-    const std::string chosen = blockSearchKernel();
-    struct Restore {
-        std::string name;
-        ~Restore() {
-            useBlockSearchKernel(name);
-            alwaysTileSearches(false);
-        }
-    } restore{chosen};
+    const RestoreSearchSettings restore;
     const PixelBuffer rocket = photo("rocket.jpg");
     ASSERT_TRUE(rocket.isValid());
     int checked = 0;
@@ -285,14 +287,7 @@ TEST(Differential, RepeatingPatternTiesGoToTheFirstCandidate) {
 // bound comes close to its best sum, and a bound even slightly too high would
 // rule out the winner.
 TEST(Differential, SmoothPicturesWhereTileBoundsAreTightMatchThePlainEngine) {
-    const std::string chosen = blockSearchKernel();
-    struct Restore {
-        std::string name;
-        ~Restore() {
-            useBlockSearchKernel(name);
-            alwaysTileSearches(false);
-        }
-    } restore{chosen};
+    const RestoreSearchSettings restore;
     alwaysTileSearches(true);
     std::mt19937 rng{77};
     PixelBuffer p(160, 120);
