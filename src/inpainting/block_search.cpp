@@ -301,7 +301,6 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
             }
         }
         probes.scale = detail::TileProbes::kWeight * std::int64_t(k) * k;
-        probes.singleWeight = probes.scale;  // the full ranges hold pixels as they are
         base.probes = &probes;
         if (listed) {
             base.tiles = &plane->tiles;

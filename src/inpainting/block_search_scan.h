@@ -33,7 +33,6 @@ struct TileProbes {
     std::vector<Probe> singles;  // against the pixel ranges of their colour
     // Bounds are held 3 k^2 times a sum, as the gray cells of a group's first look.
     static constexpr int kWeight = 3;
-    std::int64_t singleWeight;  // 3 k^2
     std::int64_t scale;         // 3 k^2: a tile is out when its bound exceeds scale * best
 };
 
@@ -192,7 +191,8 @@ inline std::int64_t tileBound(const CellPlane& plane, const TileProbes& probes, 
         }
         return true;
     };
-    if (add(probes.cells, TileProbes::kWeight)) add(probes.singles, probes.singleWeight);
+    // The full ranges hold pixels as they are, so a pixel's square weighs the whole scale.
+    if (add(probes.cells, TileProbes::kWeight)) add(probes.singles, probes.scale);
     return sum;
 }
 

@@ -237,9 +237,7 @@ TEST(Differential, WideWindowsMatchThePlainEngine) {
     markRect(p, 560, 410, 599, 415);
     markRect(p, 300, 40, 305, 47);
     markRect(p, 0, 200, 3, 205);
-    struct Restore {
-        ~Restore() { alwaysTileSearches(false); }
-    } restore;
+    const RestoreSearchSettings restore;
     for (const auto& [radius, threads] : {std::pair{2, 1}, std::pair{3, 2}}) {
         const InpaintOptions o = optionsWith(radius, 1000, threads);
         const Outcome plain = runReference(p, o);
@@ -271,9 +269,7 @@ TEST(Differential, RepeatingPatternTiesGoToTheFirstCandidate) {
             p.bytes[p.offset(x, y) + 3] = std::uint8_t(x + 3 * y);
         }
     markRect(p, 190, 110, 219, 129);
-    struct Restore {
-        ~Restore() { alwaysTileSearches(false); }
-    } restore;
+    const RestoreSearchSettings restore;
     const Outcome plain = runReference(p, optionsWith(4, 1000, 1));
     for (const bool tiled : {false, true}) {
         alwaysTileSearches(tiled);
