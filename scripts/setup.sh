@@ -4,10 +4,10 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libgif-dev libdeflate-dev libjpeg62-turbo-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libgif-dev libdeflate-dev libjpeg62-turbo-dev libexiv2-dev
   fonts-liberation2 xvfb xauth
   clang-14 libclang-rt-14-dev
-  xdotool xclip
+  xdotool xclip libimage-exiftool-perl icc-profiles-free
   desktop-file-utils appstream help2man dpkg-dev file
 )
 missing=()
