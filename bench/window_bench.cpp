@@ -56,9 +56,9 @@ std::map<int, double> g_seconds;
 
 void BM_WindowRemoval(benchmark::State& state) {
     Window& w = window();
-    auto* start = w.form->findChild<QPushButton*>("PushButton3");
-    auto* undo = w.form->findChild<QPushButton*>("PushButton12");
-    auto* preview = w.form->findChild<QCheckBox*>("ChkPrev");
+    auto* start = w.form->findChild<QPushButton*>("removeButton");
+    auto* undo = w.form->findChild<QPushButton*>("undoButton");
+    auto* preview = w.form->findChild<QCheckBox*>("previewCheck");
     preview->setChecked(state.range(0) != 0);
     int done = 0;
     w.mark();
@@ -75,7 +75,13 @@ void BM_WindowRemoval(benchmark::State& state) {
     if (done != int(state.iterations())) state.SkipWithError("a removal did not finish");
     state.SetLabel(state.range(0) ? "Preview ticked" : "Preview not ticked");
 }
-BENCHMARK(BM_WindowRemoval)->Arg(0)->Arg(1)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_WindowRemoval)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:

@@ -19,20 +19,16 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
 }
 
 void PictureBox::mousePressEvent(QMouseEvent* event) {
-    if (onPress) onPress(event->button(), event->position());
+    emit pressed(event->button(), event->position());
 }
 
 void PictureBox::mouseReleaseEvent(QMouseEvent* event) {
-    if (onRelease) onRelease(event->button(), event->position());
+    emit released(event->button(), event->position());
 }
 
-void PictureBox::mouseMoveEvent(QMouseEvent* event) {
-    if (onMove) onMove(event->position());
-}
+void PictureBox::mouseMoveEvent(QMouseEvent* event) { emit moved(event->position()); }
 
-void PictureBox::mouseDoubleClickEvent(QMouseEvent*) {
-    if (onDoubleClick) onDoubleClick();
-}
+void PictureBox::mouseDoubleClickEvent(QMouseEvent*) { emit doubleClicked(); }
 
 void PictureBox::setPicture(const QImage& image) {
     m_picture = flattenOverWhite(image);
@@ -107,22 +103,24 @@ bool offersLocalFiles(const QMimeData* data) {
 void PictureBox::dragEnterEvent(QDragEnterEvent* event) {
     if (offersLocalFiles(event->mimeData()))
         event->acceptProposedAction();
-    else event->ignore();
+    else
+        event->ignore();
 }
 
 void PictureBox::dragMoveEvent(QDragMoveEvent* event) {
     if (offersLocalFiles(event->mimeData()))
         event->acceptProposedAction();
-    else event->ignore();
+    else
+        event->ignore();
 }
 
 void PictureBox::dropEvent(QDropEvent* event) {
-    QList<QString> files;
+    QStringList files;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile()) files << url.toLocalFile();
     }
     event->acceptProposedAction();
-    if (onFilesDropped) onFilesDropped(files);
+    emit filesDropped(files);
 }
 
 }  // namespace velmora

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <QImage>
+#include <QStringList>
 #include <QWidget>
-
-#include <functional>
 
 namespace velmora {
 
@@ -39,12 +38,14 @@ public:
     // Sets the box's size; the persistent image follows, keeping what fits.
     void setBoxSize(int width, int height);
 
-    std::function<void(const QList<QString>& files)> onFilesDropped;
+signals:
+    // Local files dropped on the picture, in the order offered.
+    void filesDropped(const QStringList& files);
     // Mouse events in picture pixels (unrounded).
-    std::function<void(Qt::MouseButton button, QPointF at)> onPress;
-    std::function<void(Qt::MouseButton button, QPointF at)> onRelease;
-    std::function<void(QPointF at)> onMove;
-    std::function<void()> onDoubleClick;
+    void pressed(Qt::MouseButton button, QPointF at);
+    void released(Qt::MouseButton button, QPointF at);
+    void moved(QPointF at);
+    void doubleClicked();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -79,7 +79,6 @@ fi
 [ -z "$(xdotool search --onlyvisible --name . 2>/dev/null)" ] || exit 3
 
 SAMPLE="$(dirname "$VELMORA")/Samples/sample.jpg"
-FORM_SOURCE="$SOURCE_DIR/src/main_window/main_window.cpp"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/velmora-e2e.XXXXXX")
 APP_PID=""
 CLIP_PID=""
@@ -101,7 +100,8 @@ chmod 700 "$WORK"/runtime
 APP_ENV=(env -i PATH="$PATH" DISPLAY="$DISPLAY" XAUTHORITY="${XAUTHORITY:-}" LANG=C.UTF-8
          HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/config" XDG_CACHE_HOME="$WORK/cache"
          XDG_DATA_HOME="$WORK/data" XDG_RUNTIME_DIR="$WORK/runtime"
-         TEMP="$WORK/temp" TMPDIR="$WORK/temp" QT_QPA_PLATFORM=xcb)
+         TEMP="$WORK/temp" TMPDIR="$WORK/temp" QT_QPA_PLATFORM=xcb
+         VELMORA_CONTROL_MAP="$WORK/controls.txt")
 
 # ---- reporting -------------------------------------------------------------
 
@@ -180,37 +180,26 @@ wait_for() {  # wait_for SECONDS WHAT COMMAND...: polls until COMMAND succeeds
 
 # ---- the window and its controls ---------------------------------------------
 
-# Positions come from the window's own layout in main_window.cpp (twips, 15 per pixel).
-FORM_TEXT=$(tr '\n' ' ' <"$FORM_SOURCE")
-constant() { grep -oE "constexpr int $1 = [0-9]+" <<<"$FORM_TEXT" | grep -oE '[0-9]+$'; }
-TWIPS=$(constant kTwipsPerPixel)
-BAR=$(constant kBarThickness)
+# Places come from the running program: told where by VELMORA_CONTROL_MAP, it
+# writes each control's name, left, top, width and height in pixels from the
+# window's client area when the window first shows.
+CONTROL_MAP="$WORK/controls.txt"
 # Fusion, the style Qt uses here, draws scroll-bar arrows 14 pixels long at 96 dpi.
 ARROW=14
 
-twips_of() {  # sets TL TT TW TH: the left, top, width and height a control is given
-    local found
-    found=$(grep -oE "makeButton\(\"$1\"[^;]*;" <<<"$FORM_TEXT" |
-            grep -oE '[0-9]+, *[0-9]+, *[0-9]+, *[0-9]+\);$' || true)
-    [ -n "$found" ] ||
-        found=$(grep -oE "\\b$1->setGeometry\(twips\([0-9, ]+\)\)" <<<"$FORM_TEXT" || true)
-    [ -n "$found" ] || fail "no geometry of $1 in $FORM_SOURCE"
-    read -r TL TT TW TH <<<"$(grep -oE '[0-9]+' <<<"${found#*twips}" | tail -n 4 | tr '\n' ' ')"
+place_of() {  # place_of CONTROL: sets PL PT PW PH, its place within the window
+    local line
+    line=$(grep -E "^$1 " "$CONTROL_MAP" 2>/dev/null) || fail "the program did not place $1"
+    read -r _ PL PT PW PH <<<"$line"
 }
 
-rect_of() {  # rect_of CONTROL [PARENT...]: sets L T W H on the screen
-    local parent
-    twips_of "$1"
-    L=$((WIN_X + TL / TWIPS)) T=$((WIN_Y + TT / TWIPS)) W=$((TW / TWIPS)) H=$((TH / TWIPS))
-    shift
-    for parent in "$@"; do
-        twips_of "$parent"
-        L=$((L + TL / TWIPS)) T=$((T + TT / TWIPS))
-    done
+rect_of() {  # rect_of CONTROL: sets L T W H on the screen
+    place_of "$1"
+    L=$((WIN_X + PL)) T=$((WIN_Y + PT)) W=$PW H=$PH
 }
 
-centre_of() {  # centre_of CONTROL [PARENT...]: sets CX CY
-    rect_of "$@"
+centre_of() {  # centre_of CONTROL: sets CX CY
+    rect_of "$1"
     CX=$((L + W / 2)) CY=$((T + H / 2))
 }
 
@@ -219,8 +208,8 @@ click() {  # click X Y [BUTTON]
     sleep 0.2
 }
 
-press_control() {  # press_control CONTROL [PARENT...]
-    centre_of "$@"
+press_control() {  # press_control CONTROL
+    centre_of "$1"
     click "$CX" "$CY"
 }
 
@@ -263,7 +252,7 @@ view_shows() {
 
 # The visible part of a picture of WxH in the view, as the program lays out its scroll bars.
 arrange_view() {
-    rect_of m_pictureView
+    rect_of pictureView
     VIEW_X=$L VIEW_Y=$T
     local wv=$W hv=$H
     VIEW_W=$(( $1 + BAR < wv - BAR ? $1 : wv - BAR ))
@@ -283,7 +272,7 @@ dismiss_message_box() {
 
 save_as() {  # save_as FILE: the Save button, Qt's Save dialog, the PNG type, the full path
     local file=$1 dialog X Y WIDTH HEIGHT SCREEN WINDOW
-    press_control PushButton5
+    press_control saveButton
     # The title exactly, with nothing appended.
     wait_for 30 "Save dialog titled 'Save File'" other_window '^Save File$' >/dev/null
     dialog=$(other_window '^Save File$')
@@ -321,11 +310,12 @@ start_program() {
     local X Y WIDTH HEIGHT SCREEN WINDOW
     eval "$(xdotool getwindowgeometry --shell "$MAIN")"
     WIN_X=$X WIN_Y=$Y
-    local want_w want_h
-    want_w=$(( $(grep -oE 'kClientWidth = [0-9]+' <<<"$FORM_TEXT" | grep -oE '[0-9]+$') / TWIPS ))
-    want_h=$(( $(grep -oE 'kClientHeight = [0-9]+' <<<"$FORM_TEXT" | grep -oE '[0-9]+$') / TWIPS ))
-    [ "$WIDTH" -eq "$want_w" ] && [ "$HEIGHT" -eq "$want_h" ] ||
-        fail "the window is ${WIDTH}x$HEIGHT, not ${want_w}x$want_h"
+    place_of mainWindow
+    [ "$WIDTH" -eq 536 ] && [ "$HEIGHT" -eq 738 ] && [ "$PW" -eq 536 ] && [ "$PH" -eq 738 ] ||
+        fail "the window is ${WIDTH}x$HEIGHT (${PW}x$PH by its own account), not 536x738"
+    # The scroll bars' thickness, from a bar not yet shown.
+    place_of horizontalScrollBar
+    BAR=$PH
     local screen_w screen_h
     read -r screen_w screen_h <<<"$(xdotool getdisplaygeometry)"
     [ "$X" -eq $(((screen_w - WIDTH) / 2)) ] && [ "$Y" -eq $(((screen_h - HEIGHT) / 2)) ] ||
@@ -333,17 +323,17 @@ start_program() {
     park_pointer
     shot started
     # How the Start button and the disabled Undo button look when idle.
-    rect_of PushButton3
+    rect_of removeButton
     START_BUTTON=("$L" "$T" "$W" "$H")
     grab "$WORK/start-idle.png" "${START_BUTTON[@]}"
-    rect_of PushButton12
+    rect_of undoButton
     UNDO_BUTTON=("$L" "$T" "$W" "$H")
     grab "$WORK/undo-disabled.png" "${UNDO_BUTTON[@]}"
 }
 
 load_sample() {
     stage "load the sample picture"
-    press_control PushButton4
+    press_control loadSampleButton
     wait_for 30 "tip message box" message_box_shown
     shot tip
     local X Y WIDTH HEIGHT SCREEN WINDOW
@@ -430,7 +420,7 @@ mark_stamp() {
 
 remove_stamp() {
     stage "remove the date stamp"
-    press_control PushButton3
+    press_control removeButton
     wait_for 120 "message at the end of the removal" message_box_shown
     shot done-message
     local X Y WIDTH HEIGHT SCREEN WINDOW
@@ -514,7 +504,7 @@ POLYGON_BOUNDS="58,48,442,332"
 
 mark_polygon() {
     stage "mark a polygon"
-    press_control m_polygonOption m_selectionBox
+    press_control polygonOption
     local i
     for i in 0 2 4; do
         click $((VIEW_X + POLYGON[i])) $((VIEW_Y + POLYGON[i + 1]))
@@ -535,9 +525,9 @@ mark_polygon() {
 widen_scan_border() {
     stage "set the smallest block size and the largest scan border"
     # The smallest blocks make the most steps, so the run lasts long enough to stop.
-    rect_of m_blockSizeSlider m_blockSizeBox
+    rect_of blockSizeSlider
     xdotool mousemove --sync $((L + ARROW / 2)) $((T + H / 2)) click --repeat 3 --delay 150 1
-    rect_of m_scanBorderSlider m_scanBorderBox
+    rect_of scanBorderSlider
     # Presses on the track beside the right arrow page the value up to its maximum.
     xdotool mousemove --sync $((L + W - ARROW - 4)) $((T + H / 2)) \
         click --repeat 60 --delay 40 1
@@ -549,14 +539,14 @@ start_and_stop() {
     stage "start removing and stop mid-run"
     # Preview is on by default; only with it does a stopped run show its filled blocks.
     grab_view "$WORK/before-run.png"
-    press_control PushButton3
+    press_control removeButton
     park_pointer
     wait_for 90 "first filled block in the view" view_differs_from "$WORK/before-run.png"
     message_box_shown && fail "the removal ended before Stop could be pressed"
     same_as "$WORK/start-idle.png" "${START_BUTTON[@]}" &&
         fail "the Start Removing button does not read Stop during the run"
     shot running
-    press_control PushButton3
+    press_control removeButton
     park_pointer
     wait_for 60 "Start Removing caption after Stop" \
         same_as "$WORK/start-idle.png" "${START_BUTTON[@]}"
@@ -584,7 +574,7 @@ save_stopped() {
 
 undo_removal() {
     stage "undo the removal"
-    press_control PushButton12
+    press_control undoButton
     park_pointer
     wait_for 30 "pasted picture back in the view" view_shows "$PASTED" 0 0
     same_as "$WORK/undo-disabled.png" "${UNDO_BUTTON[@]}" ||

@@ -144,7 +144,7 @@ QPushButton* Window::button(const char* name) {
 void Window::load(const QString& path, Route route) {
     if (route == Route::Open) {
         m_dialogs->openReply = {path};
-        QTest::mouseClick(button("PushButton1"), Qt::LeftButton);
+        QTest::mouseClick(button("loadFileButton"), Qt::LeftButton);
         return;
     }
     QMimeData data;

@@ -76,7 +76,7 @@ public:
         m_window.dialogs().saveReply = path;
         m_window.dialogs().saveFilterReply = type.filter;
         m_window.dialogs().answer = replace;
-        QTest::mouseClick(m_window.button("PushButton5"), Qt::LeftButton);
+        QTest::mouseClick(m_window.button("saveButton"), Qt::LeftButton);
     }
 
     QStringList errors() const { return m_window.complaints(); }
@@ -90,7 +90,7 @@ public:
                    (t.contains("Cannot write") || t.contains("not saved"));
         });
         EXPECT_TRUE(plain) << label << ": " << said.join(" | ").toStdString();
-        EXPECT_EQ(m_window.form().pointer(), velmora::kPointerDefault) << label;
+        EXPECT_EQ(m_window.form().pointer(), velmora::Pointer::Default) << label;
     }
 
     // The save worked, silently, and the file holds the picture.
@@ -104,7 +104,7 @@ public:
         if (type.filter == velmora::kSaveBmp || type.filter == velmora::kSavePng) {
             EXPECT_TRUE(written == m_picture) << label << ": the saved pixels differ";
         }
-        EXPECT_EQ(m_window.form().pointer(), velmora::kPointerDefault) << label;
+        EXPECT_EQ(m_window.form().pointer(), velmora::Pointer::Default) << label;
     }
 
 private:

@@ -34,10 +34,11 @@ TEST_P(TinyPicture, RemovalFillsOrSaysThereIsNoSource) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     Window window(folder.path());
-    auto* block = window.form().findChild<QScrollBar*>("HScroll1");
+    auto* block = window.form().findChild<QScrollBar*>("blockSizeSlider");
     ASSERT_NE(block, nullptr);
     block->setValue(c.blockSize);
-    ASSERT_EQ(window.form().findChild<QLabel*>("Label2")->text(), QString::number(c.blockSize));
+    ASSERT_EQ(window.form().findChild<QLabel*>("blockSizeLabel")->text(),
+              QString::number(c.blockSize));
 
     const QImage original = distinctPicture(c.width, c.height, 8);
     const QString path = folder.filePath("tiny.png");
@@ -58,13 +59,13 @@ TEST_P(TinyPicture, RemovalFillsOrSaysThereIsNoSource) {
     ASSERT_GT(green, 0);
 
     window.dialogs().shown.clear();
-    QTest::mouseClick(window.button("PushButton3"), Qt::LeftButton);
+    QTest::mouseClick(window.button("removeButton"), Qt::LeftButton);
     EXPECT_TRUE(window.dialogs().texts("error").isEmpty())
         << window.dialogs().texts("error").join(" | ").toStdString();
     const QStringList said = window.dialogs().texts("message");
     ASSERT_EQ(said.size(), 1) << said.join(" | ").toStdString();
-    EXPECT_EQ(window.button("PushButton3")->text(), "Start Removing");
-    EXPECT_FALSE(window.form().isRemoving());
+    EXPECT_EQ(window.button("removeButton")->text(), "Start Removing");
+    EXPECT_FALSE(window.form().removal().isRunning());
     EXPECT_EQ(box->size(), QSize(c.width, c.height));
     EXPECT_EQ(box->image().size(), QSize(c.width, c.height));
 

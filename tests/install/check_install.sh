@@ -46,22 +46,12 @@ export DISPLAY=":$(cat "$WORK/display")"
 # The program and the screenshots see this X server and nothing of the test's environment.
 mkdir -p -m 700 "$WORK"/{home,temp,photos}
 X_ENV=(env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/temp"
-       TEMP="$WORK/temp" QT_QPA_PLATFORM=xcb)
+       TEMP="$WORK/temp" QT_QPA_PLATFORM=xcb VELMORA_CONTROL_MAP="$WORK/controls.txt")
 # The picture is given by a name relative to where the program starts.
 cp "$SOURCE/tests/data/coffee.png" "$WORK/photos/"
 (cd "$WORK/photos" && exec "${X_ENV[@]}" "$P/bin/velmora" coffee.png >"$WORK/app.log" 2>&1) &
 APP_PID=$!
 
-# Places on the screen from the window's layout in twips, 15 to a pixel, from the
-# window's top-left corner (it opens centred on the screen).
-FORM=$(tr '\n' ' ' <"$SOURCE/src/main_window/main_window.cpp")
-place_of() {  # place_of PATTERN: left and top in pixels of the control set up by PATTERN
-    local n
-    read -r -a n <<<"$(grep -oE "$1[^;]*;" <<<"$FORM" | grep -oE '[0-9]+' | tail -n 4 | tr '\n' ' ')"
-    echo $((n[0] / 15)) $((n[1] / 15))
-}
-read -r VIEW_X VIEW_Y <<<"$(place_of 'm_pictureView->setGeometry')"
-read -r SAMPLE_X SAMPLE_Y <<<"$(place_of 'makeButton\("PushButton4"')"
 MAIN=""
 for _ in $(seq 150); do
     MAIN=$(xdotool search --onlyvisible --name '^Velmora$' 2>/dev/null | head -n 1 || true)
@@ -70,7 +60,17 @@ for _ in $(seq 150); do
 done
 [ -n "$MAIN" ] || fail "the window did not show"
 eval "$(xdotool getwindowgeometry --shell "$MAIN")"
-VIEW_X=$((VIEW_X + X)) VIEW_Y=$((VIEW_Y + Y)) SAMPLE_X=$((SAMPLE_X + X)) SAMPLE_Y=$((SAMPLE_Y + Y))
+# Places on the screen of controls the program reports (VELMORA_CONTROL_MAP): the
+# window's top-left corner plus the control's left and top within it.
+place_of() {  # place_of NAME: left and top on the screen
+    local name left top
+    while read -r name left top _; do
+        [ "$name" = "$1" ] && { echo $((X + left)) $((Y + top)); return 0; }
+    done <"$WORK/controls.txt"
+    fail "the program did not place $1"
+}
+read -r VIEW_X VIEW_Y <<<"$(place_of pictureView)"
+read -r SAMPLE_X SAMPLE_Y <<<"$(place_of loadSampleButton)"
 view_shows() {  # view_shows PICTURE: the view's top-left 200 x 200 pixels show it
     local deadline=$((SECONDS + 30))
     until "${X_ENV[@]}" "$CHECK" grab "$WORK/screen.png" >/dev/null 2>&1 &&

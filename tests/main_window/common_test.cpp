@@ -61,7 +61,8 @@ TEST(ErrorReport, FailedStepIsReportedAndTheNextStepRuns) {
     EXPECT_TRUE(run.test(106, []() -> bool { throw std::runtime_error("cond"); }));
     EXPECT_EQ(ran, (QStringList{"100", "104"}));
     ASSERT_EQ(reports.size(), 2);
-    EXPECT_TRUE(reports[0].startsWith("Bad thing\r\nin Dunmerrow2017/04/05.Form1.Form_Load at line 102"));
+    EXPECT_TRUE(
+        reports[0].startsWith("Bad thing\r\nin Dunmerrow2017/04/05.Form1.Form_Load at line 102"));
     EXPECT_TRUE(reports[1].contains("at line 106"));
 }
 
@@ -84,13 +85,12 @@ TEST(PictureFile, BadFilesGiveAReasonAndNoImage) {
         return f.fileName();
     };
     // PNG signature and an IHDR claiming 100000 x 100000 pixels.
-    QByteArray huge = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000186a0000186a008020000");
+    QByteArray huge =
+        QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000186a0000186a008020000");
     huge += QByteArray(4, '\0');
     const QString paths[] = {
-        write("empty.png", {}),
-        write("text.png", "this is not a picture"),
-        write("huge.png", huge),
-        dir.path(),
+        write("empty.png", {}),      write("text.png", "this is not a picture"),
+        write("huge.png", huge),     dir.path(),
         dir.filePath("missing.jpg"),
     };
     for (const QString& path : paths) {

@@ -65,9 +65,9 @@ protected:
 
 TEST_F(MainWindowTest, FirstStartSelectsBoxAndWritesBothOptions) {
     MainWindow& f = open();
-    EXPECT_EQ(f.selectionMode(), 1);
-    EXPECT_EQ(f.selectionLastIndex(), -1);
-    EXPECT_TRUE(control<QRadioButton>("Option2")->isChecked());
+    EXPECT_EQ(f.selection().mode(), SelectionMode::Box);
+    EXPECT_EQ(f.selection().lastPointIndex(), -1);
+    EXPECT_TRUE(control<QRadioButton>("boxOption")->isChecked());
     EXPECT_EQ(settings->values.value("Option1"), "False");
     EXPECT_EQ(settings->values.value("Option2"), "True");
     EXPECT_EQ(settings->writes, (QStringList{"Option1", "Option2"}));
@@ -78,9 +78,9 @@ TEST_F(MainWindowTest, FirstStartSelectsBoxAndWritesBothOptions) {
 
 TEST_F(MainWindowTest, StoredPolygonSelectsPolygon) {
     MainWindow& f = open({{"Option1", "True"}, {"Option2", "False"}});
-    EXPECT_EQ(f.selectionMode(), 0);
-    EXPECT_TRUE(control<QRadioButton>("Option1")->isChecked());
-    EXPECT_FALSE(control<QRadioButton>("Option2")->isChecked());
+    EXPECT_EQ(f.selection().mode(), SelectionMode::Polygon);
+    EXPECT_TRUE(control<QRadioButton>("polygonOption")->isChecked());
+    EXPECT_FALSE(control<QRadioButton>("boxOption")->isChecked());
 }
 
 TEST_F(MainWindowTest, UnreadableStoredOptionIsReportedAndStartUpGoesOn) {
@@ -88,7 +88,7 @@ TEST_F(MainWindowTest, UnreadableStoredOptionIsReportedAndStartUpGoesOn) {
     ASSERT_EQ(dialogs->texts("error").size(), 1);
     EXPECT_TRUE(dialogs->texts("error")[0].startsWith(
         "Type mismatch\r\nin Dunmerrow2017/04/05.Form1.Form_Load at line 128\r\r"));
-    EXPECT_EQ(f.selectionMode(), 1);
+    EXPECT_EQ(f.selection().mode(), SelectionMode::Box);
 }
 
 TEST_F(MainWindowTest, WindowHasFixedSizeAndControlsAtTheirPlaces) {
@@ -96,16 +96,15 @@ TEST_F(MainWindowTest, WindowHasFixedSizeAndControlsAtTheirPlaces) {
     EXPECT_EQ(f.size(), QSize(536, 738));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(control<QPushButton>("PushButton4")->geometry(), QRect(272, 8, 256, 27));
-    EXPECT_EQ(control<QPushButton>("PushButton4")->text(), "Load Sample/Example Image");
-    EXPECT_EQ(control<QPushButton>("PushButton5")->geometry(), QRect(8, 704, 520, 27));
-    EXPECT_FALSE(control<QPushButton>("PushButton12")->isEnabled());
-    EXPECT_EQ(control<QWidget>("PicScroll")->geometry(), QRect(8, 78, 520, 385));
+    EXPECT_EQ(control<QPushButton>("loadSampleButton")->geometry(), QRect(272, 8, 256, 27));
+    EXPECT_EQ(control<QPushButton>("loadSampleButton")->text(), "Load Sample/Example Image");
+    EXPECT_EQ(control<QPushButton>("saveButton")->geometry(), QRect(8, 704, 520, 27));
+    EXPECT_FALSE(control<QPushButton>("undoButton")->isEnabled());
+    EXPECT_EQ(control<QWidget>("pictureView")->geometry(), QRect(8, 78, 520, 385));
     // The preview frame starts below the client area and so is never seen.
-    EXPECT_GE(control<QGroupBox>("Frame2")->y(), f.height());
-    EXPECT_TRUE(control<QWidget>("picUndo")->isHidden());
-    EXPECT_EQ(control<QPushButton>("PushButton3")->font().pointSizeF(), 11.25);
-    EXPECT_TRUE(control<QPushButton>("PushButton3")->font().bold());
+    EXPECT_GE(control<QGroupBox>("previewBox")->y(), f.height());
+    EXPECT_EQ(control<QPushButton>("removeButton")->font().pointSizeF(), 11.25);
+    EXPECT_TRUE(control<QPushButton>("removeButton")->font().bold());
     f.show();
     EXPECT_EQ(f.frameGeometry().center(), f.screen()->availableGeometry().center());
 }
@@ -129,6 +128,29 @@ TEST_F(MainWindowTest, BrokenCursorFileIsReportedAtStep108) {
     EXPECT_TRUE(dialogs->texts("error")[0].contains("Form_Load at line 108"));
 }
 
+// With a skin file present the window, frames, options and labels fill their
+// background with the button face; without one they are left alone.
+TEST_F(MainWindowTest, SkinFilePaintsFramesAndLabelsWithTheButtonFace) {
+    for (const bool skin : {false, true}) {
+        if (skin) {
+            ASSERT_TRUE(QDir(folder.path()).mkpath("x"));
+            QFile file(folder.filePath("x/o.cjs"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        MainWindow& f = open();
+        EXPECT_EQ(f.autoFillBackground(), skin);
+        for (const char* name : {"selectionBox", "polygonOption", "blockSizeLabel"}) {
+            const QWidget* widget = control<QWidget>(name);
+            EXPECT_EQ(widget->autoFillBackground(), skin) << name;
+            if (skin)
+                EXPECT_EQ(widget->palette().color(QPalette::Window),
+                          QApplication::palette().color(QPalette::Button))
+                    << name;
+        }
+        EXPECT_FALSE(control<QPushButton>("removeButton")->autoFillBackground());
+    }
+}
+
 // The cursor the window system is given as the pointer moves over each place.
 TEST_F(MainWindowTest, PointerShowsTheHandOverEveryPushButtonAndTheHourglassDuringARun) {
     ASSERT_TRUE(
@@ -136,14 +158,15 @@ TEST_F(MainWindowTest, PointerShowsTheHandOverEveryPushButtonAndTheHourglassDuri
     MainWindow& f = open();
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-    const char* places[] = {"PushButton1", "PushButton2",  "PushButton3",  "PushButton4",
-                            "PushButton5", "PushButton6",  "PushButton7",  "PushButton8",
-                            "PushButton9", "PushButton11", "PushButton12", "Frame3",
-                            "Label4",      "Form1"};
+    const char* places[] = {"loadFileButton",      "helpButton",          "removeButton",
+                            "loadSampleButton",    "saveButton",          "loadFileHelpButton",
+                            "removeHelpButton",    "blockSizeHelpButton", "scanBorderHelpButton",
+                            "selectionHelpButton", "undoButton",          "blockSizeBox",
+                            "scanBorderLabel",     "mainWindow"};
     for (int busy = 0; busy < 2; ++busy) {
-        f.setPointer(busy ? kPointerHourglass : kPointerDefault);
+        f.setPointer(busy ? Pointer::Hourglass : Pointer::Default);
         for (const char* place : places) {
-            QWidget* widget = place == QLatin1String("Form1") ? &f : control<QWidget>(place);
+            QWidget* widget = place == QLatin1String("mainWindow") ? &f : control<QWidget>(place);
             const QPoint at =
                 widget == &f ? QPoint(3, 3) : QPoint(widget->width() / 2, widget->height() / 2);
             QTest::mouseMove(widget, at);
@@ -161,7 +184,7 @@ TEST_F(MainWindowTest, SampleLoadsAndShowsTheTip) {
     QDir(folder.path()).mkdir("Samples");
     writePicture("Samples/sample.jpg", 640, 427);
     MainWindow& f = open();
-    QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadSampleButton"), Qt::LeftButton);
     EXPECT_EQ(f.workPicture()->size(), QSize(640, 427));
     EXPECT_EQ(f.workPicture()->image().pixel(5, 5), QColor(Qt::red).rgb());
     EXPECT_EQ(dialogs->texts("message"),
@@ -172,31 +195,29 @@ TEST_F(MainWindowTest, SampleLoadsAndShowsTheTip) {
 TEST_F(MainWindowTest, MissingSampleIsReportedAtStep102AndTheTipStillShows) {
     MainWindow& f = open();
     const QSize before = f.workPicture()->size();
-    QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadSampleButton"), Qt::LeftButton);
     ASSERT_EQ(dialogs->texts("error").size(), 1);
     EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton4_Click at line 102"));
     EXPECT_EQ(dialogs->texts("message").size(), 1);
-    EXPECT_EQ(f.workPicture()->width(), before.width() > 0 ? f.workPicture()->width() : 0);
+    EXPECT_EQ(f.workPicture()->size(), before);
 }
 
 TEST_F(MainWindowTest, BigPictureBoundaryAsksOnlyFrom1512Pixels) {
     MainWindow& f = open();
     dialogs->openReply = {writePicture("a.png", 1511, 1511)};
-    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->texts("ask").isEmpty());
     EXPECT_EQ(f.workPicture()->size(), QSize(1511, 1511));
 
     dialogs->openReply = {writePicture("b.png", 1512, 20)};
     dialogs->answer = false;
-    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     ASSERT_EQ(dialogs->texts("ask").size(), 1);
     EXPECT_EQ(dialogs->texts("ask")[0],
               "This image file size is big.\r\rWould you like to "
               "reduce the quality of the image and then edit?");
     EXPECT_EQ(dialogs->shown.back().title, "Big Image File");
     EXPECT_EQ(f.workPicture()->size(), QSize(1512, 20));
-    EXPECT_EQ(f.loadedWidth(), 1512.0f);
-    EXPECT_EQ(f.loadedHeight(), 20.0f);
 }
 
 TEST_F(MainWindowTest, AnsweringYesSqueezesTheWholePictureTo487By380) {
@@ -210,26 +231,24 @@ TEST_F(MainWindowTest, AnsweringYesSqueezesTheWholePictureTo487By380) {
     ASSERT_TRUE(image.save(path));
     dialogs->openReply = {path};
     dialogs->answer = true;
-    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->texts("error").isEmpty());
     EXPECT_EQ(f.workPicture()->size(), QSize(487, 380));
     EXPECT_EQ(f.workPicture()->picture().size(), QSize(487, 380));
     EXPECT_EQ(f.workPicture()->picture().pixel(10, 190), qRgb(0, 0, 255));
     EXPECT_EQ(f.workPicture()->picture().pixel(476, 190), qRgb(255, 255, 0));
-    EXPECT_EQ(f.loadedWidth(), 1600.0f);
-    EXPECT_EQ(f.loadedHeight(), 1600.0f);
 }
 
 TEST_F(MainWindowTest, NonPictureFromTheDialogIsReportedAtStep114AndThePictureStays) {
     MainWindow& f = open();
     dialogs->openReply = {writePicture("first.png", 100, 60, Qt::blue)};
-    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     QFile text(folder.filePath("notes.txt"));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("plain words");
     text.close();
     dialogs->openReply = {text.fileName()};
-    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     ASSERT_EQ(dialogs->texts("error").size(), 1);
     EXPECT_TRUE(dialogs->texts("error")[0].contains("PushButton1_Click at line 114"));
     EXPECT_EQ(f.workPicture()->size(), QSize(100, 60));
@@ -240,11 +259,11 @@ TEST_F(MainWindowTest, CancelledDialogShowsNothingAndTwoFilesAskForOne) {
     MainWindow& f = open();
     const QSize before = f.workPicture()->size();
     dialogs->openReply = {};
-    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->shown.isEmpty());
     EXPECT_EQ(f.workPicture()->size(), before);
     dialogs->openReply = {"a.png", "b.png"};
-    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     EXPECT_EQ(dialogs->texts("message"), QStringList{"Please select 1 picture."});
 }
 
@@ -301,7 +320,7 @@ TEST_F(MainWindowTest, PictureTooWideForTheViewIsReportedNotCrashing) {
 TEST_F(MainWindowTest, TransparentPixelsShowAsWhiteAndTheStartUpIconHoldsNoMark) {
     MainWindow& f = open();
     EXPECT_EQ(f.workPicture()->image().pixel(0, 0), qRgb(255, 255, 255));
-    QTest::mouseClick(control<QPushButton>("PushButton3"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("removeButton"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->shown.isEmpty()) << "the icon was filled as a mark";
 
     QImage clear(4, 2, QImage::Format_ARGB32);
@@ -309,7 +328,7 @@ TEST_F(MainWindowTest, TransparentPixelsShowAsWhiteAndTheStartUpIconHoldsNoMark)
     clear.setPixel(1, 1, qRgba(255, 0, 0, 128));
     dialogs->openReply = {folder.filePath("clear.png")};
     ASSERT_TRUE(clear.save(dialogs->openReply[0]));
-    QTest::mouseClick(control<QPushButton>("PushButton1"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     EXPECT_EQ(f.workPicture()->image().pixel(0, 0), qRgb(255, 255, 255));
     EXPECT_EQ(f.workPicture()->image().pixel(1, 1), qRgb(255, 127, 127));
 }
@@ -319,7 +338,8 @@ TEST_F(MainWindowTest, EachClipboardKeyActsOnceWhateverHasTheFocus) {
     MainWindow& f = open();
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-    for (const char* name : {"PushButton1", "PushButton8", "HScroll2", "Option2"}) {
+    for (const char* name :
+         {"loadFileButton", "blockSizeHelpButton", "scanBorderSlider", "boxOption"}) {
         auto* unreadable = new QMimeData;
         unreadable->setData("application/x-qt-image", "not a picture");
         QApplication::clipboard()->setMimeData(unreadable);
@@ -356,9 +376,9 @@ TEST_F(MainWindowTest, ScrollBarsAreArrangedForThePictureSize) {
     for (const BarCase& c : cases) {
         const QString name = QStringLiteral("%1x%2").arg(c.width).arg(c.height);
         f.dropFiles({writePicture(name + ".png", c.width, c.height)});
-        auto* h = control<QScrollBar>("HscrPic");
-        auto* v = control<QScrollBar>("VscrPic");
-        auto* corner = control<QGroupBox>("Frame5");
+        auto* h = control<QScrollBar>("horizontalScrollBar");
+        auto* v = control<QScrollBar>("verticalScrollBar");
+        auto* corner = control<QGroupBox>("scrollCorner");
         const std::string label = name.toStdString();
         EXPECT_EQ(!h->isHidden(), c.hShown) << label;
         EXPECT_EQ(!v->isHidden(), c.vShown) << label;
@@ -378,8 +398,8 @@ TEST_F(MainWindowTest, ScrollBarsAreArrangedForThePictureSize) {
 TEST_F(MainWindowTest, ScrollingMovesThePictureAndANewLoadResetsIt) {
     MainWindow& f = open();
     f.dropFiles({writePicture("big.png", 900, 700)});
-    auto* h = control<QScrollBar>("HscrPic");
-    auto* v = control<QScrollBar>("VscrPic");
+    auto* h = control<QScrollBar>("horizontalScrollBar");
+    auto* v = control<QScrollBar>("verticalScrollBar");
     f.show();
     // A click in the track jumps to the end of the range.
     QTest::mouseClick(h, Qt::LeftButton, {}, QPoint(h->width() - 20, 6));
@@ -402,8 +422,8 @@ TEST_F(MainWindowTest, ClosingAsksTheRunToStopAndNothingShowsAfterwards) {
     f.show();
     dialogs->answer = true;
     QTimer::singleShot(0, &f, [&] { f.close(); });
-    QTest::mouseClick(control<QPushButton>("PushButton4"), Qt::LeftButton);
-    EXPECT_TRUE(f.isStopRequested());
+    QTest::mouseClick(control<QPushButton>("loadSampleButton"), Qt::LeftButton);
+    EXPECT_TRUE(f.removal().isStopRequested());
     EXPECT_EQ(dialogs->shown.size(), 1);
     EXPECT_EQ(dialogs->texts("ask").size(), 1);
 }
@@ -414,10 +434,10 @@ namespace {
 
 TEST_F(MainWindowTest, BlockSizeLiftsScanBorderToTwiceItsValue) {
     open();
-    auto* block = control<QScrollBar>("HScroll1");
-    auto* border = control<QScrollBar>("HScroll2");
-    auto* blockLabel = control<QLabel>("Label2");
-    auto* borderLabel = control<QLabel>("Label4");
+    auto* block = control<QScrollBar>("blockSizeSlider");
+    auto* border = control<QScrollBar>("scanBorderSlider");
+    auto* blockLabel = control<QLabel>("blockSizeLabel");
+    auto* borderLabel = control<QLabel>("scanBorderLabel");
     EXPECT_EQ(blockLabel->text(), "4");
     EXPECT_EQ(borderLabel->text(), "10");
     block->triggerAction(QAbstractSlider::SliderSingleStepAdd);
@@ -441,13 +461,13 @@ TEST_F(MainWindowTest, BlockSizeLiftsScanBorderToTwiceItsValue) {
 
 TEST_F(MainWindowTest, LabelsDoNotFollowADraggedThumb) {
     open();
-    auto* block = control<QScrollBar>("HScroll1");
+    auto* block = control<QScrollBar>("blockSizeSlider");
     block->setSliderDown(true);
     block->setSliderPosition(20);
-    EXPECT_EQ(control<QLabel>("Label2")->text(), "4");
+    EXPECT_EQ(control<QLabel>("blockSizeLabel")->text(), "4");
     block->setSliderDown(false);
-    EXPECT_EQ(control<QLabel>("Label2")->text(), "20");
-    EXPECT_EQ(control<QScrollBar>("HScroll2")->value(), 40);
+    EXPECT_EQ(control<QLabel>("blockSizeLabel")->text(), "20");
+    EXPECT_EQ(control<QScrollBar>("scanBorderSlider")->value(), 40);
 }
 
 TEST_F(MainWindowTest, HelpButtonsShowTheirMessages) {
@@ -456,30 +476,30 @@ TEST_F(MainWindowTest, HelpButtonsShowTheirMessages) {
         const char* button;
         QString text;
     } cases[] = {
-        {"PushButton2",
+        {"helpButton",
          "Questions? Please contact the Velmora support team at "
          "https://velmora.app/contact"},
-        {"PushButton6",
+        {"loadFileHelpButton",
          "Click this button to select the image file (BMP, JPG, GIF, PNG) that you would like to "
          "modify.\r\n\r\nAfter loading the image, click on the image (with the crosshair cursor) "
          "and create a small box around the object you would like to remove and then click "
          "'Start Removing'."},
-        {"PushButton11",
+        {"selectionHelpButton",
          "This method will allow you to select a region around the object to remove. Please "
          "remember to make your final click at your starting position to make a ''complete'' "
          "shape.\r\n\r\nSingle-click to start selecting.\r\nRight-click to reset/cancel.\r\n"
          "Double-click to finish."},
-        {"PushButton7",
+        {"removeHelpButton",
          "Create a small square around the part of the image you would like to remove.\r\n\r\n"
          "The smaller the box, the better the removal appears to the eye. It may be best to use "
          "multiple boxes instead of one big box.\r\n\r\nModifying the block size and scan border "
          "will change the results as well."},
-        {"PushButton8",
+        {"blockSizeHelpButton",
          "Block Size defines the size of the blocks that are used to remove the object inside "
          "the picture. Use the slider to adjust the size (Minimum size is 2, Maximum size is 32. "
          "A smaller size is recommended for small parts to be removed. A bigger size is used for "
          "bigger objects)."},
-        {"PushButton9",
+        {"scanBorderHelpButton",
          "Scan Border defines the size of the area (green box) that is used to definde the area "
          "of the object that needs to be removed. Use the slider to adjust size."},
     };
@@ -517,8 +537,8 @@ TEST(MessageBoxes, ShowPlainTextAndKeepAShortLineWhole) {
         QTest::keyClick(box, Qt::Key_Return);
     });
     answer.start(20);
-    QTest::mouseClick(f.findChild<QPushButton*>("PushButton2"), Qt::LeftButton);
-    QTest::mouseClick(f.findChild<QPushButton*>("PushButton4"), Qt::LeftButton);
+    QTest::mouseClick(f.findChild<QPushButton*>("helpButton"), Qt::LeftButton);
+    QTest::mouseClick(f.findChild<QPushButton*>("loadSampleButton"), Qt::LeftButton);
     ASSERT_EQ(seen.size(), 3);
     EXPECT_EQ(seen[0].title, "Velmora");
     EXPECT_EQ(seen[0].lines, 1) << "the Help message wraps";

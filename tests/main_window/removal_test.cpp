@@ -44,9 +44,9 @@ protected:
         ASSERT_TRUE(original.save(path));
         form->dropFiles({path});
         box = form->workPicture();
-        start = form->findChild<QPushButton*>("PushButton3");
-        undo = form->findChild<QPushButton*>("PushButton12");
-        preview = form->findChild<QCheckBox*>("ChkPrev");
+        start = form->findChild<QPushButton*>("removeButton");
+        undo = form->findChild<QPushButton*>("undoButton");
+        preview = form->findChild<QCheckBox*>("previewCheck");
     }
 
     // Keys come from the window system, to the shown window.
@@ -87,7 +87,7 @@ TEST_F(RemovalTest, RemovalFillsTheMarkOnlyAndSaysDone) {
     EXPECT_EQ(dialogs->texts("message"), QStringList{"Done."});
     EXPECT_EQ(greenCount(), 0);
     EXPECT_EQ(start->text(), "Start Removing");
-    EXPECT_EQ(form->pointer(), kPointerDefault);
+    EXPECT_EQ(form->pointer(), Pointer::Default);
     EXPECT_TRUE(undo->isEnabled());
     for (int y = 0; y < 60; ++y)
         for (int x = 0; x < 80; ++x) {
@@ -118,7 +118,7 @@ TEST_F(RemovalTest, StopWithPreviewOffLeavesTheMarkedPicture) {
     const QImage marked = box->image();
     QTimer::singleShot(0, start, [this] {
         EXPECT_EQ(start->text(), "Stop");
-        EXPECT_EQ(form->pointer(), kPointerHourglass);
+        EXPECT_EQ(form->pointer(), Pointer::Hourglass);
         QTest::mouseClick(start, Qt::LeftButton);
         EXPECT_EQ(start->text(), "Start Removing");
     });
@@ -135,8 +135,10 @@ TEST_F(RemovalTest, StopWithPreviewShowsPartialFillButCommitsNothing) {
     int stepsSeen = 0;
     std::function<void()> stopLater = [&] {
         // Let a few preview steps through, then click Stop.
-        if (++stepsSeen < 20) QTimer::singleShot(0, start, stopLater);
-        else QTest::mouseClick(start, Qt::LeftButton);
+        if (++stepsSeen < 20)
+            QTimer::singleShot(0, start, stopLater);
+        else
+            QTest::mouseClick(start, Qt::LeftButton);
     };
     QTimer::singleShot(0, start, stopLater);
     QTest::mouseClick(start, Qt::LeftButton);
@@ -177,7 +179,7 @@ TEST_F(RemovalTest, LoadingDuringARunEndsItAndKeepsTheNewPicture) {
     EXPECT_EQ(start->text(), "Start Removing");
     EXPECT_EQ(box->size(), QSize(30, 20));
     EXPECT_EQ(box->image(), other);
-    EXPECT_FALSE(form->isRemoving());
+    EXPECT_FALSE(form->removal().isRunning());
 }
 
 // The undo copy belongs to the picture it was taken from: restoring it over a
@@ -242,7 +244,7 @@ TEST_F(RemovalTest, AFailedLoadKeepsTheUndo) {
     const rlim_t used = statm.readAll().split(' ').value(0).toULongLong() * 4096;
     const rlimit limit{used + (24 << 20), used + (24 << 20)};
     setrlimit(RLIMIT_AS, &limit);
-    QTest::mouseClick(form.findChild<QPushButton*>("PushButton3"), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QPushButton*>("removeButton"), Qt::LeftButton);
     const QStringList errors = shown->texts("error");
     std::fprintf(stderr, "%s\n", qPrintable(errors.join("|")));
     std::_Exit(errors.size() == 1 && errors[0].contains("PushButton3_Click at line 114") &&
@@ -264,7 +266,8 @@ TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {
     mark({-1, -1}, {79, 59});  // QTest reads (0, 0) as the widget centre
     QTest::mouseClick(start, Qt::LeftButton);
     ASSERT_EQ(dialogs->texts("message").size(), 1);
-    EXPECT_TRUE(dialogs->texts("message")[0].contains("Block Size")) << dialogs->texts("message")[0].toStdString() << greenCount();
+    EXPECT_TRUE(dialogs->texts("message")[0].contains("Block Size"))
+        << dialogs->texts("message")[0].toStdString() << greenCount();
     EXPECT_EQ(greenCount(), 80 * 60);
 }
 
@@ -286,7 +289,7 @@ TEST_F(RemovalTest, CopyTakesTheMarksAndPasteReplacesThePicture) {
     QTest::keyClick(form->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(box->size(), QSize(600, 50));
     EXPECT_EQ(box->image(), pasted);
-    EXPECT_FALSE(form->findChild<QWidget*>("HscrPic")->isHidden());
+    EXPECT_FALSE(form->findChild<QWidget*>("horizontalScrollBar")->isHidden());
 
     // Another program offers bytes per format: a damaged PNG, then a sound BMP.
     QImage offered(30, 20, QImage::Format_RGB32);

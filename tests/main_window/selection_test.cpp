@@ -39,8 +39,8 @@ protected:
         release(at);
     }
     void move(QPointF at) {
-        QMouseEvent event(QEvent::MouseMove, at, box->mapToGlobal(at), Qt::NoButton,
-                          Qt::NoButton, {});
+        QMouseEvent event(QEvent::MouseMove, at, box->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                          {});
         QApplication::sendEvent(box, &event);
     }
     // What the platform delivers: press, release, double-click, release.
@@ -51,7 +51,9 @@ protected:
         QApplication::sendEvent(box, &event);
         release(at);
     }
-    void usePolygon() { QTest::mouseClick(form->findChild<QRadioButton*>("Option1"), Qt::LeftButton); }
+    void usePolygon() {
+        QTest::mouseClick(form->findChild<QRadioButton*>("polygonOption"), Qt::LeftButton);
+    }
 
     // Picture pixels that are pure green.
     QList<QPoint> green() const {
@@ -59,8 +61,10 @@ protected:
         const QImage& image = box->image();
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
-                if (image.pixel(x, y) == qRgb(0, 255, 0)) result << QPoint(x, y);
-                else EXPECT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
+                if (image.pixel(x, y) == qRgb(0, 255, 0))
+                    result << QPoint(x, y);
+                else
+                    EXPECT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
         return result;
     }
 
@@ -83,7 +87,7 @@ TEST_F(SelectionTest, BoxDragPaintsTheSamePixelsInEitherDirection) {
     EXPECT_EQ(box->overlay().pixel(12, 11), qRgb(0, 255, 0));
     release({20, 15});
     EXPECT_EQ(green(), rect(10, 10, 20, 15));
-    EXPECT_EQ(form->selectionLastIndex(), -1);
+    EXPECT_EQ(form->selection().lastPointIndex(), -1);
 
     form->dropFiles({folder.filePath("white.png")});
     press({20, 15});
@@ -106,7 +110,7 @@ TEST_F(SelectionTest, RubberBandCoversThePixelsThatArePainted) {
 TEST_F(SelectionTest, ClickWithoutMovementPaintsOnePixel) {
     click({7, 8});
     EXPECT_EQ(green(), QList<QPoint>{QPoint(7, 8)});
-    EXPECT_EQ(form->selectionLastIndex(), -1);
+    EXPECT_EQ(form->selection().lastPointIndex(), -1);
 }
 
 TEST_F(SelectionTest, BoxPastThePictureEdgeIsClipped) {
@@ -117,19 +121,19 @@ TEST_F(SelectionTest, BoxPastThePictureEdgeIsClipped) {
 
 TEST_F(SelectionTest, PolygonFinishesOnlyStrictlyWithinTwoPixelsOfTheStart) {
     usePolygon();
-    EXPECT_EQ(form->selectionMode(), 0);
+    EXPECT_EQ(form->selection().mode(), SelectionMode::Polygon);
     click({10, 10});
     click({30, 10});
     click({30, 30});
     // Exactly 2 pixels away in x: a new vertex, not a finish.
     click({12, 10});
-    EXPECT_GE(form->selectionLastIndex(), 2);
+    EXPECT_GE(form->selection().lastPointIndex(), 2);
     EXPECT_TRUE(green().isEmpty());
     // 1.5 pixels away: the press finishes; its release starts a new polygon.
     QMouseEvent pressNear(QEvent::MouseButtonPress, QPointF(11.5, 11.5), QPointF(11.5, 11.5),
                           Qt::LeftButton, Qt::LeftButton, {});
     QApplication::sendEvent(box, &pressNear);
-    EXPECT_EQ(form->selectionLastIndex(), -1);
+    EXPECT_EQ(form->selection().lastPointIndex(), -1);
     const QList<QPoint> painted = green();
     EXPECT_TRUE(painted.contains(QPoint(25, 15)));
     EXPECT_FALSE(painted.contains(QPoint(10, 25)));
@@ -140,7 +144,7 @@ TEST_F(SelectionTest, ThreeClicksFinishATwoVertexPolygonAsALine) {
     click({10, 20});
     click({40, 20});
     press({11, 21});  // within 2 pixels of the first vertex, with four points stored
-    EXPECT_EQ(form->selectionLastIndex(), -1);
+    EXPECT_EQ(form->selection().lastPointIndex(), -1);
     EXPECT_EQ(green(), rect(10, 20, 40, 20));
 }
 
@@ -149,13 +153,13 @@ TEST_F(SelectionTest, DoubleClickFinishesPolygonAndRightPressCancelsTheNextOne) 
     click({5, 5});
     click({25, 5});
     doubleClick({25, 25});
-    EXPECT_EQ(form->selectionLastIndex(), 0);  // the final release started a new polygon
+    EXPECT_EQ(form->selection().lastPointIndex(), 0);  // the final release started a new polygon
     const QList<QPoint> painted = green();
     EXPECT_TRUE(painted.contains(QPoint(20, 10)));
     move({45, 25});
     EXPECT_EQ(box->overlay().pixel(37, 25), qRgb(0, 255, 0));
     press({45, 25}, Qt::RightButton);
-    EXPECT_EQ(form->selectionLastIndex(), -1);
+    EXPECT_EQ(form->selection().lastPointIndex(), -1);
     EXPECT_EQ(box->overlay().pixel(37, 25), 0u);
     EXPECT_EQ(green(), painted);
 }
@@ -166,7 +170,7 @@ TEST_F(SelectionTest, SelfCrossingPolygonLeavesItsOverlapUnfilledButOutlined) {
     for (QPoint p : {QPoint(10, 10), QPoint(30, 10), QPoint(30, 30), QPoint(10, 30), QPoint(10, 12),
                      QPoint(30, 12), QPoint(30, 30), QPoint(10, 30)})
         press(p, Qt::MiddleButton);
-    form->finishSelection();
+    form->selection().finish();
     const QList<QPoint> painted = green();
     EXPECT_TRUE(painted.contains(QPoint(10, 20)));
     EXPECT_FALSE(painted.contains(QPoint(20, 20)));
@@ -175,7 +179,7 @@ TEST_F(SelectionTest, SelfCrossingPolygonLeavesItsOverlapUnfilledButOutlined) {
 TEST_F(SelectionTest, DoubleClickInBoxModePaintsOnePixelAndAnchorsANewBox) {
     doubleClick({15, 15});
     EXPECT_EQ(green(), QList<QPoint>{QPoint(15, 15)});
-    EXPECT_EQ(form->selectionLastIndex(), 1);
+    EXPECT_EQ(form->selection().lastPointIndex(), 1);
     move({18, 17});
     EXPECT_EQ(box->overlay().pixel(17, 16), qRgb(0, 255, 0));
 }
@@ -188,10 +192,10 @@ TEST_F(SelectionTest, ModeSwitchStoresBothOptionsAndKeepsMarks) {
     EXPECT_EQ(settings->writes, (QStringList{"Option1", "Option2"}));
     EXPECT_EQ(settings->values["Option1"], "True");
     EXPECT_EQ(settings->values["Option2"], "False");
-    EXPECT_EQ(form->selectionLastIndex(), -1);
+    EXPECT_EQ(form->selection().lastPointIndex(), -1);
     EXPECT_EQ(green(), QList<QPoint>{QPoint(3, 3)});
-    QTest::mouseClick(form->findChild<QRadioButton*>("Option2"), Qt::LeftButton);
-    EXPECT_EQ(form->selectionMode(), 1);
+    QTest::mouseClick(form->findChild<QRadioButton*>("boxOption"), Qt::LeftButton);
+    EXPECT_EQ(form->selection().mode(), SelectionMode::Box);
     EXPECT_EQ(settings->values["Option2"], "True");
 }
 

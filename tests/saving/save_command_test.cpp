@@ -42,7 +42,7 @@ protected:
         const QString path = folder.filePath("in.png");
         ASSERT_TRUE(picture.save(path));
         form->dropFiles({path});
-        save = form->findChild<QPushButton*>("PushButton5");
+        save = form->findChild<QPushButton*>("saveButton");
     }
     void TearDown() override { qunsetenv("TEMP"); }
 
@@ -79,7 +79,7 @@ TEST_F(SaveTest, BmpSavesThePictureWithItsMarksAndCleansUp) {
     EXPECT_EQ(written.convertToFormat(QImage::Format_RGB32), form->workPicture()->image());
     EXPECT_EQ(written.pixel(4, 4), qRgb(0, 255, 0));
     EXPECT_TRUE(leftInTemp().isEmpty()) << leftInTemp().join(",").toStdString();
-    EXPECT_EQ(form->pointer(), kPointerDefault);
+    EXPECT_EQ(form->pointer(), Pointer::Default);
 }
 
 TEST_F(SaveTest, SaveRepaintsThePictureOverAnOutlineUnderConstruction) {
@@ -91,7 +91,7 @@ TEST_F(SaveTest, SaveRepaintsThePictureOverAnOutlineUnderConstruction) {
             for (int x = 0; x < shown.width(); ++x) n += shown.pixel(x, y) == qRgb(0, 255, 0);
         return n;
     };
-    QTest::mouseClick(form->findChild<QRadioButton*>("Option1"), Qt::LeftButton);
+    QTest::mouseClick(form->findChild<QRadioButton*>("polygonOption"), Qt::LeftButton);
     QTest::mouseClick(form->workPicture(), Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseClick(form->workPicture(), Qt::LeftButton, {}, QPoint(30, 20));
     ASSERT_GT(greenOnScreen(), 0);
@@ -103,7 +103,7 @@ TEST_F(SaveTest, CancelledDialogTouchesNothing) {
     saveAs(QString(), kSaveBmp);
     EXPECT_EQ(dialogs->shown.size(), 1);
     EXPECT_TRUE(leftInTemp().isEmpty());
-    EXPECT_EQ(form->pointer(), kPointerDefault);
+    EXPECT_EQ(form->pointer(), Pointer::Default);
 }
 
 TEST_F(SaveTest, AnsweringNoKeepsTheExistingFile) {
@@ -122,7 +122,7 @@ TEST_F(SaveTest, AnsweringNoKeepsTheExistingFile) {
     ASSERT_TRUE(check.open(QIODevice::ReadOnly));
     EXPECT_EQ(check.readAll(), "old contents");
     EXPECT_TRUE(leftInTemp().isEmpty());
-    EXPECT_EQ(form->pointer(), kPointerDefault);
+    EXPECT_EQ(form->pointer(), Pointer::Default);
 
     dialogs->answer = true;
     saveAs(target, kSaveBmp);
