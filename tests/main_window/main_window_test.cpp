@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -514,8 +515,9 @@ TEST_F(MainWindowTest, HelpButtonsShowTheirMessages) {
 }
 
 // The real message boxes: a path is not markup, and a short text stays on one line.
-TEST(MessageBoxes, ShowPlainTextAndKeepAShortLineWhole) {
-    QTemporaryDir folder(QDir::tempPath() + "/x<b>y-XXXXXX");
+// Also run on a 1920 x 1080 screen, where the box's own width limit used to cut lines off.
+TEST(MessageBoxes, ShowPlainTextWholeAndKeepAShortLineWhole) {
+    QTemporaryDir folder(QDir::tempPath() + "/x<b>y-" + QString(120, 'p') + "-XXXXXX");
     ASSERT_TRUE(folder.isValid());
     MainWindow f(std::make_unique<QtUserDialogs>(), std::make_unique<FakeSettings>(),
                  folder.path());
@@ -525,6 +527,7 @@ TEST(MessageBoxes, ShowPlainTextAndKeepAShortLineWhole) {
         QString title, text;
         Qt::TextFormat format;
         int lines;
+        bool whole;
     };
     QList<Seen> seen;
     QTimer answer;
@@ -532,19 +535,32 @@ TEST(MessageBoxes, ShowPlainTextAndKeepAShortLineWhole) {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible()) return;
         auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        // Whole: every line fits the label's width, all lines its height, the box the screen.
+        const QStringList lines = box->text().split(QRegularExpression("\r\n|\r|\n"));
+        const QFontMetrics metrics = label->fontMetrics();
+        bool whole = lines.size() * metrics.lineSpacing() <= label->height() &&
+                     box->frameGeometry().width() <= box->screen()->availableGeometry().width();
+        for (const QString& line : lines)
+            whole = whole && metrics.horizontalAdvance(line) <= label->contentsRect().width();
         seen.push_back({box->windowTitle(), box->text(), label->textFormat(),
-                        label->height() / label->fontMetrics().lineSpacing()});
+                        label->height() / metrics.lineSpacing(), whole});
         QTest::keyClick(box, Qt::Key_Return);
     });
     answer.start(20);
     QTest::mouseClick(f.findChild<QPushButton*>("helpButton"), Qt::LeftButton);
     QTest::mouseClick(f.findChild<QPushButton*>("loadSampleButton"), Qt::LeftButton);
-    ASSERT_EQ(seen.size(), 3);
+    for (const char* help :
+         {"loadFileHelpButton", "selectionHelpButton", "removeHelpButton", "blockSizeHelpButton"})
+        QTest::mouseClick(f.findChild<QPushButton*>(help), Qt::LeftButton);
+    ASSERT_EQ(seen.size(), 7);
     EXPECT_EQ(seen[0].title, "Velmora");
     EXPECT_EQ(seen[0].lines, 1) << "the Help message wraps";
     EXPECT_EQ(seen[1].title, "Application Error");
     EXPECT_TRUE(seen[1].text.contains("x<b>y")) << seen[1].text.toStdString();
-    for (const Seen& s : seen) EXPECT_EQ(s.format, Qt::PlainText) << s.text.toStdString();
+    for (const Seen& s : seen) {
+        EXPECT_EQ(s.format, Qt::PlainText) << s.text.toStdString();
+        EXPECT_TRUE(s.whole) << s.text.toStdString();
+    }
 }
 
 }  // namespace
