@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -231,8 +232,33 @@ MainWindow::MainWindow(std::unique_ptr<UserDialogs> dialogs,
     // The window sees key presses before its controls do. Installed once, here only:
     // each extra installation would handle every key press once more.
     qApp->installEventFilter(this);
+    // Placed before start-up, so that a report it makes is centred on the window.
+    placeOnScreen();
     startUp();
     setPointer(Pointer::Default);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    // The window manager adds its frame after the window is first shown: centre
+    // again with it, but leave a window the user moved where it was put.
+    if (m_placed && frameGeometry().size() != m_placedFrameSize) placeOnScreen();
+    QWidget::moveEvent(event);
+}
+
+// Centred on the screen, frame included, with the title bar on screen even
+// where the frame is taller than the screen's free area.
+void MainWindow::placeOnScreen() {
+    const QScreen* screen = this->screen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint topLeft = available.center() - QPoint((frame.width() - 1) / 2, (frame.height() - 1) / 2);
+    topLeft.setX(
+        std::max(available.left(), std::min(topLeft.x(), available.right() + 1 - frame.width())));
+    topLeft.setY(
+        std::max(available.top(), std::min(topLeft.y(), available.bottom() + 1 - frame.height())));
+    m_placedFrameSize = frame.size();
+    move(topLeft);
 }
 
 MainWindow::~MainWindow() = default;
@@ -423,13 +449,9 @@ void MainWindow::setPointer(Pointer pointer) {
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
-    // Opens centred on the screen, frame included, once its frame is known.
     if (!m_placed && !event->spontaneous()) {
         m_placed = true;
-        if (const QScreen* screen = this->screen()) {
-            const QRect frame = frameGeometry();
-            move(pos() + screen->availableGeometry().center() - frame.center());
-        }
+        placeOnScreen();
         const QString mapPath = qEnvironmentVariable(kControlMapVariable);
         if (!mapPath.isEmpty()) writeControlMap(mapPath);
     }

@@ -60,6 +60,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -68,6 +69,7 @@ private:
     void connectControls();
     void connectHelpButtons();
     void updateControls();
+    void placeOnScreen();
     void startUp();
     void restoreSelectionMode(StepRunner& run);
     void applySkin();
@@ -101,6 +103,7 @@ private:
     bool m_hasHandCursor = false;
     bool m_closed = false;
     bool m_placed = false;
+    QSize m_placedFrameSize;
 
     PictureView* m_view = nullptr;
     SelectionTool* m_selection = nullptr;
