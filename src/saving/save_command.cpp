@@ -5,11 +5,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 
+#include "atomic_file.h"
 #include "converter.h"
 #include "error_report.h"
+#include "picture.h"
 #include "process_runner.h"
 #include "user_dialogs.h"
 
@@ -48,13 +51,19 @@ bool isWritableFolder(const QString& path) {
     return !path.isEmpty() && info.isDir() && info.isWritable();
 }
 
-// Writes bytes to destination atomically: a failure leaves any earlier file intact.
+// Writes bytes to destination through a temporary file beside it, which takes
+// the name only once complete: a failure leaves any earlier file as it was.
 void writeAtomically(const QString& destination, const QByteArray& bytes) {
-    QSaveFile file(destination);
-    if (!file.open(QIODevice::WriteOnly))
-        fail(QStringLiteral("Cannot write %1: %2").arg(destination, file.errorString()));
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        fail(QStringLiteral("Cannot write %1: %2").arg(destination, file.errorString()));
+    const std::string why = convert::writeFileAtomically(
+        QFile::encodeName(destination).toStdString(), convert::Publish::Replace, [&](int fd) {
+            return convert::writeAll(fd, reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                     size_t(bytes.size()))
+                       ? std::string()
+                       : std::string(std::strerror(errno));
+        });
+    if (!why.empty())
+        fail(QStringLiteral("Cannot write %1: %2")
+                 .arg(destination, QString::fromLocal8Bit(why.c_str())));
 }
 
 // What the converter said about its failure, without its "program: error: " prefix.
@@ -94,12 +103,11 @@ void saveResults(const SaveContext& c) {
     QString path;
     int filterIndex = 0;
     run.step(106, [&] {
-        path = c.dialogs->saveFile(c.window, QStringLiteral("Save File"),
-                                   {QStringLiteral("Bitmap Files (*.bmp)"),
-                                    QStringLiteral("JPG Files (*.jpg)"),
-                                    QStringLiteral("GIF Files (*.gif)"),
-                                    QStringLiteral("PNG Files (*.png)")},
-                                   &filterIndex);
+        path = c.dialogs->saveFile(
+            c.window, QStringLiteral("Save File"),
+            {QStringLiteral("Bitmap Files (*.bmp)"), QStringLiteral("JPG Files (*.jpg)"),
+             QStringLiteral("GIF Files (*.gif)"), QStringLiteral("PNG Files (*.png)")},
+            &filterIndex);
     });
     if (path.isEmpty()) return;
     run.step(110, [&] { c.setPointer(11); });
@@ -166,8 +174,7 @@ void saveResults(const SaveContext& c) {
         run.step(type->confirmLine, [&] {
             replace = c.dialogs->confirm(
                 c.window, QStringLiteral("Quillmere"),
-                QStringLiteral("This folder already contains a file named ") +
-                    existing.fileName() +
+                QStringLiteral("This folder already contains a file named ") + existing.fileName() +
                     QStringLiteral("\r\nWould you like to repace the existing file?"));
         });
         if (!replace) {
@@ -187,8 +194,8 @@ void saveResults(const SaveContext& c) {
         });
     } else if (haveWork) {
         const QString bitmap = work->filePath(QStringLiteral("picture.bmp"));
-        const QString converted = work->filePath(QStringLiteral("converted") +
-                                                 QLatin1String(type->extension));
+        const QString converted =
+            work->filePath(QStringLiteral("converted") + QLatin1String(type->extension));
         bool haveBitmap = false;
         run.step(type->bitmapLine, [&] {
             if (picture.isNull() || !picture.save(bitmap, "BMP"))

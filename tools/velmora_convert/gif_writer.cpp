@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -348,7 +349,10 @@ void diffuse(const RgbPicture& picture, NearestColour& nearest, const std::vecto
     }
 }
 
-std::string gifError(int code) {
+// errorNumber is errno as the failing call left it: a refused write says why.
+std::string gifError(int code, int errorNumber = 0) {
+    if ((code == E_GIF_ERR_WRITE_FAILED || code == E_GIF_ERR_CLOSE_FAILED) && errorNumber != 0)
+        return std::strerror(errorNumber);
     const char* msg = GifErrorString(code);
     return msg ? msg : "unknown GIF error";
 }
@@ -398,7 +402,7 @@ std::string writeGif(int fd, const RgbPicture& picture, int maxColors, bool dith
     }
     ColorMapObject* map = GifMakeMapObject(int(table.size()), table.data());
     auto fail = [&]() {
-        std::string msg = gifError(gif->Error);
+        std::string msg = gifError(gif->Error, errno);
         GifFreeMapObject(map);
         int closeErr = 0;
         EGifCloseFile(gif, &closeErr);
@@ -415,7 +419,8 @@ std::string writeGif(int fd, const RgbPicture& picture, int maxColors, bool dith
     for (int y = 0; y < h; ++y)
         if (EGifPutLine(gif, indices.get() + size_t(y) * w, w) == GIF_ERROR) return fail();
     GifFreeMapObject(map);
-    if (EGifCloseFile(gif, &err) == GIF_ERROR) return gifError(err);
+    errno = 0;
+    if (EGifCloseFile(gif, &err) == GIF_ERROR) return gifError(err, errno);
     return {};
 }
 

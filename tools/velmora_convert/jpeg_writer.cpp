@@ -244,6 +244,8 @@ void putSegment(std::vector<uint8_t>& file, int marker, const std::vector<uint8_
 std::string writeJpeg(int fd, const RgbPicture& picture, int quality) {
     const int h = picture.height;
     const auto wholeRows = [](int y) { return y; };
+    // A grey picture is its Y component alone (libjpeg's Y of R = G = B = v is v).
+    const int components = isGrey(picture) ? 1 : 3;
     ComponentTables fitted[3];
     const bool sampled = int64_t(picture.width) * h >= kSampledTablesFromPixels;
     if (sampled) {
@@ -254,13 +256,16 @@ std::string writeJpeg(int fd, const RgbPicture& picture, int quality) {
         };
         Part samples[3];
         {
-            std::jthread cb(encodeComponent, std::cref(picture), 1, quality, sampleBands * 8,
-                            sampleRows, nullptr, &samples[1]);
-            std::jthread cr(encodeComponent, std::cref(picture), 2, quality, sampleBands * 8,
-                            sampleRows, nullptr, &samples[2]);
+            std::jthread cb, cr;
+            if (components == 3) {
+                cb = std::jthread(encodeComponent, std::cref(picture), 1, quality, sampleBands * 8,
+                                  sampleRows, nullptr, &samples[1]);
+                cr = std::jthread(encodeComponent, std::cref(picture), 2, quality, sampleBands * 8,
+                                  sampleRows, nullptr, &samples[2]);
+            }
             encodeComponent(picture, 0, quality, sampleBands * 8, sampleRows, nullptr, &samples[0]);
         }
-        for (int c = 0; c < 3; ++c) {
+        for (int c = 0; c < components; ++c) {
             Segments sample;
             if (!samples[c].error.empty()) return samples[c].error;
             if (!split(samples[c], &sample) || !widenTables(sample.huffman, &fitted[c]))
@@ -270,11 +275,20 @@ std::string writeJpeg(int fd, const RgbPicture& picture, int quality) {
     Part parts[3];
     {
         const ComponentTables* t = sampled ? fitted : nullptr;
-        std::jthread cb(encodeComponent, std::cref(picture), 1, quality, h, wholeRows,
-                        t ? t + 1 : nullptr, &parts[1]);
-        std::jthread cr(encodeComponent, std::cref(picture), 2, quality, h, wholeRows,
-                        t ? t + 2 : nullptr, &parts[2]);
+        std::jthread cb, cr;
+        if (components == 3) {
+            cb = std::jthread(encodeComponent, std::cref(picture), 1, quality, h, wholeRows,
+                              t ? t + 1 : nullptr, &parts[1]);
+            cr = std::jthread(encodeComponent, std::cref(picture), 2, quality, h, wholeRows,
+                              t ? t + 2 : nullptr, &parts[2]);
+        }
         encodeComponent(picture, 0, quality, h, wholeRows, t, &parts[0]);
+    }
+    if (components == 1) {
+        // The grey encode is already the whole file.
+        if (!parts[0].error.empty()) return parts[0].error;
+        if (!writeAll(fd, parts[0].bytes, parts[0].size)) return std::strerror(errno);
+        return {};
     }
     Segments segments[3];
     for (int c = 0; c < 3; ++c) {

@@ -18,14 +18,9 @@
 #include <string>
 
 #include "bmp_reader.h"
-#include "gif_writer.h"
-#include "jpeg_writer.h"
-#include "png_writer.h"
+#include "picture_writer.h"
 
 namespace {
-
-// JPEG quality 95: visually lossless for photos while the file stays a moderate size.
-constexpr int kJpegQuality = 95;
 
 [[noreturn]] void fail(const QString& message) {
     std::fprintf(stderr, "velmora-convert: error: %s\n",
@@ -134,9 +129,14 @@ int main(int argc, char** argv) {
     if (output.isEmpty()) fail(QStringLiteral("missing -o OUTPUT"));
     if (input.isEmpty()) fail(QStringLiteral("missing input file"));
 
-    const QByteArray outPath = QFile::encodeName(output);
+    const std::string outPath = QFile::encodeName(output).toStdString();
+    auto cannotWrite = [&](const std::string& why) {
+        fail(
+            QStringLiteral("cannot write %1: %2").arg(output, QString::fromLocal8Bit(why.c_str())));
+    };
+    // The save command never asks for a file to be replaced; refuse early, before the work.
     if (QFileInfo::exists(output) || QFileInfo(output).isSymLink())
-        fail(QStringLiteral("output file already exists: %1").arg(output));
+        cannotWrite(std::strerror(EEXIST));
 
     velmora::convert::RgbPicture picture;
     try {
@@ -144,69 +144,13 @@ int main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         fail(QStringLiteral("cannot read %1: out of memory").arg(input));
     }
-    if (format == "gif" && (picture.width > 65535 || picture.height > 65535))
-        fail(QStringLiteral("cannot write %1: GIF holds at most 65535 pixels a side").arg(output));
-
-    // Encode into a private temporary beside OUTPUT, so OUTPUT only ever appears complete.
-    QByteArray tmpl =
-        QFile::encodeName(QFileInfo(output).absolutePath()) + "/.velmora-convert-XXXXXX";
-    int fd = mkstemp(tmpl.data());
-    if (fd < 0)
-        fail(QStringLiteral("cannot write %1: %2")
-                 .arg(output, QString::fromLocal8Bit(std::strerror(errno))));
-    auto abandon = [&](const QString& why) {
-        ::unlink(tmpl.constData());
-        fail(QStringLiteral("cannot write %1: %2").arg(output, why));
-    };
-
-    std::string err;
-    try {
-        if (format == "gif") {
-            err = velmora::convert::writeGif(fd, picture, colors, dither);  // closes fd
-        } else {
-            if (format == "png") {
-                const bool grey = velmora::convert::isGrey(picture);
-                err = velmora::convert::writePng(fd, picture.width, picture.height, grey ? 1 : 3,
-                                                 [&](int y, uint8_t* out) {
-                                                     const uint8_t* p = picture.row(y);
-                                                     if (!grey) {
-                                                         std::memcpy(out, p, picture.rowBytes());
-                                                         return;
-                                                     }
-                                                     for (int x = 0; x < picture.width; ++x)
-                                                         out[x] = p[3 * x];
-                                                 });
-            } else {
-                err = velmora::convert::writeJpeg(fd, picture, kJpegQuality);
-            }
-            ::close(fd);
-        }
-    } catch (const std::bad_alloc&) {
-        abandon(QStringLiteral("out of memory"));
-    }
-    if (!err.empty()) abandon(QString::fromStdString(err));
-    {
-        // Catch a full disk before publishing, not after.
-        int check = ::open(tmpl.constData(), O_RDONLY);
-        if (check < 0 || ::fsync(check) != 0) {
-            if (check >= 0) ::close(check);
-            abandon(QString::fromLocal8Bit(std::strerror(errno)));
-        }
-        ::close(check);
-    }
-    // mkstemp makes the file private; give it the permissions a plain new file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(tmpl.constData(), 0666 & ~mask);
-
-    // link() refuses an existing target, so a file that appeared meanwhile is never replaced.
-    if (::link(tmpl.constData(), outPath.constData()) != 0) {
-        const int e = errno;
-        ::unlink(tmpl.constData());
-        if (e == EEXIST) fail(QStringLiteral("output file already exists: %1").arg(output));
-        fail(QStringLiteral("cannot write %1: %2")
-                 .arg(output, QString::fromLocal8Bit(std::strerror(e))));
-    }
-    ::unlink(tmpl.constData());
+    velmora::convert::EncodeOptions options;
+    options.gifColours = colors;
+    options.gifDither = dither;
+    // Published only when whole, and never over a file that appeared meanwhile.
+    const std::string why = velmora::convert::writePictureFile(
+        outPath, picture, *velmora::convert::formatOfExtension(format.toStdString()),
+        velmora::convert::Publish::NeverReplace, options);
+    if (!why.empty()) cannotWrite(why);
     return 0;
 }

@@ -1,5 +1,4 @@
 #include "png_writer.h"
-#include "picture.h"
 
 #include <libdeflate.h>
 #include <unistd.h>
@@ -11,6 +10,8 @@
 #include <new>
 #include <thread>
 #include <vector>
+
+#include "picture.h"
 
 namespace velmora::convert {
 namespace {

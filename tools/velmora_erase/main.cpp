@@ -1,9 +1,9 @@
 // velmora-erase: fills the pure green region of a picture with the removal
 // engine, for scripts and tests that need no window.
 
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -12,13 +12,15 @@
 #include <QImageWriter>
 #include <QLoggingCategory>
 #include <QString>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "inpainting.h"
 #include "picture_file.h"
+#include "picture_writer.h"
 #include "pixel_buffer_adapter.h"
-#include "png_writer.h"
 
 namespace {
 
@@ -37,8 +39,9 @@ const char kUsage[] =
 const char kHelp[] =
     "Usage: velmora-erase [OPTION]... INPUT OUTPUT\n"
     "Fill the pure green (0, 255, 0) pixels of the picture INPUT from the rest of the\n"
-    "picture and write the result to OUTPUT, whose extension (.png, .bmp, .jpg, ...)\n"
-    "names its format.\n"
+    "picture and write the result to OUTPUT, whose extension (.jpg, .gif, .png,\n"
+    ".bmp, ...) names its format. OUTPUT may be INPUT: an existing file is replaced\n"
+    "only by a complete new one.\n"
     "\n"
     "Options:\n"
     "  --block-size N   fill with blocks of (2N+1) x (2N+1) pixels, N from 2 to 32\n"
@@ -55,36 +58,56 @@ const char kHelp[] =
     "Exit status: 0 when the region was filled, 2 when the picture has no source\n"
     "area to fill it from, 1 on any other error.\n";
 
-// PNG goes through the converter's writer, several times faster than Qt's at the
-// same lossless pixels; a picture with R = G = B everywhere is written as grey.
-bool writePngFile(const QImage& picture, const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool grey = true;
-    for (int y = 0; y < picture.height() && grey; ++y) {
-        const QRgb* p = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
-        for (int x = 0; x < picture.width(); ++x)
-            if (qRed(p[x]) != qGreen(p[x]) || qGreen(p[x]) != qBlue(p[x])) {
-                grey = false;
-                break;
-            }
+// The same pixels as three bytes R, G, B each, as the shared encoders take them.
+bool toRgbPicture(const QImage& image, velmora::convert::RgbPicture* out) {
+    out->width = image.width();
+    out->height = image.height();
+    if (!out->rgb.allocate(size_t(image.width()) * size_t(image.height()) * 3)) return false;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* p = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        std::uint8_t* q = out->row(y);
+        for (int x = 0; x < image.width(); ++x, q += 3) {
+            q[0] = std::uint8_t(qRed(p[x]));
+            q[1] = std::uint8_t(qGreen(p[x]));
+            q[2] = std::uint8_t(qBlue(p[x]));
+        }
     }
-    const int w = picture.width();
-    const std::string error = velmora::convert::writePng(
-        fd, w, picture.height(), grey ? 1 : 3, [&](int y, std::uint8_t* out) {
-            const QRgb* p = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
-            if (grey) {
-                for (int x = 0; x < w; ++x) out[x] = std::uint8_t(qGreen(p[x]));
-                return;
-            }
-            for (int x = 0; x < w; ++x, out += 3) {
-                out[0] = std::uint8_t(qRed(p[x]));
-                out[1] = std::uint8_t(qGreen(p[x]));
-                out[2] = std::uint8_t(qBlue(p[x]));
-            }
-        });
-    return ::close(fd) == 0 && error.empty();
+    return true;
+}
+
+// The extensions OUTPUT may have: the shared encoders' and Qt's other writers'.
+std::string takenExtensions() {
+    QStringList names = {"gif", "jpeg", "jpg", "png"};
+    for (const QByteArray& format : QImageWriter::supportedImageFormats())
+        if (!names.contains(QString::fromLatin1(format))) names << QString::fromLatin1(format);
+    names.sort();
+    return "." + names.join(", .").toStdString();
+}
+
+// Writes picture to path in the format its extension names, through a temporary
+// file beside it that replaces path only once complete: on any failure, an
+// existing file (the input itself, when INPUT = OUTPUT) stays as it was.
+// Returns an empty string on success, else the system's reason.
+std::string writeOutput(const QImage& picture, const QString& path, const QByteArray& format) {
+    const std::string target = QFile::encodeName(path).toStdString();
+    using velmora::convert::Publish;
+    if (const auto ours = velmora::convert::formatOfExtension(format.toStdString())) {
+        velmora::convert::RgbPicture rgb;
+        if (!toRgbPicture(picture, &rgb)) return std::strerror(ENOMEM);
+        return velmora::convert::writePictureFile(target, rgb, *ours, Publish::Replace);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!picture.save(&buffer, format.constData()))
+        return "the picture cannot be encoded as " + format.toStdString();
+    return velmora::convert::writeFileAtomically(target, Publish::Replace, [&](int fd) {
+        return velmora::convert::writeAll(fd,
+                                          reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                          size_t(bytes.size()))
+                   ? std::string()
+                   : std::string(std::strerror(errno));
+    });
 }
 
 int fail(const std::string& message) {
@@ -216,9 +239,10 @@ int main(int argc, char** argv) {
 
     // The output format comes from the extension; refuse an unknown one before any work.
     const QByteArray format = QFileInfo(outputPath).suffix().toLower().toLatin1();
-    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
+    if (format.isEmpty() || (!velmora::convert::formatOfExtension(format.toStdString()) &&
+                             !QImageWriter::supportedImageFormats().contains(format)))
         return fail("cannot tell the picture format of " + positional[1] +
-                    " from its extension (use .png or .bmp)");
+                    " from its extension; it takes " + takenExtensions());
 
     QString error;
     QImage picture = velmora::readPictureFile(inputPath, &error);
@@ -272,12 +296,8 @@ int main(int argc, char** argv) {
             return fail(result.message);
     }
 
-    const bool written = format == "png" ? writePngFile(picture, outputPath)
-                                         : picture.save(outputPath, format.constData());
-    if (!written) {
-        QFile::remove(outputPath);  // a half-written file is worse than none
-        return fail("cannot write " + positional[1]);
-    }
+    const std::string why = writeOutput(picture, outputPath, format);
+    if (!why.empty()) return fail("cannot write " + positional[1] + ": " + why);
     std::printf("steps: %d\n", result.steps);
     return 0;
 }
