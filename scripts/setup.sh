@@ -8,6 +8,7 @@ packages=(
   fonts-liberation2 xvfb xauth
   clang-14 libclang-rt-14-dev
   xdotool xclip libimage-exiftool-perl icc-profiles-free
+  dosfstools fusefat
   desktop-file-utils appstream help2man dpkg-dev file
 )
 missing=()

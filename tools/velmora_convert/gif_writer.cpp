@@ -351,7 +351,9 @@ void diffuse(const RgbPicture& picture, NearestColour& nearest, const std::vecto
 
 // errorNumber is errno as the failing call left it: a refused write says why.
 std::string gifError(int code, int errorNumber = 0) {
-    if ((code == E_GIF_ERR_WRITE_FAILED || code == E_GIF_ERR_CLOSE_FAILED) && errorNumber != 0)
+    if ((code == E_GIF_ERR_WRITE_FAILED || code == E_GIF_ERR_DISK_IS_FULL ||
+         code == E_GIF_ERR_CLOSE_FAILED) &&
+        errorNumber != 0)
         return std::strerror(errorNumber);
     const char* msg = GifErrorString(code);
     return msg ? msg : "unknown GIF error";
