@@ -21,6 +21,30 @@ constexpr double kHimetricPerInch = 2540.0;
 constexpr qint64 kMaxPixels = 400LL * 1000 * 1000;
 // A bitmap inside a metafile larger than this is damage, not a drawing.
 constexpr qint64 kMaxBitmapPixels = 100LL * 1000 * 1000;
+// Without a placeable header, a window larger than this in pixels is taken to
+// be in twips, the unit of the office programs and equation editors that write
+// such files: read as pixels, their pictures come out fifteen times too large.
+constexpr int kLargestPixelWindow = 1920;
+constexpr double kTwipsPerInch = 1440.0;
+constexpr double kPixelsPerInch = 96.0;
+
+// Logical units per inch of the fixed mapping modes (lometric .. twips); 0 for the others.
+double unitsPerInch(int mapMode) {
+    switch (mapMode) {
+        case 2:
+            return 254.0;
+        case 3:
+            return 2540.0;
+        case 4:
+            return 100.0;
+        case 5:
+            return 1000.0;
+        case 6:
+            return kTwipsPerInch;
+        default:
+            return 0.0;
+    }
+}
 
 quint16 word(const QByteArray& b, qsizetype at) {
     return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
@@ -33,6 +57,7 @@ enum Function : quint16 {
     kEof = 0x0000,
     kSaveDc = 0x001E,
     kSetBkMode = 0x0102,
+    kSetMapMode = 0x0103,
     kSetRop2 = 0x0104,
     kSetPolyFillMode = 0x0106,
     kRestoreDc = 0x0127,
@@ -167,6 +192,11 @@ bool contentsFit(const Record& r) {
             return n >= 5;
         case kCreateBrushIndirect:
             return n >= 4;
+        case kDibBitBlt:
+        case kDibStretchBlt:
+            // Without a bitmap the transfer is one of pattern and destination only.
+            if (n == (r.function >> 8)) return true;
+            [[fallthrough]];
         default: {
             const int at = dibStart(r.function);
             return at < 0 || (n > at && dibFits(r.tail(at)));
@@ -233,6 +263,7 @@ Walk walk(const QByteArray& b, const QString& name) {
     result.objects = word(b, at + 10);
 
     qsizetype p = at + kHeaderBytes;
+    int mapMode = 1;
     for (int index = 1;; ++index) {
         if (n - p < 6) return incomplete(QStringLiteral("it has no end record"));
         const qint64 words = dword(b, p);
@@ -245,10 +276,22 @@ Walk walk(const QByteArray& b, const QString& name) {
         const Record record{&b, p + 6, words - 3, function};
         if (!contentsFit(record))
             return damaged(QStringLiteral("record %1 is too short for what it holds").arg(index));
+        if (function == kSetMapMode) mapMode = record.u(0);
         if (function == kSetWindowExt && result.frame.isNull() && result.size.isEmpty()) {
-            const double width = std::abs(record.s(1)), height = std::abs(record.s(0));
+            const int extentWidth = std::abs(record.s(1)), extentHeight = std::abs(record.s(0));
+            double perInch = unitsPerInch(mapMode);
+            if (perInch == 0)
+                perInch = std::max(extentWidth, extentHeight) > kLargestPixelWindow
+                              ? kTwipsPerInch
+                              : kPixelsPerInch;
+            // Through 0.01 mm, as a placeable header's size.
+            const auto pixels = [&](int units) {
+                return std::max(
+                    1.0, std::nearbyint(units * kHimetricPerInch / perInch / kHimetricPerPixel));
+            };
+            const double width = pixels(extentWidth), height = pixels(extentHeight);
             if (width * height > double(kMaxPixels)) return tooLarge(width, height);
-            result.size = QSize(int(width), int(height));
+            if (extentWidth > 0 && extentHeight > 0) result.size = QSize(int(width), int(height));
         }
         result.records.push_back(record);
         p += 2 * words;
@@ -284,7 +327,45 @@ QImage dibImage(const QByteArray& dib) {
     return QImage::fromData(file + dib, "BMP");
 }
 
-using Object = std::variant<std::monostate, QPen, QBrush, QFont>;
+// A font as the file gives it: sizes in logical units, angle in tenths of a degree.
+struct Font {
+    QFont face;
+    double emHeight = 12;     // the characters' height
+    double averageWidth = 0;  // 0: the face's own proportions
+    int escapement = 0;       // the baseline's angle, counter-clockwise on the picture
+};
+
+using Object = std::variant<std::monostate, QPen, QBrush, Font>;
+
+// Glyph outlines are made at this size and then scaled, so that any size and
+// any stretch, however extreme, draws the same shapes.
+constexpr int kOutlinePixels = 256;
+
+// The composition mode of each binary raster operation R2_BLACK .. R2_WHITE.
+QPainter::CompositionMode compositionOfRop2(int rop2) {
+    using M = QPainter::CompositionMode;
+    static const M modes[] = {
+        M::RasterOp_ClearDestination,        M::RasterOp_NotSourceAndNotDestination,
+        M::RasterOp_NotSourceAndDestination, M::RasterOp_NotSource,
+        M::RasterOp_SourceAndNotDestination, M::RasterOp_NotDestination,
+        M::RasterOp_SourceXorDestination,    M::RasterOp_NotSourceOrNotDestination,
+        M::RasterOp_SourceAndDestination,    M::RasterOp_NotSourceXorDestination,
+        M::CompositionMode_Destination,      M::RasterOp_NotSourceOrDestination,
+        M::CompositionMode_SourceOver,       M::RasterOp_SourceOrNotDestination,
+        M::RasterOp_SourceOrDestination,     M::RasterOp_SetDestination};
+    return rop2 >= 1 && rop2 <= 16 ? modes[rop2 - 1] : M::CompositionMode_SourceOver;
+}
+
+// A ternary raster operation on one channel: bit m of `rop` is the result
+// for pattern bit m>>2, source bit (m>>1)&1 and destination bit m&1.
+quint32 ternaryOp(quint8 rop, quint32 pattern, quint32 source, quint32 destination) {
+    quint32 result = 0;
+    for (int m = 0; m < 8; ++m)
+        if (rop & (1 << m))
+            result |= ((m & 4) ? pattern : ~pattern) & ((m & 2) ? source : ~source) &
+                      ((m & 1) ? destination : ~destination);
+    return result;
+}
 
 // What SaveDC keeps besides the painter's own state.
 struct DrawState {
@@ -294,15 +375,19 @@ struct DrawState {
     quint16 textAlign = 0;
     QColor textColour = Qt::black;
     Qt::FillRule fillRule = Qt::OddEvenFill;
+    Font font;
+    QPainter::CompositionMode composition = QPainter::CompositionMode_SourceOver;
 };
 
 class Player {
 public:
     Player(const Walk& walk, QImage* image)
-        : m_walk(walk), m_painter(image), m_size(image->size()) {
+        : m_walk(walk), m_image(image), m_painter(image), m_size(image->size()) {
         m_objects.resize(walk.objects);
-        m_painter.setRenderHint(QPainter::Antialiasing);
-        m_painter.setRenderHint(QPainter::TextAntialiasing);
+        // Shapes without smoothing, as the metafile's own device draws them:
+        // smoothed edges of adjoining fills leave light seams between them,
+        // and raster operations on partly covered pixels give stray colours.
+        m_painter.setRenderHint(QPainter::Antialiasing, false);
         m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
         m_painter.setPen(QPen(Qt::black, 0));
         m_painter.setBrush(Qt::white);
@@ -361,7 +446,7 @@ private:
         const Object& object = m_objects[index];
         if (const auto* pen = std::get_if<QPen>(&object)) m_painter.setPen(*pen);
         if (const auto* brush = std::get_if<QBrush>(&object)) m_painter.setBrush(*brush);
-        if (const auto* font = std::get_if<QFont>(&object)) m_painter.setFont(*font);
+        if (const auto* font = std::get_if<Font>(&object)) m_state.font = *font;
     }
 
     QPen pen(const Record& r) const {
@@ -390,52 +475,158 @@ private:
         }
     }
 
-    QFont font(const Record& r) const {
+    Font font(const Record& r) const {
         QByteArray face = r.tail(9);
         const qsizetype end = face.indexOf('\0');
         if (end >= 0) face.truncate(end);
-        QFont font(QString::fromLatin1(face.left(32)));
+        Font font;
+        font.face = QFont(QString::fromLatin1(face.left(32)));
+        font.face.setPixelSize(kOutlinePixels);
         // Negative: the characters' height; positive: the cell's, a little more.
         const int height = r.s(0);
-        font.setPixelSize(std::max(1, height < 0 ? -height : height > 0 ? height * 7 / 8 : 12));
+        font.emHeight = height < 0 ? -height : height > 0 ? height * 7.0 / 8.0 : 12.0;
+        font.averageWidth = std::abs(r.s(1));
+        font.escapement = r.s(2);
         const int weight = r.s(4);
-        if (weight > 0) font.setWeight(QFont::Weight(std::clamp(weight, 1, 1000)));
-        font.setItalic(r.u(5) & 0xff);
-        font.setUnderline(r.u(5) >> 8);
-        font.setStrikeOut(r.u(6) & 0xff);
+        if (weight > 0) font.face.setWeight(QFont::Weight(std::clamp(weight, 1, 1000)));
+        font.face.setItalic(r.u(5) & 0xff);
+        font.face.setUnderline(r.u(5) >> 8);
+        font.face.setStrikeOut(r.u(6) & 0xff);
         return font;
     }
 
-    void text(QPointF at, const QByteArray& bytes) {
+    // Text at `at` (logical units), with each character's advance in `advances`
+    // (logical units) or, when empty, the font's own. Text is laid out on the
+    // picture itself, so a flipped axis mirrors where it goes, never the glyphs.
+    void text(QPointF at, const QByteArray& bytes, const QVector<double>& advances) {
         const QString string = QString::fromLatin1(bytes);
-        const QFontMetricsF metrics(m_painter.font());
+        const Font& font = m_state.font;
+        const QTransform window = m_painter.transform();
+        const double xScale = std::abs(window.m11()), yScale = std::abs(window.m22());
+        // First the sizes in pixels, and the glyphs' stretch when the file sets a width.
+        const double em = font.emHeight * yScale;
+        if (!(em > 0) || string.isEmpty()) return;
+        const double toPixels = em / kOutlinePixels;
+        const QFontMetricsF metrics(font.face);
+        double stretch = 1;
+        if (font.averageWidth > 0 && metrics.averageCharWidth() > 0)
+            stretch = font.averageWidth * xScale / (metrics.averageCharWidth() * toPixels);
+        // Now the characters' places along the baseline, in outline units.
+        QVector<double> starts;
+        double width = 0;
+        if (advances.size() == string.size()) {
+            for (const double advance : advances) {
+                starts << width;
+                width += advance * xScale / toPixels;
+            }
+        } else {
+            width = metrics.horizontalAdvance(string) * stretch;
+        }
         const quint16 align = m_state.textAlign;
         if (align & 0x0001) at = m_state.position;  // TA_UPDATECP
-        const double width = metrics.horizontalAdvance(string);
+        QPointF origin;
         if ((align & 0x0006) == 0x0006)
-            at.rx() -= width / 2;
+            origin.rx() = -width / 2;
         else if (align & 0x0002)
-            at.rx() -= width;
+            origin.rx() = -width;
         if ((align & 0x0018) == 0)
-            at.ry() += metrics.ascent();  // TA_TOP
+            origin.ry() = metrics.ascent();  // TA_TOP
         else if ((align & 0x0018) == 0x0008)
-            at.ry() -= metrics.descent();  // TA_BOTTOM
-        if (m_painter.backgroundMode() == Qt::OpaqueMode)
-            m_painter.fillRect(QRectF(at.x(), at.y() - metrics.ascent(), width, metrics.height()),
-                               m_painter.background());
-        // As outlines, not through the glyph cache: a file may stretch a glyph
-        // a thousandfold, and Qt's glyph bitmaps break at such sizes.
+            origin.ry() = -metrics.descent();  // TA_BOTTOM
         QPainterPath outline;
-        outline.addText(at, m_painter.font(), string);
+        if (starts.isEmpty()) {
+            outline.addText(0, 0, font.face, string);
+            outline = QTransform::fromScale(stretch, 1).map(outline);
+            outline.translate(origin);
+        } else {
+            for (qsizetype k = 0; k < string.size(); ++k) {
+                QPainterPath glyph;
+                glyph.addText(0, 0, font.face, string.mid(k, 1));
+                glyph = QTransform::fromScale(stretch, 1).map(glyph);
+                glyph.translate(origin.x() + starts[k], origin.y());
+                outline.addPath(glyph);
+            }
+        }
+        // Then onto the picture: at the reference point, turned by the escapement.
+        const QPointF device = window.map(at);
+        QTransform place;
+        place.translate(device.x(), device.y());
+        place.rotate(-font.escapement / 10.0);
+        place.scale(toPixels, toPixels);
+        m_painter.save();
+        m_painter.setTransform(place);
+        m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        if (m_painter.backgroundMode() == Qt::OpaqueMode)
+            m_painter.fillRect(QRectF(origin.x(), origin.y() - metrics.ascent(), width,
+                                      metrics.ascent() + metrics.descent()),
+                               m_painter.background());
+        m_painter.setRenderHint(QPainter::Antialiasing);
         m_painter.fillPath(outline, m_state.textColour);
-        if (align & 0x0001) m_state.position.rx() += width;
+        m_painter.restore();
+        if (align & 0x0001) {
+            // Past the text's end; right-aligned text moves the position to its start.
+            const double along = (align & 0x0006) == 0x0006 ? 0 : align & 0x0002 ? -width : width;
+            bool invertible = false;
+            const QTransform back = window.inverted(&invertible);
+            if (invertible) m_state.position = back.map(place.map(QPointF(along, 0)));
+        }
     }
 
-    void drawDib(const Record& r, int dibAt, QRectF source, QRectF target) {
+    // A raster operation over `target` (logical units) of the brush as pattern,
+    // `source` (its part `part`) stretched over the target, and the picture.
+    void transfer(QRectF target, quint32 rop, const QImage& source = {}, QRectF part = {}) {
+        const quint8 op = quint8(rop >> 16);
+        target = target.normalized();
+        if (op == 0xAA || target.isEmpty()) return;  // the destination as it is
+        if (op == 0xCC && !source.isNull()) {        // plain copy
+            m_painter.save();
+            m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            m_painter.drawImage(target, source, part.isEmpty() ? QRectF(source.rect()) : part);
+            m_painter.restore();
+            return;
+        }
+        const QRect area =
+            m_painter.transform().mapRect(target).toAlignedRect() & QRect(QPoint(0, 0), m_size);
+        if (area.isEmpty()) return;
+        const auto layer = [&](auto draw) {
+            QImage image(area.size(), QImage::Format_RGB32);
+            image.fill(Qt::black);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.translate(-area.topLeft());
+            painter.setTransform(m_painter.transform(), true);
+            painter.setBrushOrigin(m_painter.brushOrigin());
+            draw(painter);
+            return image;
+        };
+        const QImage pattern = layer([&](QPainter& p) { p.fillRect(target, m_painter.brush()); });
+        QImage sourceLayer;
+        if (!source.isNull())
+            sourceLayer = layer([&](QPainter& p) {
+                p.drawImage(target, source, part.isEmpty() ? QRectF(source.rect()) : part);
+            });
+        QImage result = m_image->copy(area);
+        for (int y = 0; y < area.height(); ++y) {
+            const QRgb* p = reinterpret_cast<const QRgb*>(pattern.constScanLine(y));
+            const QRgb* s = sourceLayer.isNull()
+                                ? nullptr
+                                : reinterpret_cast<const QRgb*>(sourceLayer.constScanLine(y));
+            QRgb* d = reinterpret_cast<QRgb*>(result.scanLine(y));
+            for (int x = 0; x < area.width(); ++x)
+                d[x] = 0xff000000u | ternaryOp(op, p[x], s ? s[x] : 0u, d[x]);
+        }
+        m_painter.save();
+        m_painter.resetTransform();
+        m_painter.setCompositionMode(QPainter::CompositionMode_Source);
+        m_painter.drawImage(area.topLeft(), result);
+        m_painter.restore();
+    }
+
+    void drawDib(const Record& r, int dibAt, QRectF source, QRectF target, quint32 rop) {
         const QImage bitmap = dibImage(r.tail(dibAt));
         if (bitmap.isNull()) return;
         if (source.isEmpty()) source = bitmap.rect();
-        m_painter.drawImage(target.normalized(), bitmap, source.normalized());
+        transfer(target, rop, bitmap.convertToFormat(QImage::Format_RGB32), source.normalized());
     }
 
     void arc(const Record& r, int kind) {
@@ -487,6 +678,10 @@ private:
                 }
                 break;
             }
+            case kSetRop2:
+                m_state.composition = compositionOfRop2(r.u(0));
+                m_painter.setCompositionMode(m_state.composition);
+                break;
             case kSetBkMode:
                 m_painter.setBackgroundMode(r.u(0) == 1 ? Qt::TransparentMode : Qt::OpaqueMode);
                 break;
@@ -595,47 +790,59 @@ private:
             }
             case kTextOut: {
                 const qint64 count = r.u(0), after = 1 + (count + 1) / 2;
-                text(QPointF(r.s(after + 1), r.s(after)), r.tail(1).left(count));
+                text(QPointF(r.s(after + 1), r.s(after)), r.tail(1).left(count), {});
                 break;
             }
             case kExtTextOut: {
-                const bool hasRect = r.u(3) & 0x0006;
-                if (hasRect && (r.u(3) & 0x0002))  // ETO_OPAQUE
-                    m_painter.fillRect(QRectF(QPointF(r.s(4), r.s(5)), QPointF(r.s(6), r.s(7))),
-                                       m_painter.background());
-                text(QPointF(r.s(1), r.s(0)), r.tail(hasRect ? 8 : 4).left(r.u(2)));
+                const quint16 options = r.u(3);
+                const bool hasRect = options & 0x0006;
+                const QRectF box = QRectF(QPointF(r.s(4), r.s(5)), QPointF(r.s(6), r.s(7)));
+                const qint64 count = r.u(2), first = hasRect ? 8 : 4;
+                // Each character's advance follows the string, when the record holds them.
+                QVector<double> advances;
+                const qint64 dx = first + (count + 1) / 2;
+                if (dx + count <= r.words)
+                    for (qint64 k = 0; k < count; ++k) advances << r.s(dx + k);
+                m_painter.save();
+                m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+                if (hasRect && (options & 0x0002))  // ETO_OPAQUE
+                    m_painter.fillRect(box.normalized(), m_painter.background());
+                if (hasRect && (options & 0x0004))  // ETO_CLIPPED
+                    m_painter.setClipRect(box.normalized(), m_painter.hasClipping()
+                                                                ? Qt::IntersectClip
+                                                                : Qt::ReplaceClip);
+                text(QPointF(r.s(1), r.s(0)), r.tail(first).left(count), advances);
+                m_painter.restore();
                 break;
             }
             case kIntersectClipRect:
                 m_painter.setClipRect(
                     rect(r, 0), m_painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
                 break;
-            case kPatBlt: {
-                const QRectF target(r.s(5), r.s(4), r.s(3), r.s(2));
-                const quint32 rop = r.u32(0);
-                if (rop == 0x00FF0062)
-                    m_painter.fillRect(target.normalized(), Qt::white);
-                else if (rop == 0x00000042)
-                    m_painter.fillRect(target.normalized(), Qt::black);
-                else
-                    m_painter.fillRect(target.normalized(), m_painter.brush());
+            case kPatBlt:
+                transfer(QRectF(r.s(5), r.s(4), r.s(3), r.s(2)), r.u32(0));
                 break;
-            }
             case kStretchDib:
                 drawDib(r, 11, QRectF(r.s(6), r.s(5), r.s(4), r.s(3)),
-                        QRectF(r.s(10), r.s(9), r.s(8), r.s(7)));
+                        QRectF(r.s(10), r.s(9), r.s(8), r.s(7)), r.u32(0));
                 break;
             case kDibStretchBlt:
-                drawDib(r, 10, QRectF(r.s(5), r.s(4), r.s(3), r.s(2)),
-                        QRectF(r.s(9), r.s(8), r.s(7), r.s(6)));
+                if (r.words == (r.function >> 8))  // no bitmap
+                    transfer(QRectF(r.s(10), r.s(9), r.s(8), r.s(7)), r.u32(0));
+                else
+                    drawDib(r, 10, QRectF(r.s(5), r.s(4), r.s(3), r.s(2)),
+                            QRectF(r.s(9), r.s(8), r.s(7), r.s(6)), r.u32(0));
                 break;
             case kDibBitBlt:
-                drawDib(r, 8, QRectF(r.s(3), r.s(2), r.s(5), r.s(4)),
-                        QRectF(r.s(7), r.s(6), r.s(5), r.s(4)));
+                if (r.words == (r.function >> 8))  // no bitmap
+                    transfer(QRectF(r.s(8), r.s(7), r.s(6), r.s(5)), r.u32(0));
+                else
+                    drawDib(r, 8, QRectF(r.s(3), r.s(2), r.s(5), r.s(4)),
+                            QRectF(r.s(7), r.s(6), r.s(5), r.s(4)), r.u32(0));
                 break;
             case kSetDiBitsToDevice:
                 drawDib(r, 9, QRectF(r.s(4), r.s(3), r.s(6), r.s(5)),
-                        QRectF(r.s(8), r.s(7), r.s(6), r.s(5)));
+                        QRectF(r.s(8), r.s(7), r.s(6), r.s(5)), 0x00CC0020);  // SRCCOPY
                 break;
             default:
                 break;  // palettes, regions, escapes and raster modes are not drawn
@@ -643,6 +850,7 @@ private:
     }
 
     const Walk& m_walk;
+    QImage* m_image;
     QPainter m_painter;
     QSize m_size;
     QVector<Object> m_objects;
