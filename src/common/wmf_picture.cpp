@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QStringDecoder>
 #include <QVector>
 #include <cmath>
 #include <cstdlib>
@@ -330,12 +331,31 @@ QImage dibImage(const QByteArray& dib) {
 // A font as the file gives it: sizes in logical units, angle in tenths of a degree.
 struct Font {
     QFont face;
-    double emHeight = 12;     // the characters' height
-    double averageWidth = 0;  // 0: the face's own proportions
-    int escapement = 0;       // the baseline's angle, counter-clockwise on the picture
+    const char* encoding = "windows-1252";  // nullptr: the byte values as they are
+    double emHeight = 12;                   // the characters' height
+    double averageWidth = 0;                // 0: the face's own proportions
+    int escapement = 0;  // the baseline's angle, counter-clockwise on the picture
 };
 
 using Object = std::variant<std::monostate, QPen, QBrush, Font>;
+
+// The text encoding of a font's character set; nullptr for symbol fonts, whose
+// byte values are their glyphs' codes.
+const char* encodingOf(int characterSet) {
+    static const std::pair<int, const char*> sets[] = {
+        {0, "windows-1252"},   {1, "windows-1252"},   {2, nullptr},          {128, "Shift_JIS"},
+        {129, "windows-949"},  {134, "GBK"},          {136, "Big5"},         {161, "windows-1253"},
+        {162, "windows-1254"}, {163, "windows-1258"}, {177, "windows-1255"}, {178, "windows-1256"},
+        {186, "windows-1257"}, {204, "windows-1251"}, {222, "windows-874"},  {238, "windows-1250"},
+        {255, "IBM437"}};
+    for (const auto& [set, encoding] : sets)
+        if (set == characterSet) return encoding;
+    return "windows-1252";
+}
+
+QStringDecoder decoderOf(const char* encoding) {
+    return encoding ? QStringDecoder(encoding) : QStringDecoder();
+}
 
 // Glyph outlines are made at this size and then scaled, so that any size and
 // any stretch, however extreme, draws the same shapes.
@@ -480,7 +500,10 @@ private:
         const qsizetype end = face.indexOf('\0');
         if (end >= 0) face.truncate(end);
         Font font;
-        font.face = QFont(QString::fromLatin1(face.left(32)));
+        font.encoding = encodingOf(r.u(6) >> 8);
+        QStringDecoder decoder = decoderOf(font.encoding);
+        font.face =
+            QFont(decoder.isValid() ? decoder(face.left(32)) : QString::fromLatin1(face.left(32)));
         font.face.setPixelSize(kOutlinePixels);
         // Negative: the characters' height; positive: the cell's, a little more.
         const int height = r.s(0);
@@ -499,8 +522,19 @@ private:
     // (logical units) or, when empty, the font's own. Text is laid out on the
     // picture itself, so a flipped axis mirrors where it goes, never the glyphs.
     void text(QPointF at, const QByteArray& bytes, const QVector<double>& advances) {
-        const QString string = QString::fromLatin1(bytes);
         const Font& font = m_state.font;
+        // The characters, and the byte each starts at: a double-byte character
+        // set has an advance for each byte.
+        QStringDecoder decoder = decoderOf(font.encoding);
+        QString string;
+        QVector<qsizetype> firstBytes;
+        qsizetype first = 0;
+        for (qsizetype k = 0; k < bytes.size(); ++k) {
+            const QString piece =
+                decoder.isValid() ? decoder(bytes.mid(k, 1)) : QString(QChar(uchar(bytes[k])));
+            for (const QChar c : piece) string += c, firstBytes << first;
+            if (!piece.isEmpty()) first = k + 1;
+        }
         const QTransform window = m_painter.transform();
         const double xScale = std::abs(window.m11()), yScale = std::abs(window.m22());
         // First the sizes in pixels, and the glyphs' stretch when the file sets a width.
@@ -514,11 +548,13 @@ private:
         // Now the characters' places along the baseline, in outline units.
         QVector<double> starts;
         double width = 0;
-        if (advances.size() == string.size()) {
+        if (advances.size() == bytes.size()) {
+            QVector<double> byteStarts;
             for (const double advance : advances) {
-                starts << width;
+                byteStarts << width;
                 width += advance * xScale / toPixels;
             }
+            for (const qsizetype at : firstBytes) starts << byteStarts[at];
         } else {
             width = metrics.horizontalAdvance(string) * stretch;
         }
