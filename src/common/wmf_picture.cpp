@@ -328,11 +328,24 @@ QImage dibImage(const QByteArray& dib) {
     return QImage::fromData(file + dib, "BMP");
 }
 
+// Glyph outlines are made at this size and then scaled, so that any size and
+// any stretch, however extreme, draws the same shapes.
+constexpr int kOutlinePixels = 256;
+// The characters' height in pixels of the device's own font, used until a file
+// selects one of its own, and for a font that states no height.
+constexpr double kDeviceFontPixels = 12;
+
+QFont outlineFace(const QString& family) {
+    QFont face(family);
+    face.setPixelSize(kOutlinePixels);
+    return face;
+}
+
 // A font as the file gives it: sizes in logical units, angle in tenths of a degree.
 struct Font {
-    QFont face;
+    QFont face = outlineFace(QString());
     const char* encoding = "windows-1252";  // nullptr: the byte values as they are
-    double emHeight = 12;                   // the characters' height
+    double emHeight = 0;                    // the characters' height; 0: the device's font
     double averageWidth = 0;                // 0: the face's own proportions
     int escapement = 0;  // the baseline's angle, counter-clockwise on the picture
 };
@@ -357,9 +370,9 @@ QStringDecoder decoderOf(const char* encoding) {
     return encoding ? QStringDecoder(encoding) : QStringDecoder();
 }
 
-// Glyph outlines are made at this size and then scaled, so that any size and
-// any stretch, however extreme, draws the same shapes.
-constexpr int kOutlinePixels = 256;
+// Raster operations that need pattern, source and picture together work on
+// bands of this many rows.
+constexpr int kBandRows = 256;
 
 // The composition mode of each binary raster operation R2_BLACK .. R2_WHITE.
 QPainter::CompositionMode compositionOfRop2(int rop2) {
@@ -502,12 +515,11 @@ private:
         Font font;
         font.encoding = encodingOf(r.u(6) >> 8);
         QStringDecoder decoder = decoderOf(font.encoding);
-        font.face =
-            QFont(decoder.isValid() ? decoder(face.left(32)) : QString::fromLatin1(face.left(32)));
-        font.face.setPixelSize(kOutlinePixels);
+        font.face = outlineFace(decoder.isValid() ? decoder(face.left(32))
+                                                  : QString::fromLatin1(face.left(32)));
         // Negative: the characters' height; positive: the cell's, a little more.
         const int height = r.s(0);
-        font.emHeight = height < 0 ? -height : height > 0 ? height * 7.0 / 8.0 : 12.0;
+        font.emHeight = height < 0 ? -height : height * 7.0 / 8.0;
         font.averageWidth = std::abs(r.s(1));
         font.escapement = r.s(2);
         const int weight = r.s(4);
@@ -538,7 +550,7 @@ private:
         const QTransform window = m_painter.transform();
         const double xScale = std::abs(window.m11()), yScale = std::abs(window.m22());
         // First the sizes in pixels, and the glyphs' stretch when the file sets a width.
-        const double em = font.emHeight * yScale;
+        const double em = font.emHeight > 0 ? font.emHeight * yScale : kDeviceFontPixels;
         if (!(em > 0) || string.isEmpty()) return;
         const double toPixels = em / kOutlinePixels;
         const QFontMetricsF metrics(font.face);
@@ -596,6 +608,8 @@ private:
             m_painter.fillRect(QRectF(origin.x(), origin.y() - metrics.ascent(), width,
                                       metrics.ascent() + metrics.descent()),
                                m_painter.background());
+        // As outlines, not through the glyph cache: a file may stretch a glyph
+        // a thousandfold, and Qt's glyph bitmaps break at such sizes.
         m_painter.setRenderHint(QPainter::Antialiasing);
         m_painter.fillPath(outline, m_state.textColour);
         m_painter.restore();
@@ -613,49 +627,63 @@ private:
     void transfer(QRectF target, quint32 rop, const QImage& source = {}, QRectF part = {}) {
         const quint8 op = quint8(rop >> 16);
         target = target.normalized();
+        if (part.isEmpty() && !source.isNull()) part = source.rect();
         if (op == 0xAA || target.isEmpty()) return;  // the destination as it is
-        if (op == 0xCC && !source.isNull()) {        // plain copy
+        // Most operations leave out the source or the pattern: they are one of
+        // the painter's binary raster modes, with truth table bits (P or S, D).
+        const bool usesSource = ((op >> 2) & 0x33) != (op & 0x33);
+        const bool usesPattern = (op >> 4) != (op & 0x0F);
+        if (!usesSource || (!usesPattern && !source.isNull())) {
+            const int table = usesSource
+                                  ? op & 0x0F
+                                  : (op & 1) | ((op >> 1) & 2) | ((op >> 2) & 4) | ((op >> 3) & 8);
             m_painter.save();
-            m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-            m_painter.drawImage(target, source, part.isEmpty() ? QRectF(source.rect()) : part);
+            m_painter.setCompositionMode(compositionOfRop2(table + 1));
+            if (usesSource)
+                m_painter.drawImage(target, source, part);
+            else
+                m_painter.fillRect(target, m_painter.brush());
             m_painter.restore();
             return;
         }
+        // The rest, bit by bit, in bands that keep the working copies small.
         const QRect area =
             m_painter.transform().mapRect(target).toAlignedRect() & QRect(QPoint(0, 0), m_size);
-        if (area.isEmpty()) return;
-        const auto layer = [&](auto draw) {
-            QImage image(area.size(), QImage::Format_RGB32);
-            image.fill(Qt::black);
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.translate(-area.topLeft());
-            painter.setTransform(m_painter.transform(), true);
-            painter.setBrushOrigin(m_painter.brushOrigin());
-            draw(painter);
-            return image;
-        };
-        const QImage pattern = layer([&](QPainter& p) { p.fillRect(target, m_painter.brush()); });
-        QImage sourceLayer;
-        if (!source.isNull())
-            sourceLayer = layer([&](QPainter& p) {
-                p.drawImage(target, source, part.isEmpty() ? QRectF(source.rect()) : part);
+        for (int top = area.top(); top <= area.bottom(); top += kBandRows) {
+            const QRect band(area.left(), top, area.width(),
+                             std::min(kBandRows, area.bottom() + 1 - top));
+            const auto layer = [&](auto draw) {
+                QImage image(band.size(), QImage::Format_RGB32);
+                image.fill(Qt::black);
+                QPainter painter(&image);
+                painter.setRenderHint(QPainter::SmoothPixmapTransform);
+                painter.translate(-band.topLeft());
+                painter.setTransform(m_painter.transform(), true);
+                painter.setBrushOrigin(m_painter.brushOrigin());
+                painter.setBackground(m_painter.background());
+                painter.setBackgroundMode(m_painter.backgroundMode());
+                draw(painter);
+                return image;
+            };
+            const QImage pattern =
+                layer([&](QPainter& p) { p.fillRect(target, m_painter.brush()); });
+            const QImage sourceLayer = layer([&](QPainter& p) {
+                if (!source.isNull()) p.drawImage(target, source, part);
             });
-        QImage result = m_image->copy(area);
-        for (int y = 0; y < area.height(); ++y) {
-            const QRgb* p = reinterpret_cast<const QRgb*>(pattern.constScanLine(y));
-            const QRgb* s = sourceLayer.isNull()
-                                ? nullptr
-                                : reinterpret_cast<const QRgb*>(sourceLayer.constScanLine(y));
-            QRgb* d = reinterpret_cast<QRgb*>(result.scanLine(y));
-            for (int x = 0; x < area.width(); ++x)
-                d[x] = 0xff000000u | ternaryOp(op, p[x], s ? s[x] : 0u, d[x]);
+            QImage result = m_image->copy(band);
+            for (int y = 0; y < band.height(); ++y) {
+                const QRgb* p = reinterpret_cast<const QRgb*>(pattern.constScanLine(y));
+                const QRgb* s = reinterpret_cast<const QRgb*>(sourceLayer.constScanLine(y));
+                QRgb* d = reinterpret_cast<QRgb*>(result.scanLine(y));
+                for (int x = 0; x < band.width(); ++x)
+                    d[x] = 0xff000000u | ternaryOp(op, p[x], s[x], d[x]);
+            }
+            m_painter.save();
+            m_painter.resetTransform();
+            m_painter.setCompositionMode(QPainter::CompositionMode_Source);
+            m_painter.drawImage(band.topLeft(), result);
+            m_painter.restore();
         }
-        m_painter.save();
-        m_painter.resetTransform();
-        m_painter.setCompositionMode(QPainter::CompositionMode_Source);
-        m_painter.drawImage(area.topLeft(), result);
-        m_painter.restore();
     }
 
     void drawDib(const Record& r, int dibAt, QRectF source, QRectF target, quint32 rop) {
