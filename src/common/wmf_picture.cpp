@@ -6,6 +6,7 @@
 #include <QVector>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <variant>
 
@@ -91,6 +92,8 @@ enum Function : quint16 {
     kChord = 0x0830,
     kExtTextOut = 0x0A32,
     kSetDiBitsToDevice = 0x0D33,
+    kBitBlt = 0x0922,
+    kStretchBlt = 0x0B23,
     kDibBitBlt = 0x0940,
     kDibStretchBlt = 0x0B41,
     kDibCreatePatternBrush = 0x0142,
@@ -151,6 +154,36 @@ bool dibFits(const QByteArray& dib) {
     return height <= available / rowBytes;
 }
 
+// A device-dependent bitmap of the oldest records: a 10-byte header (type,
+// width, height, bytes per row, planes, bits per pixel) and rows from the top.
+bool bitmap16Fits(const QByteArray& b) {
+    if (b.size() < 10) return false;
+    const qint64 width = word(b, 2), height = word(b, 4), rowBytes = word(b, 6);
+    const qint64 bits = qint64(quint8(b[8])) * quint8(b[9]);
+    return width > 0 && height > 0 && width * height <= kMaxBitmapPixels &&
+           rowBytes * 8 >= width * bits && rowBytes * height <= b.size() - 10;
+}
+
+// Such a bitmap as a picture: one bit per pixel in the text colour (0) and the
+// background colour (1), or 24 or 32 bits; null for the others, whose colours
+// belong to a device.
+QImage bitmap16Image(const QByteArray& b, QColor foreground, QColor background) {
+    const int width = word(b, 2), height = word(b, 4), rowBytes = word(b, 6);
+    const int depth = quint8(b[8]) == 1 ? quint8(b[9]) : 0;  // one plane only
+    const QImage::Format format = depth == 1    ? QImage::Format_Mono
+                                  : depth == 24 ? QImage::Format_BGR888
+                                  : depth == 32 ? QImage::Format_RGB32
+                                                : QImage::Format_Invalid;
+    if (format == QImage::Format_Invalid) return {};
+    QImage image(width, height, format);
+    if (image.isNull()) return {};
+    if (depth == 1) image.setColorTable({foreground.rgb(), background.rgb()});
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), b.constData() + 10 + qsizetype(y) * rowBytes,
+                    std::min<qsizetype>(rowBytes, image.bytesPerLine()));
+    return image;
+}
+
 // Where the bitmap of a bitmap record starts, in parameter words; -1 for others.
 int dibStart(quint16 f) {
     switch (f) {
@@ -193,10 +226,16 @@ bool contentsFit(const Record& r) {
             return n >= 5;
         case kCreateBrushIndirect:
             return n >= 4;
+        case kBitBlt:
+        case kStretchBlt:
         case kDibBitBlt:
         case kDibStretchBlt:
             // Without a bitmap the transfer is one of pattern and destination only.
             if (n == (r.function >> 8)) return true;
+            if (r.function == kBitBlt || r.function == kStretchBlt) {
+                const int at = r.function == kBitBlt ? 8 : 10;
+                return n > at && bitmap16Fits(r.tail(at));
+            }
             [[fallthrough]];
         default: {
             const int at = dibStart(r.function);
@@ -634,9 +673,7 @@ private:
         const bool usesSource = ((op >> 2) & 0x33) != (op & 0x33);
         const bool usesPattern = (op >> 4) != (op & 0x0F);
         if (!usesSource || (!usesPattern && !source.isNull())) {
-            const int table = usesSource
-                                  ? op & 0x0F
-                                  : (op & 1) | ((op >> 1) & 2) | ((op >> 2) & 4) | ((op >> 3) & 8);
+            const int table = usesSource ? op & 0x0F : (op & 3) | ((op >> 2) & 0x0C);
             m_painter.save();
             m_painter.setCompositionMode(compositionOfRop2(table + 1));
             if (usesSource)
@@ -665,6 +702,8 @@ private:
                 draw(painter);
                 return image;
             };
+            // Only the pixels a fill of the target covers change.
+            const QImage covered = layer([&](QPainter& p) { p.fillRect(target, Qt::white); });
             const QImage pattern =
                 layer([&](QPainter& p) { p.fillRect(target, m_painter.brush()); });
             const QImage sourceLayer = layer([&](QPainter& p) {
@@ -674,9 +713,10 @@ private:
             for (int y = 0; y < band.height(); ++y) {
                 const QRgb* p = reinterpret_cast<const QRgb*>(pattern.constScanLine(y));
                 const QRgb* s = reinterpret_cast<const QRgb*>(sourceLayer.constScanLine(y));
+                const QRgb* c = reinterpret_cast<const QRgb*>(covered.constScanLine(y));
                 QRgb* d = reinterpret_cast<QRgb*>(result.scanLine(y));
                 for (int x = 0; x < band.width(); ++x)
-                    d[x] = 0xff000000u | ternaryOp(op, p[x], s[x], d[x]);
+                    if (c[x] & 0xffffff) d[x] = 0xff000000u | ternaryOp(op, p[x], s[x], d[x]);
             }
             m_painter.save();
             m_painter.resetTransform();
@@ -686,8 +726,11 @@ private:
         }
     }
 
-    void drawDib(const Record& r, int dibAt, QRectF source, QRectF target, quint32 rop) {
-        const QImage bitmap = dibImage(r.tail(dibAt));
+    void drawBitmap(const Record& r, int at, QRectF source, QRectF target, quint32 rop) {
+        const QImage bitmap =
+            r.function == kBitBlt || r.function == kStretchBlt
+                ? bitmap16Image(r.tail(at), m_state.textColour, m_painter.background().color())
+                : dibImage(r.tail(at));
         if (bitmap.isNull()) return;
         if (source.isEmpty()) source = bitmap.rect();
         transfer(target, rop, bitmap.convertToFormat(QImage::Format_RGB32), source.normalized());
@@ -887,26 +930,28 @@ private:
                 transfer(QRectF(r.s(5), r.s(4), r.s(3), r.s(2)), r.u32(0));
                 break;
             case kStretchDib:
-                drawDib(r, 11, QRectF(r.s(6), r.s(5), r.s(4), r.s(3)),
-                        QRectF(r.s(10), r.s(9), r.s(8), r.s(7)), r.u32(0));
+                drawBitmap(r, 11, QRectF(r.s(6), r.s(5), r.s(4), r.s(3)),
+                           QRectF(r.s(10), r.s(9), r.s(8), r.s(7)), r.u32(0));
                 break;
+            case kStretchBlt:
             case kDibStretchBlt:
                 if (r.words == (r.function >> 8))  // no bitmap
                     transfer(QRectF(r.s(10), r.s(9), r.s(8), r.s(7)), r.u32(0));
                 else
-                    drawDib(r, 10, QRectF(r.s(5), r.s(4), r.s(3), r.s(2)),
-                            QRectF(r.s(9), r.s(8), r.s(7), r.s(6)), r.u32(0));
+                    drawBitmap(r, 10, QRectF(r.s(5), r.s(4), r.s(3), r.s(2)),
+                               QRectF(r.s(9), r.s(8), r.s(7), r.s(6)), r.u32(0));
                 break;
+            case kBitBlt:
             case kDibBitBlt:
                 if (r.words == (r.function >> 8))  // no bitmap
                     transfer(QRectF(r.s(8), r.s(7), r.s(6), r.s(5)), r.u32(0));
                 else
-                    drawDib(r, 8, QRectF(r.s(3), r.s(2), r.s(5), r.s(4)),
-                            QRectF(r.s(7), r.s(6), r.s(5), r.s(4)), r.u32(0));
+                    drawBitmap(r, 8, QRectF(r.s(3), r.s(2), r.s(5), r.s(4)),
+                               QRectF(r.s(7), r.s(6), r.s(5), r.s(4)), r.u32(0));
                 break;
             case kSetDiBitsToDevice:
-                drawDib(r, 9, QRectF(r.s(4), r.s(3), r.s(6), r.s(5)),
-                        QRectF(r.s(8), r.s(7), r.s(6), r.s(5)), 0x00CC0020);  // SRCCOPY
+                drawBitmap(r, 9, QRectF(r.s(4), r.s(3), r.s(6), r.s(5)),
+                           QRectF(r.s(8), r.s(7), r.s(6), r.s(5)), 0x00CC0020);  // SRCCOPY
                 break;
             default:
                 break;  // palettes, regions, escapes and raster modes are not drawn

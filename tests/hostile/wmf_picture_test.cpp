@@ -59,14 +59,12 @@ TEST(WmfText, FollowsAdvancesAndEscapement) {
     // twips without a placeable header: 320 x 119 pixels at 96 dpi.
     const QImage formula = loaded("p0000001.wmf");
     ASSERT_EQ(formula.size(), QSize(320, 119));
-    QVector<int> starts;
-    for (int x = 212; x < 305; ++x) {
-        const auto inked = [&](int at) {
-            for (int y = 9; y < 32; ++y)
-                if (ink(formula, at, y)) return true;
-            return false;
-        };
-        if (inked(x) && !inked(x - 1)) starts << x;
+    QVector<int> starts;  // columns where a digit's ink begins, between the brackets
+    for (int x = 212, before = 0; x < 305; ++x) {
+        int column = 0;
+        for (int y = 9; y < 32; ++y) column |= ink(formula, x, y);
+        if (column && !before) starts << x;
+        before = column;
     }
     ASSERT_EQ(starts.size(), 3);
     EXPECT_NEAR(starts[1] - starts[0], 558 / 15.0, 5);
@@ -94,32 +92,30 @@ TEST(WmfFills, AdjoinWithoutBlendedSeams) {
 }
 
 // 100 x 100 pixels, no pen: blue everywhere, R2_NOT over x 0..50, R2_XORPEN
-// with red over x 25..75 (no real file found uses a mode other than R2_COPYPEN).
+// with red over x 25..75 (no real file found uses a mode other than R2_COPYPEN),
+// and a bitmap-less BitBlt PATINVERT of green over y 80..100.
 TEST(WmfRaster, AppliesRasterModes) {
-    QByteArray bytes = QByteArray::fromHex("010009000003000000000200000000000000");
+    QByteArray bytes = QByteArray::fromHex("010009000003000000000400000000000000");
     const auto record = [&](int function, QVector<int> words) {
-        words.prepend(function), words.prepend(0), words.prepend(3 + int(words.size()) - 2);
+        words = QVector<int>{3 + int(words.size()), 0, function} + words;
         for (const int w : words) bytes.append(char(w & 0xff)).append(char((w >> 8) & 0xff));
     };
-    const auto brush = [&](int r, int g, int b) {
-        record(0x02FC, {0, r | (g << 8), b, 0}), record(0x012D, {1}), record(0x01F0, {1});
-    };
     record(0x020C, {100, 100}), record(0x02FA, {5, 0, 0, 0, 0}), record(0x012D, {0});
-    brush(0, 0, 255), record(0x041B, {100, 100, 0, 0});
+    record(0x02FC, {0, 0, 255, 0}), record(0x012D, {1}), record(0x041B, {100, 100, 0, 0});
     record(0x0104, {6}), record(0x041B, {100, 50, 0, 0});
-    brush(255, 0, 0), record(0x0104, {7}), record(0x041B, {100, 75, 0, 25});
-    record(0x0000, {});
+    record(0x02FC, {0, 255, 0, 0}), record(0x012D, {2}), record(0x0104, {7});
+    record(0x041B, {100, 75, 0, 25}), record(0x02FC, {0, 0xff00, 0, 0}), record(0x012D, {3});
+    record(0x0922, {0x0049, 0x005A, 0, 0, 0, 20, 100, 80, 0}), record(0x0000, {});
     bytes[6] = char(bytes.size() / 2);
     QString error;
     const QImage image = velmora::readWmfPicture(bytes, "drawing.wmf", &error);
     ASSERT_EQ(image.size(), QSize(100, 100)) << error.toStdString();
     const std::pair<QPoint, QRgb> expected[] = {
-        {{10, 40}, qRgb(255, 255, 0)},
-        {{40, 40}, qRgb(0, 255, 0)},  // NOT blue, then XOR red
-        {{60, 40}, qRgb(255, 0, 255)},
-        {{90, 40}, qRgb(0, 0, 255)}};  // blue XOR red, blue
+        {{10, 40}, qRgb(255, 255, 0)}, {{40, 40}, qRgb(0, 255, 0)},     // NOT blue, then XOR red
+        {{60, 40}, qRgb(255, 0, 255)}, {{90, 40}, qRgb(0, 0, 255)},     // blue XOR red, blue
+        {{10, 90}, qRgb(255, 0, 0)},   {{90, 90}, qRgb(0, 255, 255)}};  // XOR green
     for (const auto& [at, colour] : expected)
-        EXPECT_EQ(image.pixel(at), colour) << at.x() << at.y();
+        EXPECT_EQ(image.pixel(at), colour) << at.x() << "," << at.y();
 }
 
 }  // namespace
