@@ -488,6 +488,30 @@ void MainWindow::handleKeyPress(QKeyEvent* event) {
         pasteFromClipboard();
     else if (event->matches(QKeySequence::Copy))
         copyToClipboard();
+    else if (event->modifiers() & Qt::ControlModifier)
+        zoomByKey(event->key());
+}
+
+// Ctrl+0 fits the picture in the view, Ctrl+1 shows it at full size, Ctrl+Plus
+// (or Ctrl+=, the same key unshifted) and Ctrl+Minus step about the view's centre.
+void MainWindow::zoomByKey(int key) {
+    switch (key) {
+        case Qt::Key_0:
+            m_view->fitToView();
+            break;
+        case Qt::Key_1:
+            m_view->showOneToOne(m_view->centre());
+            break;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            m_view->stepZoom(1, m_view->centre());
+            break;
+        case Qt::Key_Minus:
+            m_view->stepZoom(-1, m_view->centre());
+            break;
+        default:
+            break;
+    }
 }
 
 // A command still letting events run when the window closes finishes silently: the
@@ -573,7 +597,9 @@ void MainWindow::loadWorkPicture(const QString& path, StepRunner& run, int lineO
     // A file that could not be read changes nothing: the later steps would act
     // on the picture already shown (asking about its size, even shrinking it).
     if (!run.step(line(114), [&] {
-            picture->setPicture(readShownPicture(path));
+            const QImage image = readShownPicture(path);
+            picture->setZoom(Zoom());  // every picture arrives at full size
+            picture->setPicture(image);
             // The undo copy is of the picture just replaced; restoring it would lose this one.
             m_removal->forgetUndo();
         }))
@@ -691,6 +717,7 @@ void MainWindow::pasteFromClipboard() {
             fail(QStringLiteral("The picture on the clipboard is too large (%1 x %2 pixels).")
                      .arg(image.width())
                      .arg(image.height()));
+        workPicture()->setZoom(Zoom());
         workPicture()->setPicture(image);
         m_removal->forgetUndo();  // the undo copy is of the replaced picture
     });

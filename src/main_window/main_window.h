@@ -88,6 +88,7 @@ private:
     void pasteFromClipboard();
     void copyToClipboard();
     void handleKeyPress(QKeyEvent* event);
+    void zoomByKey(int key);
 
     StepRunner command(Command which);
     void reportError(const QString& text);

@@ -4,7 +4,9 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "picture_file.h"
@@ -19,53 +21,91 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
 }
 
 void PictureBox::mousePressEvent(QMouseEvent* event) {
-    emit pressed(event->button(), event->position());
+    emit pressed(event->button(), picturePosition(event->position()));
 }
 
 void PictureBox::mouseReleaseEvent(QMouseEvent* event) {
-    emit released(event->button(), event->position());
+    emit released(event->button(), picturePosition(event->position()));
 }
 
-void PictureBox::mouseMoveEvent(QMouseEvent* event) { emit moved(event->position()); }
+void PictureBox::mouseMoveEvent(QMouseEvent* event) {
+    emit moved(picturePosition(event->position()));
+}
 
 void PictureBox::mouseDoubleClickEvent(QMouseEvent*) { emit doubleClicked(); }
 
+void PictureBox::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        event->ignore();
+        return;
+    }
+    // A wheel notch is 120; finer wheels and touchpads add up to one.
+    m_wheelAngle += event->angleDelta().y();
+    const int steps = m_wheelAngle / 120;
+    m_wheelAngle -= steps * 120;
+    if (steps != 0) emit zoomWheeled(steps, event->position());
+    event->accept();
+}
+
+// At 1:1 the pointer's own position, as the selection rules expect. Zoomed,
+// the centre of the screen pixel under the pointer, among the picture pixels'
+// centres, so that rounding gives a picture pixel under that screen pixel.
+QPointF PictureBox::picturePosition(QPointF at) const {
+    if (m_zoom.isOneToOne()) return at;
+    const QPointF half(0.5, 0.5);
+    return m_zoom.pictureFromScreen(at + half) - half;
+}
+
+void PictureBox::setZoom(Zoom zoom) {
+    m_zoom = zoom;
+    resize(m_zoom.scaledSize(boxSize()));
+    update();
+}
+
+QRect PictureBox::screenRect(const QRect& rect) const {
+    return rect.isEmpty() ? QRect() : m_zoom.screenPixelsOver(rect);
+}
+
 void PictureBox::setPicture(const QImage& image) {
     m_picture = flattenOverWhite(image);
-    if (m_autoSize && size() != m_picture.size()) {
-        resize(m_picture.size());
-    }
-    resizeLayers(size());
+    resizeLayers(m_autoSize ? m_picture.size() : boxSize());
 }
 
 void PictureBox::commitImage() { m_picture = m_image; }
 
-void PictureBox::imageChanged(const QRect& rect) { update(rect); }
+void PictureBox::imageChanged(const QRect& rect) { update(screenRect(rect)); }
 
 void PictureBox::markPainted(const QRect& rect) {
     m_paintedArea |= rect;
-    update(rect);
+    update(screenRect(rect));
 }
 
 QRect PictureBox::takePaintedArea() { return std::exchange(m_paintedArea, QRect()); }
 
+void PictureBox::overlayDrawn(const QRect& area) {
+    const QRect drawn = area.intersected(m_overlay.rect());
+    m_overlayArea |= drawn;
+    update(screenRect(drawn));
+}
+
+// Only what was drawn is wiped: a camera picture's whole overlay is far too
+// much to clear on every pointer move.
 void PictureBox::clearOverlay() {
-    m_overlay.fill(Qt::transparent);
-    update();
+    if (m_overlayArea.isEmpty()) return;
+    QPainter painter(&m_overlay);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(m_overlayArea, Qt::transparent);
+    painter.end();
+    update(screenRect(m_overlayArea));
+    m_overlayArea = QRect();
 }
 
 void PictureBox::setAutoSize(bool on) {
     m_autoSize = on;
-    if (on && !m_picture.isNull() && size() != m_picture.size()) {
-        resize(m_picture.size());
-        resizeLayers(size());
-    }
+    if (on && !m_picture.isNull() && boxSize() != m_picture.size()) resizeLayers(m_picture.size());
 }
 
-void PictureBox::setBoxSize(int width, int height) {
-    resize(width, height);
-    resizeLayers(size());
-}
+void PictureBox::setBoxSize(int width, int height) { resizeLayers(QSize(width, height)); }
 
 // The persistent image always matches the box: a white background with the
 // committed picture at its top-left corner.
@@ -79,6 +119,8 @@ void PictureBox::resizeLayers(const QSize& size) {
     m_image = image;
     m_overlay = QImage(size, QImage::Format_ARGB32_Premultiplied);
     m_overlay.fill(Qt::transparent);
+    m_overlayArea = QRect();
+    resize(m_zoom.scaledSize(size));
     update();
 }
 
@@ -86,8 +128,25 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect r = event->rect();
     painter.fillRect(r, Qt::white);
-    painter.drawImage(r, m_image, r);
-    painter.drawImage(r, m_overlay, r);
+    if (m_zoom.isOneToOne() && devicePixelRatioF() == 1.0) {
+        painter.drawImage(r, m_image, r);
+        painter.drawImage(r, m_overlay, r);
+        return;
+    }
+    // The picture pixels under the area, drawn where they lie on the screen.
+    const QRect source = m_zoom.picturePixelsUnder(r).intersected(m_image.rect());
+    if (source.isEmpty()) return;
+    const double factor = m_zoom.factor();
+    const QRectF target(source.x() * factor, source.y() * factor, source.width() * factor,
+                        source.height() * factor);
+    // Whole device pixels per picture pixel draw exactly; any other scale draws
+    // smoothly, so that stripes one pixel wide stay even rather than coming out
+    // two and one device pixels wide by turns.
+    const double devicePixels = factor * devicePixelRatioF();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                          devicePixels != std::floor(devicePixels));
+    painter.drawImage(target, m_image, QRectF(source));
+    painter.drawImage(target, m_overlay, QRectF(source));
 }
 
 namespace {

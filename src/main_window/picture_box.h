@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "zoom.h"
+
 namespace velmora {
 
 // The working picture box: a committed picture, the persistent image drawn
@@ -30,13 +32,26 @@ public:
     // The area marks were painted into since the last call; empty when none.
     QRect takePaintedArea();
 
+    // The overlay for outlines under construction; whoever draws on it tells
+    // overlayDrawn where, so that clearOverlay wipes just that.
     QImage& overlay() { return m_overlay; }
+    void overlayDrawn(const QRect& area);
     void clearOverlay();
 
     void setAutoSize(bool on);
     bool autoSize() const { return m_autoSize; }
     // Sets the box's size; the persistent image follows, keeping what fits.
     void setBoxSize(int width, int height);
+    // The box's size in picture pixels: its widget size at 1:1.
+    QSize boxSize() const { return m_image.size(); }
+
+    // Shows the picture at zoom: the widget takes the scaled size, pointer
+    // positions arrive in picture pixels and repaints map the other way. Only
+    // the display changes; the picture and its marks stay at full size.
+    void setZoom(Zoom zoom);
+    Zoom zoom() const { return m_zoom; }
+    // The widget's pixels that show some part of the picture pixels in rect.
+    QRect screenRect(const QRect& rect) const;
 
 signals:
     // Local files dropped on the picture, in the order offered.
@@ -46,6 +61,8 @@ signals:
     void released(Qt::MouseButton button, QPointF at);
     void moved(QPointF at);
     void doubleClicked();
+    // Ctrl+wheel: whole zoom steps (positive in), at a position of the widget.
+    void zoomWheeled(int steps, QPointF at);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -57,14 +74,19 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     // The second press of a double-click arrives only here.
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void resizeLayers(const QSize& size);
+    QPointF picturePosition(QPointF at) const;
 
     QImage m_picture;
     QImage m_image;
     QImage m_overlay;
     bool m_autoSize = false;
+    Zoom m_zoom;
+    QRect m_overlayArea;   // what was drawn on the overlay since it was last cleared
+    int m_wheelAngle = 0;  // eighths of a degree not yet taken as a zoom step
     QRect m_paintedArea;
 };
 

@@ -34,8 +34,12 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent) {
     m_picture = new PictureBox(this);
     m_picture->setObjectName(QStringLiteral("workPicture"));
     m_picture->setToolTip(
-        QStringLiteral("Drag and drop image here or click the 'Load Image File' button."));
+        QStringLiteral("Drag and drop image here or click the 'Load Image File' button.\n"
+                       "Ctrl+0 shows the whole picture, Ctrl+1 its full size; Ctrl+Plus, "
+                       "Ctrl+Minus or Ctrl+wheel zoom."));
     m_picture->setBoxSize(kStartSize.width(), kStartSize.height());
+    connect(m_picture, &PictureBox::zoomWheeled, this,
+            [this](int steps, QPointF at) { stepZoom(steps, at + QPointF(m_picture->pos())); });
 
     // The scroll bars and the corner square start hidden, outside the view.
     m_horizontalBar = new QScrollBar(Qt::Horizontal, this);
@@ -62,6 +66,13 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent) {
 }
 
 void PictureView::arrangeScrollBars() {
+    placeScrollBars();
+    m_horizontalBar->setValue(0);
+    m_verticalBar->setValue(0);
+    m_picture->move(-m_horizontalBar->value(), -m_verticalBar->value());
+}
+
+void PictureView::placeScrollBars() {
     const int wp = m_picture->width();
     const int hp = m_picture->height();
     const int wv = width();
@@ -86,8 +97,32 @@ void PictureView::arrangeScrollBars() {
     m_verticalBar->setPageStep(toInt16(hp));
     m_corner->setGeometry(m_horizontalBar->width(), m_verticalBar->height(), kBarThickness,
                           kBarThickness);
-    m_horizontalBar->setValue(0);
-    m_verticalBar->setValue(0);
+}
+
+QPointF PictureView::centre() const { return QRectF(rect()).center(); }
+
+void PictureView::fitToView() {
+    applyZoom(Zoom::fitting(m_picture->boxSize(), size()), QPointF(0, 0));
+}
+
+void PictureView::showOneToOne(QPointF anchor) { applyZoom(Zoom(), anchor); }
+
+void PictureView::stepZoom(int steps, QPointF anchor) {
+    Zoom zoom = m_picture->zoom();
+    // The scroll bars' 16-bit ranges bound the picture's shown size.
+    for (; steps > 0; --steps) zoom = zoom.stepIn(m_picture->boxSize(), 32767);
+    for (; steps < 0; ++steps) zoom = zoom.stepOut();
+    applyZoom(zoom, anchor);
+}
+
+void PictureView::applyZoom(Zoom zoom, QPointF anchor) {
+    const QPoint scroll(m_horizontalBar->value(), m_verticalBar->value());
+    const QPoint wanted = scrollKeepingAnchor(scroll, anchor, m_picture->zoom(), zoom);
+    m_picture->setZoom(zoom);
+    placeScrollBars();
+    // A bar that is not shown has nothing to scroll: its picture edge stays at the view's.
+    m_horizontalBar->setValue(m_horizontalBar->isHidden() ? 0 : wanted.x());
+    m_verticalBar->setValue(m_verticalBar->isHidden() ? 0 : wanted.y());
     m_picture->move(-m_horizontalBar->value(), -m_verticalBar->value());
 }
 

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "zoom.h"
+
 class QGroupBox;
 class QScrollBar;
 
@@ -23,7 +25,19 @@ public:
     // with "Overflow".
     void arrangeScrollBars();
 
+    // Zoom, keeping the picture point under anchor (a position in the view) in
+    // place as far as the scroll bars reach: fit the whole picture in the view;
+    // one picture pixel per screen pixel; whole steps in (positive) or out.
+    void fitToView();
+    void showOneToOne(QPointF anchor);
+    void stepZoom(int steps, QPointF anchor);
+    QPointF centre() const;
+
 private:
+    // Steps 1 to 7 of arrangeScrollBars, for the picture's shown size.
+    void placeScrollBars();
+    void applyZoom(Zoom zoom, QPointF anchor);
+
     PictureBox* m_picture = nullptr;
     QScrollBar* m_horizontalBar = nullptr;
     QScrollBar* m_verticalBar = nullptr;

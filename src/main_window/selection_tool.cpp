@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "picture_box.h"
+#include "zoom.h"
 
 namespace velmora {
 
@@ -16,22 +17,33 @@ QPoint rounded(QPointF at) {
     return QPoint(int(std::nearbyint(at.x())), int(std::nearbyint(at.y())));
 }
 
-// Both corners are included, so a click without movement paints one pixel.
-QRect boxBetween(QPoint a, QPoint b) {
-    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
-                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
+// How many picture pixels one screen pixel spans across: 1 at 1:1 and zoomed in.
+int screenPixelSpan(Zoom zoom) {
+    return int((zoom.denominator() + zoom.numerator() - 1) / zoom.numerator());
 }
 
-void markPainter(QPainter& painter) {
+// Outlines are one screen pixel wide at any zoom.
+void markPainter(QPainter& painter, Zoom zoom) {
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(kMarkColour, 1));
+    painter.setPen(QPen(kMarkColour, screenPixelSpan(zoom)));
     painter.setBrush(kMarkColour);
 }
 
-// A polygon closes on a click strictly within two pixels of its first corner.
-bool closesPolygon(QPoint first, QPointF at) {
-    return first.x() - 2 < at.x() && at.x() < first.x() + 2 && first.y() - 2 < at.y() &&
-           at.y() < first.y() + 2;
+// A polygon closes on a click strictly within two pixels of its first corner,
+// screen pixels when zoomed out.
+bool closesPolygon(QPoint first, QPointF at, Zoom zoom) {
+    const int near = 2 * screenPixelSpan(zoom);
+    return first.x() - near < at.x() && at.x() < first.x() + near && first.y() - near < at.y() &&
+           at.y() < first.y() + near;
+}
+
+// The picture pixels under the screen pixel that at (a picture position) lies
+// in: the one pixel at 1:1 and zoomed in, a whole block zoomed out.
+QRect pixelsUnder(QPointF at, Zoom zoom) {
+    if (!(zoom < Zoom())) return QRect(rounded(at), QSize(1, 1));
+    const QPointF screen = zoom.screenFromPicture(at + QPointF(0.5, 0.5));
+    const QPoint pixel(int(std::floor(screen.x())), int(std::floor(screen.y())));
+    return zoom.picturePixelsUnder(QRect(pixel, QSize(1, 1)));
 }
 
 }  // namespace
@@ -60,10 +72,10 @@ void SelectionTool::release(Qt::MouseButton button, QPointF at) {
 
 void SelectionTool::addPoint(QPointF at) {
     if (m_mode == SelectionMode::Box) {
-        anchorOrPaintBox(rounded(at));
+        anchorOrPaintBox(at);
         return;
     }
-    if (m_lastIndex >= 2 && closesPolygon(m_points[0], at)) {
+    if (m_lastIndex >= 2 && closesPolygon(m_points[0], at, m_picture->zoom())) {
         finish();
         return;
     }
@@ -71,22 +83,32 @@ void SelectionTool::addPoint(QPointF at) {
     m_points.resize(m_lastIndex + 1);
     m_points[m_lastIndex] = rounded(at);
     QPainter painter(&m_picture->overlay());
-    markPainter(painter);
+    markPainter(painter, m_picture->zoom());
     drawOutline(painter);
     painter.end();
-    m_picture->update();
+    m_picture->overlayDrawn(outlineArea(m_points[m_lastIndex]));
 }
 
-// The first point anchors a box, the second paints it.
-void SelectionTool::anchorOrPaintBox(QPoint at) {
+// Where the outline so far and a line on to `to` may have drawn.
+QRect SelectionTool::outlineArea(QPointF to) const {
+    QPolygonF corners{to};
+    for (int i = 0; i <= m_lastIndex && i < m_points.size(); ++i) corners << QPointF(m_points[i]);
+    const int margin = screenPixelSpan(m_picture->zoom()) + 1;
+    return corners.boundingRect().toAlignedRect().adjusted(-margin, -margin, margin, margin);
+}
+
+// The first point anchors a box, the second paints it: every picture pixel
+// under the screen pixels from one corner to the other.
+void SelectionTool::anchorOrPaintBox(QPointF at) {
     if (m_lastIndex == -1) {
         m_points = QVector<QPoint>(2);
         m_lastIndex = 1;
-        m_points[1] = at;
+        m_points[1] = rounded(at);
+        m_anchorPixels = pixelsUnder(at, m_picture->zoom());
         return;
     }
     m_picture->clearOverlay();
-    const QRect box = boxBetween(m_points[1], at);
+    const QRect box = m_anchorPixels.united(pixelsUnder(at, m_picture->zoom()));
     {
         QPainter painter(&m_picture->image());
         painter.fillRect(box, kMarkColour);
@@ -102,14 +124,21 @@ void SelectionTool::drawOutline(QPainter& painter) const {
 void SelectionTool::move(QPointF at) {
     m_picture->clearOverlay();
     QPainter painter(&m_picture->overlay());
-    markPainter(painter);
+    markPainter(painter, m_picture->zoom());
     if (m_mode == SelectionMode::Box) {
-        if (m_lastIndex == 1) painter.fillRect(boxBetween(m_points[1], rounded(at)), kMarkColour);
+        if (m_lastIndex == 1) {
+            const QRect box = m_anchorPixels.united(pixelsUnder(at, m_picture->zoom()));
+            painter.fillRect(box, kMarkColour);
+            painter.end();
+            m_picture->overlayDrawn(box);
+        }
         return;
     }
     if (m_lastIndex < 0) return;
     drawOutline(painter);
     painter.drawLine(QPointF(m_points[m_lastIndex]), at);
+    painter.end();
+    m_picture->overlayDrawn(outlineArea(at));
 }
 
 void SelectionTool::finish() {
@@ -117,11 +146,10 @@ void SelectionTool::finish() {
     m_picture->clearOverlay();
     if (m_lastIndex >= 0 && m_points.size() > m_lastIndex) {
         QPainter painter(&m_picture->image());
-        markPainter(painter);
+        markPainter(painter, m_picture->zoom());
         painter.drawPolygon(m_points.constData(), m_lastIndex + 1, Qt::OddEvenFill);
         painter.end();
-        const QPolygon outline(m_points.mid(0, m_lastIndex + 1));
-        m_picture->markPainted(outline.boundingRect().adjusted(-1, -1, 1, 1));
+        m_picture->markPainted(outlineArea(QPointF(m_points[0])));
     }
     m_lastIndex = -1;
 }

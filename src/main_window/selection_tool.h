@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 #include <QVector>
 
 class QPainter;
@@ -44,13 +45,15 @@ public:
 
 private:
     void addPoint(QPointF at);
-    void anchorOrPaintBox(QPoint at);
+    void anchorOrPaintBox(QPointF at);
     void drawOutline(QPainter& painter) const;
+    QRect outlineArea(QPointF to) const;
 
     PictureBox* m_picture;
     SelectionMode m_mode = SelectionMode::Box;
     int m_lastIndex = -1;
     QVector<QPoint> m_points;  // the outline's points up to m_lastIndex
+    QRect m_anchorPixels;      // an anchored box's first corner: the picture pixels under it
 };
 
 }  // namespace velmora

@@ -47,6 +47,11 @@ int answerCommandLine(const CommandLine& commandLine, const char* program) {
                 "With FILE, the program opens that picture at start-up as if it had been\n"
                 "dropped on the window: a BMP, JPEG, GIF, PNG, ICO or WMF file.\n"
                 "\n"
+                "In the window, Ctrl+0 fits the whole picture in the view and Ctrl+1 shows\n"
+                "it at full size, one picture pixel per screen pixel (as after every load);\n"
+                "Ctrl+Plus, Ctrl+Minus and Ctrl+wheel zoom in and out from 1/16 to 8 times.\n"
+                "A box or polygon drawn at any zoom marks the picture pixels under it.\n"
+                "\n"
                 "Options:\n"
                 "  -h, --help     show this help and exit\n"
                 "      --version  show the version and exit\n",
