@@ -27,6 +27,7 @@ int usage() {
                  "       picture_check same A.png B.png\n"
                  "       picture_check removed ORIGINAL RESULT BOX STAMP\n"
                  "       picture_check partial ORIGINAL RESULT BOX\n"
+                 "       picture_check filled ORIGINAL RESULT BOX SLACK\n"
                  "       picture_check identical ORIGINAL RESULT\n"
                  "       picture_check enlarge SOURCE FACTOR OUT.png\n"
                  "       picture_check fit SOURCE W H OUT.png\n"
@@ -107,9 +108,10 @@ bool sameSize(const QImage& original, const QImage& result) {
 }
 
 void printComparison(const Comparison& c, const QRect& box) {
-    std::printf("box %d,%d-%d,%d: %lld pixels changed inside, %lld outside", box.left(),
-                box.top(), box.right(), box.bottom(), c.changedInside, c.changedOutside);
-    if (c.changedOutside > 0) std::printf(" (first at %d,%d)", c.firstOutside.x(), c.firstOutside.y());
+    std::printf("box %d,%d-%d,%d: %lld pixels changed inside, %lld outside", box.left(), box.top(),
+                box.right(), box.bottom(), c.changedInside, c.changedOutside);
+    if (c.changedOutside > 0)
+        std::printf(" (first at %d,%d)", c.firstOutside.x(), c.firstOutside.y());
     std::printf("; %lld pure green pixels\n", c.marks);
 }
 
@@ -163,6 +165,26 @@ int partial(const QString& originalPath, const QString& resultPath, const QRect&
     const long long filled = c.changedInside - c.marks;
     std::printf("%lld filled pixels, %lld still marked\n", filled, c.marks);
     return c.changedOutside == 0 && c.marks > 0 && filled > 0 ? 0 : 1;
+}
+
+// A completed removal of a box marked at a zoom: nothing changed beyond BOX
+// grown by SLACK pixels, no mark left, and BOX shrunk by SLACK filled.
+int filled(const QString& originalPath, const QString& resultPath, const QRect& box, int slack) {
+    const auto original = load(originalPath);
+    const auto result = load(resultPath);
+    if (!original || !result) return 2;
+    if (!sameSize(*original, *result)) return 1;
+    const QRect outer = box.adjusted(-slack, -slack, slack, slack);
+    const QRect inner = box.adjusted(slack, slack, -slack, -slack);
+    const Comparison c = compare(*original, *result, outer);
+    printComparison(c, outer);
+    const Comparison core = compare(*original, *result, inner);
+    std::printf("%lld of %d pixels changed within %d,%d-%d,%d\n", core.changedInside,
+                inner.width() * inner.height(), inner.left(), inner.top(), inner.right(),
+                inner.bottom());
+    const bool ok = c.marks == 0 && c.changedOutside == 0 &&
+                    core.changedInside * 10 >= qint64(inner.width()) * inner.height() * 9;
+    return ok ? 0 : 1;
 }
 
 int identical(const QString& originalPath, const QString& resultPath) {
@@ -244,8 +266,8 @@ int enlarge(const QString& source, const QString& factorText, const QString& out
     const int factor = factorText.toInt(&ok);
     const auto image = load(source);
     if (!image || !ok || factor < 1) return 2;
-    QImage big = image->scaled(image->size() * factor, Qt::IgnoreAspectRatio,
-                               Qt::SmoothTransformation);
+    QImage big =
+        image->scaled(image->size() * factor, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     big.setColorSpace(QColorSpace());  // plain pixels, no embedded profile
     if (!big.save(out, "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
@@ -358,6 +380,13 @@ int main(int argc, char* argv[]) {
         const auto box = parseBox(args[2]);
         if (!box) return usage();
         return partial(args[0], args[1], *box);
+    }
+    if (command == QLatin1String("filled") && args.size() == 4) {
+        const auto box = parseBox(args[2]);
+        bool ok = false;
+        const int slack = args[3].toInt(&ok);
+        if (!box || !ok) return usage();
+        return filled(args[0], args[1], *box, slack);
     }
     return usage();
 }

@@ -589,6 +589,77 @@ save_undone() {
     shot saved-undone
 }
 
+# The fitting zoom is ZOOM_NUM / ZOOM_DEN screen pixels per picture pixel; the
+# picture pixels under screen pixels S0 to S1 of the view run from the first to
+# the last of these, as each screen pixel covers [s, s + 1) and each picture
+# pixel [p, p + 1) times the zoom.
+first_pixel_under() { echo $(($1 * ZOOM_DEN / ZOOM_NUM)); }
+last_pixel_under() { echo $(((($1 + 1) * ZOOM_DEN + ZOOM_NUM - 1) / ZOOM_NUM - 1)); }
+
+zoom_to_fit_and_remove() {
+    stage "fit the picture in the view with Ctrl+0 and remove a box marked there"
+    press_control boxOption
+    xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
+    xdotool key ctrl+0
+    rect_of pictureView
+    # The narrower of the view's and the picture's ratios across and down.
+    if ((W * PASTED_H <= H * PASTED_W)); then
+        ZOOM_NUM=$W ZOOM_DEN=$PASTED_W
+    else
+        ZOOM_NUM=$H ZOOM_DEN=$PASTED_H
+    fi
+    local shown_w=$(((PASTED_W * ZOOM_NUM + ZOOM_DEN - 1) / ZOOM_DEN))
+    local shown_h=$(((PASTED_H * ZOOM_NUM + ZOOM_DEN - 1) / ZOOM_DEN))
+    [ "$shown_w" -lt "$W" ] || [ "$shown_h" -lt "$H" ] || fail "the picture fills the view exactly"
+    park_pointer
+    # The whole picture at the view's corner, the rest white, with no scroll bar.
+    [ "$shown_h" -ge "$H" ] || check_screen "view below the fitted picture" solid \
+        "$L,$((T + shown_h)),$W,$((H - shown_h))" 255,255,255
+    [ "$shown_w" -ge "$W" ] || check_screen "view right of the fitted picture" solid \
+        "$((L + shown_w)),$T,$((W - shown_w)),$H" 255,255,255
+    shot fitted
+    # A box near the top-left corner, from screen pixel 20,20 to 41,35 of the view.
+    local x0=20 y0=20 x1=41 y1=35
+    xdotool mousemove --sync $((L + x0)) $((T + y0)) sleep 0.1 mousedown 1 sleep 0.1 \
+        mousemove --sync $((L + x1)) $((T + y1)) sleep 0.1 mouseup 1
+    park_pointer
+    check_screen "box marked at the fitted zoom" solid \
+        "$((L + x0)),$((T + y0)),$((x1 - x0 + 1)),$((y1 - y0 + 1))" 0,255,0
+    ZOOMED_BOX="$(first_pixel_under $x0),$(first_pixel_under $y0),"
+    ZOOMED_BOX+="$(last_pixel_under $x1),$(last_pixel_under $y1)"
+    shot marked-fitted
+    press_control removeButton
+    wait_for 120 "message at the end of the removal" message_box_shown
+    dismiss_message_box
+    park_pointer
+}
+
+back_to_full_size() {
+    stage "show the picture at full size with Ctrl+1"
+    xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
+    xdotool key ctrl+1
+    rect_of pictureView
+    # The picture point at the view's centre (W / 2, H / 2) stays there: the view
+    # scrolls to that point at full size less the centre, to the nearest pixel.
+    local sx=$(((W * (ZOOM_DEN - ZOOM_NUM) + ZOOM_NUM) / (2 * ZOOM_NUM)))
+    local sy=$(((H * (ZOOM_DEN - ZOOM_NUM) + ZOOM_NUM) / (2 * ZOOM_NUM)))
+    arrange_view "$PASTED_W" "$PASTED_H"
+    sx=$((sx < PASTED_W - VIEW_W ? sx : PASTED_W - VIEW_W))
+    sy=$((sy < PASTED_H - VIEW_H ? sy : PASTED_H - VIEW_H))
+    park_pointer
+    wait_for 20 "full-size picture from $sx,$sy in the view" view_shows "$PASTED" "$sx" "$sy"
+    shot full-size
+}
+
+save_zoomed_removal() {
+    stage "save the removal marked at the fitted zoom"
+    save_as "$WORK/out/zoomed.png"
+    # Within one screen pixel's worth of picture pixels of the box expected.
+    check "removal marked at the fitted zoom" filled "$PASTED" "$WORK/out/zoomed.png" \
+        "$ZOOMED_BOX" $(((ZOOM_DEN + ZOOM_NUM - 1) / ZOOM_NUM))
+    shot saved-zoomed
+}
+
 start_program
 load_sample
 drop_link_and_file
@@ -605,4 +676,7 @@ start_and_stop
 save_stopped
 undo_removal
 save_undone
+zoom_to_fit_and_remove
+back_to_full_size
+save_zoomed_removal
 echo "e2e passed: $STAGE_NO stages; screenshots in $ARTIFACTS"
