@@ -21,15 +21,7 @@ QString lastLine(const QByteArray& output) {
 
 }  // namespace
 
-int effectiveWindowStyle(std::optional<int> style) {
-    if (!style || *style < 0 || *style > 6) return 6;
-    return *style;
-}
-
-int runAndWait(const QStringList& commandLine, std::optional<int> windowStyle,
-               QString* errorOutput) {
-    // Console programs have no window here; the style is kept for the caller's intent.
-    (void)effectiveWindowStyle(windowStyle);
+int runAndWait(const QStringList& commandLine, QString* errorOutput) {
     if (errorOutput) errorOutput->clear();
     if (commandLine.isEmpty() || commandLine.front().isEmpty())
         return kFileNotFound + kObjectErrorBase;

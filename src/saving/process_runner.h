@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 #include <climits>
-#include <optional>
 
 namespace velmora::process {
 
@@ -16,17 +15,13 @@ inline constexpr int kFileNotFound = 53;
 // the program has been ended.
 inline constexpr int kAbandoned = INT_MIN;
 
-// The window style actually used: 6 (minimised, not activated) unless a style
-// from 0 to 6 is given.
-int effectiveWindowStyle(std::optional<int> style);
-
 // Starts commandLine (the program, then its arguments, each passed as is) and
 // waits for it to end while the application's events keep running. Returns the
 // program's exit code (-1 if it crashed), kFileNotFound + kObjectErrorBase at
 // once when it cannot start, or kAbandoned when the application quits first.
 // errorOutput, if given, receives the last line the program wrote to standard
 // error, or why it could not start.
-int runAndWait(const QStringList& commandLine, std::optional<int> windowStyle = std::nullopt,
-               QString* errorOutput = nullptr);
+// Console programs have no window here, so no window style is taken.
+int runAndWait(const QStringList& commandLine, QString* errorOutput = nullptr);
 
 }  // namespace velmora::process
