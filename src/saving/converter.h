@@ -22,6 +22,32 @@ QByteArray converterBytes(int id);
 // its owner only. Throws StepFailure naming the path and the reason.
 void writeBytesToFile(const QByteArray& bytes, const QString& path);
 
+// The converter installed with the program, libexec/velmora/velmora-convert
+// beside the bin folder of the running program; empty when there is none (as
+// in a build folder).
+QString installedConverter();
+
+// A stored converter build held in an anonymous memory file, so that it runs
+// without a file of its own in a folder that may forbid running programs (a
+// temporary folder mounted noexec). Closed when destroyed.
+class ConverterInMemory {
+public:
+    // Copies bytes into the memory file. isValid() is false when the system
+    // offers no such files (the caller then writes a file instead); throws
+    // StepFailure when it offers one but refuses the bytes.
+    explicit ConverterInMemory(const QByteArray& bytes);
+    ~ConverterInMemory();
+    ConverterInMemory(const ConverterInMemory&) = delete;
+    ConverterInMemory& operator=(const ConverterInMemory&) = delete;
+
+    bool isValid() const { return m_fd >= 0; }
+    // The path that runs it, for this process and the programs it starts.
+    QString path() const;
+
+private:
+    int m_fd = -1;
+};
+
 // The converter's command line for one save, the program first: format is the
 // fixed text "jpeg  -truecolors ", "gif  -dither -colors 256 " or "png  ", whose
 // words become arguments of their own.

@@ -5,15 +5,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "atomic_file.h"
 #include "converter.h"
 #include "error_report.h"
 #include "picture.h"
 #include "process_runner.h"
+#include "save_folder.h"
 #include "user_dialogs.h"
 
 namespace velmora {
@@ -51,19 +52,34 @@ bool isWritableFolder(const QString& path) {
     return !path.isEmpty() && info.isDir() && info.isWritable();
 }
 
-// Writes bytes to destination through a temporary file beside it, which takes
-// the name only once complete: a failure leaves any earlier file as it was.
-void writeAtomically(const QString& destination, const QByteArray& bytes) {
+// Writes destination through a temporary file beside it, which takes the name
+// only once complete: a failure leaves any earlier file as it was. This is the
+// one place where the window's saves reach their destination.
+void publish(const QString& destination, const convert::WriteContent& content) {
     const std::string why = convert::writeFileAtomically(
-        QFile::encodeName(destination).toStdString(), convert::Publish::Replace, [&](int fd) {
-            return convert::writeAll(fd, reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                     size_t(bytes.size()))
-                       ? std::string()
-                       : std::string(std::strerror(errno));
-        });
+        QFile::encodeName(destination).toStdString(), convert::Publish::Replace, content);
     if (!why.empty())
         fail(QStringLiteral("Cannot write %1: %2")
                  .arg(destination, QString::fromLocal8Bit(why.c_str())));
+}
+
+std::string writeBytes(int fd, const char* bytes, size_t size) {
+    return convert::writeAll(fd, reinterpret_cast<const uint8_t*>(bytes), size)
+               ? std::string()
+               : std::string(std::strerror(errno));
+}
+
+// The content of the file at source, copied a piece at a time.
+convert::WriteContent copyOf(const QString& source) {
+    return [source](int fd) -> std::string {
+        QFile in(source);
+        if (!in.open(QIODevice::ReadOnly)) return in.errorString().toStdString();
+        QByteArray piece(1 << 20, Qt::Uninitialized);
+        for (qint64 n; (n = in.read(piece.data(), piece.size())) > 0;)
+            if (std::string why = writeBytes(fd, piece.constData(), size_t(n)); !why.empty())
+                return why;
+        return in.error() == QFileDevice::NoError ? std::string() : in.errorString().toStdString();
+    };
 }
 
 // What the converter said about its failure, without its "program: error: " prefix.
@@ -98,150 +114,199 @@ QString temporaryRoot() {
     return QDir::tempPath();
 }
 
-void saveResults(const SaveContext& c) {
-    StepRunner run(Command::SaveResults, c.reportError);
-    QString path;
-    int filterIndex = 0;
-    run.step(106, [&] {
-        path = c.dialogs->saveFile(
-            c.window, QStringLiteral("Save File"),
-            {QStringLiteral("Bitmap Files (*.bmp)"), QStringLiteral("JPG Files (*.jpg)"),
-             QStringLiteral("GIF Files (*.gif)"), QStringLiteral("PNG Files (*.png)")},
-            &filterIndex);
-    });
-    if (path.isEmpty()) return;
-    run.step(110, [&] { c.setPointer(11); });
+namespace {
 
-    // Extract the converter. A private folder for this save holds it and the
-    // temporary bitmap, so neither sits under a fixed name in a shared folder.
-    QString width;
-    run.step(112, [&] { width = addressWidth(); });
-    int resourceId = 101;
-    run.step(114, [&] { resourceId = converterResourceId(width); });
-    // Each converter build has its own pair of steps.
-    const int loadLine = resourceId == 102 ? 116 : 120;
-    const int writeLine = resourceId == 102 ? 118 : 122;
-    QByteArray converterProgram;
-    const bool loaded = run.step(loadLine, [&] {
-        if (!c.extractConverter) converterProgram = converterBytes(resourceId);
-    });
-    std::unique_ptr<QTemporaryDir> work;
-    QString converter;
-    run.step(writeLine, [&] {
-        work = std::make_unique<QTemporaryDir>(temporaryRoot() +
-                                               QStringLiteral("/velmora-save-XXXXXX"));
-        if (!work->isValid())
-            fail(QStringLiteral("Cannot create a temporary folder in %1: %2")
-                     .arg(temporaryRoot(), work->errorString()));
-        converter = work->filePath(QStringLiteral("velmora-convert"));
-        // Without its bytes no converter is written; its start then fails and says so.
-        if (c.extractConverter)
-            c.extractConverter(converter);
-        else if (loaded)
-            writeBytesToFile(converterProgram, converter);
-    });
-    converterProgram = QByteArray();
-    const bool haveWork = work && work->isValid();
-    run.step(124, [] { QCoreApplication::processEvents(); });
-    QImage picture;
-    run.step(126, [&] {
-        if (c.redraw) c.redraw();
-        picture = c.picture().convertToFormat(QImage::Format_RGB888);
-    });
+// One run of the save command. Each method is one stage of it, its steps
+// numbered as the error report quotes them; a failed step is reported and the
+// run goes on with the next, as in every command of the window.
+class SaveRun {
+public:
+    explicit SaveRun(const SaveContext& context)
+        : m_c(context), m_run(Command::SaveResults, context.reportError) {}
 
-    QString base = path;
-    run.step(128, [&] { base = saveBasePath(path); });
-    const TypeInfo* type = typeInfo(filterIndex);
-    auto cleanUp = [&] {
-        run.step(268, [&] {
-            if (haveWork) deleteFileQuietly(converter);
-            work.reset();
-            c.setPointer(0);
-        });
-    };
-    if (!type) {
+    void run() {
+        if (!chooseDestination()) return;
+        prepareConverter();
+        takePicture();
+        if (m_type && confirmReplace()) {
+            if (!m_type->format) {
+                saveBitmap();
+            } else if (haveFolder() && !convertPicture()) {
+                // Closing the window ends the save at once, with no message; the
+                // private folder goes with everything in it.
+                m_c.setPointer(0);
+                return;
+            }
+        }
         cleanUp();
-        return;
     }
-    const QString destination = base + QLatin1String(type->extension);
 
-    // Overwrite check. The old file is replaced only once the new one is complete.
-    const QFileInfo existing(destination);
+private:
+    bool haveFolder() const { return m_folder && m_folder->isValid(); }
+
+    bool chooseDestination() {
+        m_run.step(106, [&] {
+            m_path = m_c.dialogs->saveFile(
+                m_c.window, QStringLiteral("Save File"),
+                {QStringLiteral("Bitmap Files (*.bmp)"), QStringLiteral("JPG Files (*.jpg)"),
+                 QStringLiteral("GIF Files (*.gif)"), QStringLiteral("PNG Files (*.png)")},
+                &m_filterIndex);
+        });
+        if (m_path.isEmpty()) return false;
+        m_run.step(110, [&] { m_c.setPointer(11); });
+        return true;
+    }
+
+    // The converter comes from the program's installation when it has one;
+    // otherwise the stored build is run from memory, or where the system has no
+    // memory files, from the save's private folder.
+    void prepareConverter() {
+        QString width;
+        m_run.step(112, [&] { width = addressWidth(); });
+        int resourceId = 101;
+        m_run.step(114, [&] { resourceId = converterResourceId(width); });
+        // Each converter build has its own pair of steps.
+        const int loadLine = resourceId == 102 ? 116 : 120;
+        const int writeLine = resourceId == 102 ? 118 : 122;
+        const QString installed = m_c.extractConverter ? QString() : installedConverter();
+        QByteArray program;
+        const bool loaded = m_run.step(loadLine, [&] {
+            if (!m_c.extractConverter && installed.isEmpty()) program = converterBytes(resourceId);
+        });
+        m_run.step(writeLine, [&] {
+            m_folder = std::make_unique<SaveFolder>(temporaryRoot());
+            if (!m_folder->isValid())
+                fail(QStringLiteral("Cannot create a temporary folder in %1: %2")
+                         .arg(temporaryRoot(), m_folder->errorString()));
+            // Without its bytes no converter is placed; its start then fails and says so.
+            m_converter = m_folder->filePath(QStringLiteral("velmora-convert"));
+            if (m_c.extractConverter) {
+                m_c.extractConverter(m_converter);
+            } else if (!installed.isEmpty()) {
+                m_converter = installed;
+            } else if (loaded) {
+                m_inMemory = std::make_unique<ConverterInMemory>(program);
+                if (m_inMemory->isValid())
+                    m_converter = m_inMemory->path();
+                else
+                    writeBytesToFile(program, m_converter);
+            }
+        });
+    }
+
+    void takePicture() {
+        m_run.step(124, [] { QCoreApplication::processEvents(); });
+        m_run.step(126, [&] {
+            if (m_c.redraw) m_c.redraw();
+            m_picture = m_c.picture().convertToFormat(QImage::Format_RGB888);
+        });
+        QString base = m_path;
+        m_run.step(128, [&] { base = saveBasePath(m_path); });
+        m_type = typeInfo(m_filterIndex);
+        if (m_type) m_destination = base + QLatin1String(m_type->extension);
+    }
+
     // Every existing file is asked about: Linux has no hidden attribute, and a
     // name that begins with a dot ("/dir/.png") is an ordinary file to lose.
-    if (existing.exists() && existing.isFile()) {
+    // The old file is replaced only once the new one is complete.
+    bool confirmReplace() {
+        const QFileInfo existing(m_destination);
+        if (!existing.exists() || !existing.isFile()) return true;
         bool replace = false;
-        run.step(type->confirmLine, [&] {
-            replace = c.dialogs->confirm(
-                c.window, QStringLiteral("Quillmere"),
+        m_run.step(m_type->confirmLine, [&] {
+            replace = m_c.dialogs->confirm(
+                m_c.window, QStringLiteral("Quillmere"),
                 QStringLiteral("This folder already contains a file named ") + existing.fileName() +
                     QStringLiteral("\r\nWould you like to repace the existing file?"));
         });
-        if (!replace) {
-            cleanUp();
-            return;
-        }
+        return replace;
     }
 
-    if (!type->format) {
-        run.step(144, [&] {
+    void saveBitmap() {
+        m_run.step(144, [&] {
             QByteArray bytes;
             QBuffer buffer(&bytes);
             buffer.open(QIODevice::WriteOnly);
-            if (picture.isNull() || !picture.save(&buffer, "BMP"))
+            if (m_picture.isNull() || !m_picture.save(&buffer, "BMP"))
                 fail(QStringLiteral("Cannot encode the picture as BMP."));
-            writeAtomically(destination, bytes);
+            publish(m_destination, [&](int fd) {
+                return writeBytes(fd, bytes.constData(), size_t(bytes.size()));
+            });
         });
-    } else if (haveWork) {
-        const QString bitmap = work->filePath(QStringLiteral("picture.bmp"));
+    }
+
+    // Returns false when the application quit while the converter ran.
+    bool convertPicture() {
+        const QString bitmap = m_folder->filePath(QStringLiteral("picture.bmp"));
         const QString converted =
-            work->filePath(QStringLiteral("converted") + QLatin1String(type->extension));
+            m_folder->filePath(QStringLiteral("converted") + QLatin1String(m_type->extension));
         bool haveBitmap = false;
-        run.step(type->bitmapLine, [&] {
-            if (picture.isNull() || !picture.save(bitmap, "BMP"))
+        m_run.step(m_type->bitmapLine, [&] {
+            if (m_picture.isNull() || !m_picture.save(bitmap, "BMP"))
                 fail(QStringLiteral("Cannot write the temporary bitmap %1; %2 was not saved.")
-                         .arg(bitmap, destination));
+                         .arg(bitmap, m_destination));
             haveBitmap = true;
         });
         bool writable = false;
-        run.step(type->probeLine, [&] {
+        m_run.step(m_type->probeLine, [&] {
             // Probe the destination folder before the picture is converted.
-            const QFileInfo target(destination);
+            const QFileInfo target(m_destination);
             if (!QFileInfo(target.absolutePath()).isDir())
-                fail(QStringLiteral("Cannot write %1: the folder does not exist").arg(destination));
+                fail(QStringLiteral("Cannot write %1: the folder does not exist")
+                         .arg(m_destination));
             if (!QFileInfo(target.absolutePath()).isWritable() ||
                 (target.exists() && !target.isWritable()))
-                fail(QStringLiteral("Cannot write %1: Permission denied").arg(destination));
+                fail(QStringLiteral("Cannot write %1: Permission denied").arg(m_destination));
             writable = true;
         });
         int exitCode = -1;
         QString reason;
         if (haveBitmap && writable) {
-            run.step(type->runLine, [&] {
+            m_run.step(m_type->runLine, [&] {
                 exitCode = process::runAndWait(
-                    converterCommandLine(converter, QLatin1String(type->format), converted, bitmap),
-                    0, &reason);
+                    converterCommandLine(m_converter, QLatin1String(m_type->format), converted,
+                                         bitmap),
+                    &reason);
             });
         }
-        // Closing the window ends the save at once, with no message; the private
-        // folder goes with everything in it.
-        if (exitCode == process::kAbandoned) {
-            c.setPointer(0);
-            return;
-        }
-        run.step(type->deleteLine, [&] { deleteFileQuietly(bitmap); });
+        if (exitCode == process::kAbandoned) return false;
+        m_run.step(m_type->deleteLine, [&] { deleteFileQuietly(bitmap); });
         if (haveBitmap && writable) {
-            run.step(type->deleteLine, [&] {
-                QFile result(converted);
-                if (exitCode != 0 || !result.open(QIODevice::ReadOnly))
-                    fail(destination +
+            m_run.step(m_type->deleteLine, [&] {
+                if (exitCode != 0 || !QFileInfo::exists(converted))
+                    fail(m_destination +
                          QStringLiteral(" was not saved.\r\nThe converter reported: ") +
                          converterReason(exitCode, reason));
-                writeAtomically(destination, result.readAll());
+                publish(m_destination, copyOf(converted));
             });
         }
+        return true;
     }
-    cleanUp();
-}
+
+    void cleanUp() {
+        m_run.step(268, [&] {
+            if (haveFolder())
+                deleteFileQuietly(m_folder->filePath(QStringLiteral("velmora-convert")));
+            m_inMemory.reset();
+            m_folder.reset();
+            m_c.setPointer(0);
+        });
+    }
+
+    const SaveContext& m_c;
+    StepRunner m_run;
+    QString m_path;
+    int m_filterIndex = 0;
+    std::unique_ptr<SaveFolder> m_folder;
+    std::unique_ptr<ConverterInMemory> m_inMemory;
+    QString m_converter;
+    QImage m_picture;
+    const TypeInfo* m_type = nullptr;
+    QString m_destination;
+};
+
+}  // namespace
+
+void saveResults(const SaveContext& context) { SaveRun(context).run(); }
 
 }  // namespace velmora

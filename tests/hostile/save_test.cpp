@@ -1,9 +1,15 @@
 // Saving where the system says no: a folder the user may not write, a disk that
 // fills up, a TEMP that is unset or wrong. The user is told, no file claims a
 // success that did not happen, an older file survives and no temporary is left.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <utime.h>
+
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -374,6 +380,54 @@ TEST(HostileDenied, ReadOnlyFolderIsReportedAndKeepsItsFiles) {
         expectUntouched(QStringLiteral("%1/new.%2").arg(locked, type.extension), false, type.name);
     }
     expectEmpty(folder.filePath("temp"), "TEMP");
+}
+
+}  // namespace
+
+namespace {
+
+// A save's private folder: abandoned ones (lock free, or an unlocked old one
+// from before locks) are removed by the next save; one whose lock is held,
+// as by a save running in another window, stays.
+TEST_F(HostileSave, NextSaveRemovesOnlyAbandonedSaveFolders) {
+    const QString picturePath = folder.filePath("picture.png");
+    ASSERT_TRUE(distinctPicture(40, 30, 12).save(picturePath));
+    Saver saver(folder.path(), picturePath);
+    for (const char* name : {"velmora-save-gone01", "velmora-save-held01", "velmora-save-old001"}) {
+        ASSERT_TRUE(QDir(temp.path()).mkpath(QStringLiteral("%1/leftover").arg(name)));
+        if (QByteArray(name).contains("old")) continue;
+        writeBytes(temp.filePath(QStringLiteral("%1/owner.lock").arg(name)), {});
+    }
+    const utimbuf longAgo{1, 1};
+    ASSERT_EQ(
+        ::utime(QFile::encodeName(temp.filePath("velmora-save-old001")).constData(), &longAgo), 0);
+    const int held =
+        ::open(QFile::encodeName(temp.filePath("velmora-save-held01/owner.lock")).constData(),
+               O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    saver.save(folder.filePath("saved.png"), kTypes[3], true);
+    saver.expectSaved(folder.filePath("saved.png"), kTypes[3], "with leftovers in TEMP");
+    EXPECT_EQ(entries(temp.path()), QStringList{"velmora-save-held01"});
+    ::close(held);
+}
+
+// TEMP on a file system that forbids running programs, as hardened systems
+// mount /tmp: the window's converted saves still work.
+TEST_F(HostileSave, NoexecTempStillConverts) {
+    if (::geteuid() != 0 || QProcess::execute("mount", {"-t", "tmpfs", "-o", "noexec,size=16m",
+                                                        "tmpfs", temp.path()}) != 0)
+        GTEST_SKIP() << "mounting a noexec TEMP needs root";
+    const std::unique_ptr<QTemporaryDir, void (*)(QTemporaryDir*)> unmount(
+        &temp, [](QTemporaryDir* t) { QProcess::execute("umount", {t->path()}); });
+    const QString picturePath = folder.filePath("picture.png");
+    ASSERT_TRUE(distinctPicture(40, 30, 13).save(picturePath));
+    Saver saver(folder.path(), picturePath);
+    for (const SaveType& type : kTypes) {
+        const QString target = folder.filePath(QStringLiteral("noexec.%1").arg(type.extension));
+        saver.save(target, type, true);
+        saver.expectSaved(target, type, std::string("noexec TEMP, ") + type.name);
+        expectNoTemporaries(type.name);
+    }
 }
 
 }  // namespace
