@@ -5,6 +5,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgif-dev libdeflate-dev libjpeg62-turbo-dev libexiv2-dev
+  qt6-image-formats-plugins libheif-dev
   fonts-liberation2 xvfb xauth
   clang-14 libclang-rt-14-dev
   xdotool xclip libimage-exiftool-perl icc-profiles-free

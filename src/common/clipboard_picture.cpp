@@ -4,14 +4,13 @@
 #include <QImageReader>
 #include <QStringList>
 
+#include "heif_picture.h"
 #include "picture_file.h"
 #include "wmf_picture.h"
 
 namespace velmora {
 
 namespace {
-// As for picture files: refuse what would not fit in memory comfortably.
-constexpr qint64 kMaxPixels = 400LL * 1000 * 1000;
 const QString kName = QStringLiteral("The picture on the clipboard");
 
 bool isWmfFormat(const QString& format) {
@@ -21,26 +20,33 @@ bool isWmfFormat(const QString& format) {
 
 QImage decode(const QByteArray& bytes, const QString& format, QString* error) {
     if (isWmfFormat(format) || looksLikeWmf(bytes)) return readWmfPicture(bytes, kName, error);
+    if (looksLikeHeif(bytes)) {
+        const QImage image = readHeifPicture(bytes, kName, kMaxPicturePixels, error);
+        return image.isNull() ? QImage() : flattenOverWhite(image);
+    }
+    const QByteArray kind = pictureKind(bytes);
+    if (kind.isEmpty()) {
+        *error = QStringLiteral("%1 could not be read (Unsupported image format).").arg(kName);
+        return {};
+    }
     QByteArray copy = bytes;
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(false);
+    QImageReader reader(&buffer, kind);
     const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > kMaxPixels) {
+    if (size.isValid() && qint64(size.width()) * size.height() > kMaxPicturePixels) {
         *error = QStringLiteral("%1 is too large (%2 x %3 pixels).")
                      .arg(kName)
                      .arg(size.width())
                      .arg(size.height());
         return {};
     }
-    if (isCutShort(bytes, reader.format())) {
+    if (isCutShort(bytes, kind)) {
         *error =
             QStringLiteral("%1 is incomplete: its data ends before the picture does.").arg(kName);
         return {};
     }
-    const QImage image = reader.read();
+    const QImage image = readUpright(reader);
     if (image.isNull()) {
         *error = QStringLiteral("%1 could not be read (%2).").arg(kName, reader.errorString());
         return {};

@@ -5,21 +5,21 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
-
 #include <cstdlib>
 
+#include "heif_picture.h"
 #include "wmf_picture.h"
 
 namespace velmora {
 
 namespace {
-// Refuse pictures whose decoded size would not fit in memory comfortably.
-constexpr qint64 kMaxPixels = 400LL * 1000 * 1000;
+// An icon names its entries' count in 16 bits; only the first ones are compared.
+constexpr int kMaxIconEntries = 64;
 
 // The decoders show a file cut short as if it were whole (grey, background or
 // leftover memory where the data ran out) and report success. The checks below
-// walk just enough of each format to see whether the file ends too soon; PNG
-// needs none, its decoder refuses a short file itself.
+// walk just enough of each format to see whether the file ends too soon; PNG,
+// TIFF, WebP and HEIF need none, their decoders refuse a short file themselves.
 
 quint32 littleEndian(const QByteArray& b, qsizetype at, int bytes) {
     quint32 value = 0;
@@ -115,10 +115,24 @@ bool gifCutShort(const QByteArray& b) {
     }
 }
 
+// The directory gives each image's place and length; every one must lie within the file.
+bool icoCutShort(const QByteArray& b) {
+    if (b.size() < 6) return true;
+    const qint64 count = littleEndian(b, 4, 2);
+    if (b.size() < 6 + 16 * count) return true;
+    for (qint64 k = 0; k < count; ++k) {
+        const qint64 length = littleEndian(b, 6 + 16 * k + 8, 4);
+        const qint64 offset = littleEndian(b, 6 + 16 * k + 12, 4);
+        if (offset + length > b.size()) return true;
+    }
+    return false;
+}
+
 bool cutShort(const QByteArray& bytes, const QByteArray& format) {
     if (format == "bmp") return bmpCutShort(bytes);
     if (format == "jpeg" || format == "jpg") return jpegCutShort(bytes);
     if (format == "gif") return gifCutShort(bytes);
+    if (format == "ico") return icoCutShort(bytes);
     return false;
 }
 
@@ -152,33 +166,38 @@ QImage readPictureFile(const QString& path, QString* error) {
             *error = QStringLiteral("The file %1 is empty.").arg(path);
             return {};
         }
-        // Qt reads no metafiles; they are drawn on their own.
+        // Qt reads no metafiles and no HEIF; they are read on their own.
         if (looksLikeWmf(bytes)) return readWmfPicture(bytes, path, error);
+        if (looksLikeHeif(bytes)) {
+            const QImage image = readHeifPicture(bytes, path, kMaxPicturePixels, error);
+            return image.isNull() ? QImage() : flattenOverWhite(image);
+        }
+        format = pictureKind(bytes);
+        if (format.isEmpty()) {
+            *error = QStringLiteral("Invalid picture: %1 (Unsupported image format)").arg(path);
+            return {};
+        }
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
-        QImageReader probe(&buffer);
-        probe.setDecideFormatFromContent(true);
+        QImageReader probe(&buffer, format);
         const QSize size = probe.size();
-        if (size.isValid() && qint64(size.width()) * size.height() > kMaxPixels) {
+        if (size.isValid() && qint64(size.width()) * size.height() > kMaxPicturePixels) {
             *error = QStringLiteral("The picture %1 is too large (%2 x %3 pixels).")
                          .arg(path)
                          .arg(size.width())
                          .arg(size.height());
             return {};
         }
-        format = probe.format();
         if (cutShort(bytes, format)) {
-            *error =
-                QStringLiteral("%1 is incomplete: the file ends before the picture does.").arg(path);
+            *error = QStringLiteral("%1 is incomplete: the file ends before the picture does.")
+                         .arg(path);
             return {};
         }
     }
     file.seek(0);
     QImageReader reader(&file, format);
-    reader.setAutoTransform(false);
-    reader.setDecideFormatFromContent(format.isEmpty());
     QImageReader::setAllocationLimit(2048);
-    QImage image = reader.read();
+    const QImage image = readUpright(reader);
     if (image.isNull()) {
         *error = QStringLiteral("Invalid picture: %1 (%2)").arg(path, reader.errorString());
         return {};
@@ -193,6 +212,47 @@ QImage flattenOverWhite(const QImage& image) {
     QPainter painter(&flat);
     painter.drawImage(0, 0, image);
     return flat;
+}
+
+QImage readUpright(QImageReader& reader) {
+    // Phones store a portrait sideways and say in the EXIF Orientation how to turn it.
+    reader.setAutoTransform(true);
+    if (reader.format() != "ico" || reader.imageCount() < 2) return reader.read();
+    QImage largest;
+    const int count = qMin(reader.imageCount(), kMaxIconEntries);
+    for (int index = 0; index < count; ++index) {
+        if (!reader.jumpToImage(index)) break;
+        const QImage image = reader.read();
+        if (!image.isNull() &&
+            qint64(image.width()) * image.height() > qint64(largest.width()) * largest.height())
+            largest = image;
+    }
+    return largest;
+}
+
+QByteArray pictureKind(const QByteArray& bytes) {
+    // Qt's icon reader recognises an icon but gives it no name: its header is
+    // exact enough to tell it first (reserved 0, type 1, at least one image).
+    if (bytes.size() >= 6 && bytes.startsWith(QByteArray("\0\0\1\0", 4)) &&
+        (bytes[4] != 0 || bytes[5] != 0))
+        return "ico";
+    static const QList<QByteArray> kKinds = {"bmp", "jpeg", "gif", "png", "tiff", "webp"};
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const QByteArray format = QImageReader::imageFormat(&buffer);
+    return kKinds.contains(format) ? format : QByteArray();
+}
+
+bool looksLikePictureFile(const QString& path) {
+    static const QStringList kExtensions = {"bmp", "jpg", "jpeg", "jpe",  "gif",  "png", "ico",
+                                            "wmf", "tif", "tiff", "webp", "heic", "heif"};
+    if (kExtensions.contains(fileExtension(path).toLower())) return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    // Enough for every kind's header, a HEIF file's type box included.
+    const QByteArray start = file.read(64 * 1024);
+    return looksLikeWmf(start) || looksLikeHeif(start) || !pictureKind(start).isEmpty();
 }
 
 bool isCutShort(const QByteArray& bytes, const QByteArray& format) {

@@ -1,14 +1,37 @@
 #pragma once
 
 #include <QImage>
+#include <QImageReader>
 #include <QString>
 
 namespace velmora {
 
-// Reads a picture file (BMP, JPEG, GIF, PNG, ICO, ...) at its natural size.
-// Returns a null image and sets *error to a sentence naming the reason when
-// the file cannot be read. The result is Format_RGB32, composed over white.
+// Pictures of more pixels are refused before decoding: they would not fit in
+// memory comfortably.
+constexpr qint64 kMaxPicturePixels = 400LL * 1000 * 1000;
+
+// Reads a picture file (BMP, JPEG, GIF, PNG, ICO, WMF, TIFF, WebP, HEIC/HEIF)
+// at its natural size, recognised by its content whatever its name. The
+// picture is turned upright as its EXIF orientation (or HEIF rotation) asks;
+// an icon gives its largest image. Returns a null image and sets *error to a
+// sentence naming the file and the reason when it cannot be read. The result
+// is Format_RGB32, composed over white.
 QImage readPictureFile(const QString& path, QString* error);
+
+// The picture reader's picture, upright and, for an icon holding several sizes,
+// the largest. Null when the reader fails; reader.errorString() says why.
+QImage readUpright(QImageReader& reader);
+
+// The kind of picture bytes begin with, as QImageReader names it: "bmp", "jpeg",
+// "gif", "png", "ico", "tiff" or "webp"; empty for anything else. Other kinds Qt
+// may read (TGA, WBMP, ...) are left out: they would take stray bytes for a picture.
+QByteArray pictureKind(const QByteArray& bytes);
+
+// True when path names a picture to load: its extension is one of the kinds
+// read (bmp, jpg, jpeg, jpe, gif, png, ico, wmf, tif, tiff, webp, heic, heif,
+// in any letter case), or, under any other name, its first bytes are those of
+// a picture of a kind read.
+bool looksLikePictureFile(const QString& path);
 
 // The picture as RGB32, transparent and translucent pixels composed over white,
 // the colour of the empty view.

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <map>
 
 #include "picture_box.h"
@@ -31,6 +32,18 @@ QImage distinctPicture(int width, int height, int seed) {
                            qRgb((x * 7 + seed * 31) % 256, (y * 11 + seed * 17) % 256,
                                 (x * y + seed * 5) % 200));
     return image;
+}
+
+double meanDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * a.width() * a.height());
 }
 
 QByteArray wmfDrawing(WmfSize size) {

@@ -27,6 +27,10 @@ inline void PrintTo(Route route, std::ostream* os) { *os << routeName(route); }
 // A gradient that no decoder's fill colour or leftover memory matches by chance.
 QImage distinctPicture(int width, int height, int seed);
 
+// The mean of the absolute differences of a's and b's colour channels; -1 when
+// their sizes differ.
+double meanDifference(const QImage& a, const QImage& b);
+
 QByteArray fileBytes(const QString& path);
 // The bytes of a GIF made from a BMP file by the program's converter (Qt writes no GIF).
 QByteArray gifOf(const QString& bmpPath, const QString& workFolder);

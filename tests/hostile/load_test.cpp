@@ -152,6 +152,7 @@ INSTANTIATE_TEST_SUITE_P(Hostile, RefusedFile,
 struct Format {
     const char* name;
     const char* extension;
+    const char* file = nullptr;  // in tests/data; read as the program reads it, Qt cannot alike
 };
 void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
 
@@ -160,6 +161,7 @@ QByteArray realPicture(const Format& format, const QString& workFolder) {
     if (format.extension == QLatin1String("png")) return fileBytes(data + "/brick.png");
     if (format.extension == QLatin1String("jpg")) return fileBytes(data + "/rocket.jpg");
     if (format.extension == QLatin1String("wmf")) return wmfDrawing(WmfSize::Placeable);
+    if (format.file) return fileBytes(data + QLatin1Char('/') + QLatin1String(format.file));
     const QString bmp = workFolder + "/whole.bmp";
     EXPECT_TRUE(
         QImage(data + "/brick.png").convertToFormat(QImage::Format_RGB888).save(bmp, "BMP"));
@@ -176,7 +178,7 @@ TEST_P(CutShort, IsRefusedOrShownWhole) {
     ASSERT_GT(whole.size(), 1000);
     const QString wholePath = writeFile(folder.path(), "whole-copy.bin", whole);
     QString error;  // Qt reads no metafiles
-    const QImage complete = format.extension == QLatin1String("wmf")
+    const QImage complete = format.extension == QLatin1String("wmf") || format.file
                                 ? velmora::readPictureFile(wholePath, &error)
                                 : QImage(wholePath).convertToFormat(QImage::Format_RGB32);
     ASSERT_FALSE(complete.isNull());
@@ -211,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
     Hostile, CutShort,
     ::testing::Combine(::testing::Values(Format{"Png", "png"}, Format{"Jpeg", "jpg"},
                                          Format{"Gif", "gif"}, Format{"Bmp", "bmp"},
-                                         Format{"Wmf", "wmf"}),
+                                         Format{"Wmf", "wmf"}, Format{"Icon", "ico", "sizes.ico"}),
                        ::testing::Values(Route::Open, Route::Drop)),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + routeName(std::get<1>(info.param));
@@ -231,6 +233,25 @@ TEST_P(AcceptedFile, OnePixel) {
     const QImage picture = distinctPicture(1, 1, 4);
     window->expectLoads(writePicture("dot.png", picture), GetParam(), picture, "1 x 1");
     expectLaterLoadWorks(GetParam(), "1 x 1");
+}
+
+// A phone's portrait, stored sideways with EXIF Orientation 6 or 8, shows upright.
+TEST_P(AcceptedFile, PhonePortraitShowsUpright) {
+    const QString data = QStringLiteral(VELMORA_TEST_DATA "/");
+    const QImage upright = QImage(data + "portrait.png").convertToFormat(QImage::Format_RGB32);
+    const struct {
+        const char* file;
+        const char* name;
+    } kFiles[] = {{"portrait-6.jpg", "IMG_0001.jpg"}, {"portrait-8.jpg", "IMG_0002.JPG"}};
+    for (const auto& f : kFiles) {
+        const QString path = writeFile(folder.path(), f.name, fileBytes(data + f.file));
+        window->dialogs().shown.clear();
+        window->load(path, GetParam());
+        EXPECT_TRUE(window->complaints().isEmpty())
+            << f.name << ": " << window->complaints().join(" | ").toStdString();
+        const double difference = meanDifference(window->shown().picture, upright);
+        EXPECT_TRUE(difference >= 0 && difference <= 4) << f.name << " is not upright";
+    }
 }
 
 // A failed load must not act on whatever picture happens to be on screen: here
