@@ -1,6 +1,6 @@
-// A picture pasted from the clipboard: an offer of up to four formats, each
+// A picture pasted from the clipboard: an offer of up to eight formats, each
 // with its own bytes, read by clipboardPicture as the window reads it.
-// Input layout: byte 0 picks the formats (bit k offers kFormats[k], k < 6),
+// Input layout: byte 0 picks the formats (bit k offers kFormats[k]),
 // the rest is split at each "|VLM|" into the bytes of the picked formats, in order.
 
 #include <QBuffer>
@@ -9,6 +9,7 @@
 
 #include "check_input.h"
 #include "clipboard_picture.h"
+#include "heif_picture.h"
 #include "reader_check.h"
 #include "wmf_picture.h"
 
@@ -16,8 +17,9 @@ namespace velmora_fuzz {
 
 namespace {
 const QByteArray kSeparator("|VLM|");
-const char* const kFormats[] = {"image/png", "image/bmp",   "image/jpeg",
-                                "image/gif", "image/x-wmf", "image/vnd.microsoft.icon"};
+const char* const kFormats[] = {"image/png",  "image/bmp",   "image/jpeg",
+                                "image/gif",  "image/x-wmf", "image/vnd.microsoft.icon",
+                                "image/webp", "image/heic"};
 }  // namespace
 
 std::string CheckInput(const std::uint8_t* data, std::size_t size) {
@@ -35,14 +37,17 @@ std::string CheckInput(const std::uint8_t* data, std::size_t size) {
     QMimeData offer;
     std::string offered;
     qsizetype next = 0;
-    for (int k = 0; k < 6 && next < payloads.size(); ++k) {
+    for (int k = 0; k < 8 && next < payloads.size(); ++k) {
         if (!(data[0] & (1 << k))) continue;
         const QByteArray& bytes = payloads[next++];
         // Too large a claimed size is legal but left out here, as for files.
         QString ignored;
         QSize claimed = velmora::wmfPictureSize(bytes, "input", &ignored);
-        if (!velmora::looksLikeWmf(bytes) &&
-            QLatin1String(kFormats[k]) != QLatin1String("image/x-wmf")) {
+        const bool wmf = velmora::looksLikeWmf(bytes) ||
+                         QLatin1String(kFormats[k]) == QLatin1String("image/x-wmf");
+        if (!wmf && velmora::looksLikeHeif(bytes)) {
+            claimed = velmora::heifPictureSize(bytes);
+        } else if (!wmf) {
             QBuffer buffer;
             buffer.setData(bytes);
             buffer.open(QIODevice::ReadOnly);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Writes the seed corpora of the reader targets into tests/fuzz/corpus/{picture,wmf,clipboard}/
-# (committed; rerun by hand, needs ImageMagick): bash tests/fuzz/make-reader-corpus.sh
+# (committed; rerun by hand, needs ImageMagick, exiftool, cwebp and heif-enc):
+# bash tests/fuzz/make-reader-corpus.sh
 # Seeds are small real files, whole and cut at a quarter, a half, three quarters
-# and one byte short: a 20 x 14 crop of tests/data/chelsea.png as PNG, JPEG, GIF,
-# BMP and ICO, and the metafiles in wmf-seeds/ (see README.md).
+# and one byte short: a 20 x 14 crop of tests/data/chelsea.png as PNG, JPEG (also
+# stored sideways with EXIF Orientation 6), GIF, BMP, ICO (also of three sizes),
+# TIFF, WebP and HEIC, and the metafiles in wmf-seeds/ (see README.md).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
@@ -14,6 +16,15 @@ convert "$tmp/cat.png" -quality 80 "$tmp/cat.jpg"
 convert "$tmp/cat.png" "$tmp/cat.gif"
 convert "$tmp/cat.png" -type TrueColor "BMP3:$tmp/cat.bmp"
 convert "$tmp/cat.png" "$tmp/cat.ico"
+convert "$tmp/cat.png" -rotate -90 -quality 80 "$tmp/cat-6.jpg"
+exiftool -q -overwrite_original -n -Orientation=6 "$tmp/cat-6.jpg"
+convert "$tmp/cat.png" -resize '16x16!' "$tmp/16.png"
+convert "$tmp/cat.png" -resize '24x24!' "$tmp/24.png"
+convert "$tmp/16.png" "$tmp/24.png" "$tmp/cat-sizes.ico"
+rm "$tmp/16.png" "$tmp/24.png"
+convert "$tmp/cat.png" -compress zip "$tmp/cat.tif"
+cwebp -quiet -q 80 "$tmp/cat.png" -o "$tmp/cat.webp"
+heif-enc -q 50 -o "$tmp/cat.heic" "$tmp/cat.png" >/dev/null
 cp "$here"/wmf-seeds/*.wmf "$tmp/"
 # The same drawings without their placeable header: sized by their window extent.
 # Their writer counts the placeable header into the stated size; these must not.
@@ -50,7 +61,7 @@ for f in "$tmp"/*.wmf; do cuts "$f" "$here/corpus/wmf"; done
 for f in formula1 p0000001 fulltest; do cuts "$here/../data/wmf/$f.wmf" "$here/corpus/wmf"; done
 
 # Clipboard inputs: byte 0 picks the offered formats (bit 0 PNG, 1 BMP, 2 JPEG,
-# 3 GIF, 4 WMF, 5 ICO), "|VLM|" separates their bytes.
+# 3 GIF, 4 WMF, 5 ICO, 6 WebP, 7 HEIC), "|VLM|" separates their bytes.
 sep=$(printf '|VLM|')
 cuts "$tmp/cat.png" "$here/corpus/clipboard" 01
 cuts "$tmp/cat.bmp" "$here/corpus/clipboard" 02
@@ -58,6 +69,8 @@ cuts "$tmp/cat.jpg" "$here/corpus/clipboard" 04
 cuts "$tmp/cat.gif" "$here/corpus/clipboard" 08
 cuts "$tmp/shapes-libuemf.wmf" "$here/corpus/clipboard" 10
 cuts "$tmp/cat.ico" "$here/corpus/clipboard" 20
+cuts "$tmp/cat.webp" "$here/corpus/clipboard" 40
+cuts "$tmp/cat.heic" "$here/corpus/clipboard" 80
 # A damaged PNG offered before a sound BMP: the BMP is the one pasted.
 { printf '\x03'; head -c 40 "$tmp/cat.png"; printf '%s' "$sep"; cat "$tmp/cat.bmp"; } \
   >"$here/corpus/clipboard/damaged-png-then-bmp"

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include "check_input.h"
+#include "heif_picture.h"
 #include "picture_file.h"
 #include "reader_check.h"
 #include "wmf_picture.h"
@@ -21,7 +22,9 @@ std::string CheckInput(const std::uint8_t* data, std::size_t size) {
 
     QString ignored;
     QSize claimed = velmora::wmfPictureSize(bytes, "input", &ignored);
-    if (!velmora::looksLikeWmf(bytes)) {
+    if (velmora::looksLikeHeif(bytes)) {
+        claimed = velmora::heifPictureSize(bytes);
+    } else if (!velmora::looksLikeWmf(bytes)) {
         QBuffer buffer;
         buffer.setData(bytes);
         buffer.open(QIODevice::ReadOnly);
