@@ -51,7 +51,7 @@ QImage decode(const QByteArray& bytes, const QString& format, QString* error) {
         *error = QStringLiteral("%1 could not be read (%2).").arg(kName, reader.errorString());
         return {};
     }
-    return image.convertToFormat(QImage::Format_RGB32);
+    return flattenOverWhite(image);
 }
 }  // namespace
 
@@ -75,7 +75,7 @@ QImage clipboardPicture(const QMimeData& data, QString* error) {
     }
     if (formats.isEmpty() && data.hasImage()) {
         const QImage image = qvariant_cast<QImage>(data.imageData());
-        if (!image.isNull()) return image.convertToFormat(QImage::Format_RGB32);
+        if (!image.isNull()) return flattenOverWhite(image);
         *error = QStringLiteral("%1 could not be read.").arg(kName);
     } else if (!formats.isEmpty() && error->isEmpty()) {
         *error = QStringLiteral("%1 could not be read (no data).").arg(kName);

@@ -1,9 +1,14 @@
-// Files a user may hand the window through the Open button or a drop: none may
+// Files a user may hand the window through the Open button, a drop or a paste: none may
 // break it, replace the picture with a damaged one or leave the user uninformed.
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QMimeData>
 #include <QTemporaryDir>
+#include <QTest>
 #include <functional>
 
 #include "hostile.h"
@@ -273,6 +278,37 @@ TEST_P(AcceptedFile, FailedLoadAfterABigPictureLeavesIt) {
 
 INSTANTIATE_TEST_SUITE_P(Hostile, AcceptedFile, ::testing::Values(Route::Open, Route::Drop),
                          [](const auto& info) { return routeName(info.param); });
+
+// A pasted picture's transparent part shows white, as a loaded file's does,
+// whatever colour it hides: a hidden pure green would be taken for a mark and filled.
+TEST(HostilePaste, TransparentPartShowsWhiteNotItsHiddenColour) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    Window window(folder.path());
+    window.form().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.form()));
+    QImage offered(40, 30, QImage::Format_ARGB32);
+    offered.fill(qRgba(0, 255, 0, 0));
+    QImage expected(40, 30, QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 15; ++x) {
+            offered.setPixel(x, y, qRgba(20, 40, 200, 255));
+            expected.setPixel(x, y, qRgb(20, 40, 200));
+        }
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && offered.save(&buffer, "PNG"));
+    ASSERT_EQ(QImage::fromData(png).pixel(30, 10), qRgba(0, 255, 0, 0))
+        << "the green is not hidden";
+    auto* offer = new QMimeData;
+    offer->setData("image/png", png);
+    QApplication::clipboard()->setMimeData(offer);
+    QTest::keyClick(window.form().windowHandle(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(window.complaints().isEmpty()) << window.complaints().join(" | ").toStdString();
+    EXPECT_TRUE(window.shown().picture == expected)
+        << "the transparent part shows its hidden colour";
+}
 
 // Run where the bits apply (see runDenied); the folder holds readable.png and
 // secret.png, which the running user may not read.
