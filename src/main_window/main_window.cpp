@@ -41,7 +41,7 @@ constexpr int kTwipsPerPixel = 15;
 constexpr QSize kClientSize(8040 / kTwipsPerPixel, 11070 / kTwipsPerPixel);  // 536 x 738
 constexpr int kBigPictureLimit = 40000;                                      // 0.01 mm
 constexpr double kHimetricPerPixel = 26.46;
-constexpr QSize kReducedSize(487, 380);
+constexpr QSize kReducedSize(487, 380);  // a reduced picture fits inside, proportions kept
 // The sample command's report numbers the load steps 12 lower than the open command's.
 constexpr int kSampleLineOffset = -12;
 
@@ -619,15 +619,19 @@ void MainWindow::loadWorkPicture(const QString& path, StepRunner& run, int lineO
     run.step(line(142), [&] { m_view->arrangeScrollBars(); });
 }
 
-// Squeezes the whole picture, read again from path, into the reduced box.
+// Draws the whole picture, read again from path, into a box that fits inside the
+// reduced size with the picture's own proportions: squeezed into 487 x 380
+// exactly, a phone's portrait would come out stretched sideways.
 void MainWindow::shrinkBigPicture(const QString& path, StepRunner& run, int lineOffset) {
     const auto line = [lineOffset](int number) { return number + lineOffset; };
     PictureBox* picture = workPicture();
+    const QSize fitted =
+        picture->picture().size().scaled(kReducedSize, Qt::KeepAspectRatio).expandedTo({1, 1});
     run.step(line(126), [&] { picture->setAutoSize(false); });
     run.step(line(128), [&] { QCoreApplication::processEvents(); });
     run.step(line(130), [&] { QCoreApplication::processEvents(); });
-    run.step(line(132), [&] { picture->setBoxSize(picture->width(), kReducedSize.height()); });
-    run.step(line(134), [&] { picture->setBoxSize(kReducedSize.width(), picture->height()); });
+    run.step(line(132), [&] { picture->setBoxSize(picture->width(), fitted.height()); });
+    run.step(line(134), [&] { picture->setBoxSize(fitted.width(), picture->height()); });
     QImage full;
     run.step(line(136), [&] { full = readShownPicture(path); });
     run.step(line(138), [&] {

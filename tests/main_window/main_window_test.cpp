@@ -221,12 +221,12 @@ TEST_F(MainWindowTest, BigPictureBoundaryAsksOnlyFrom1512Pixels) {
     EXPECT_EQ(f.workPicture()->size(), QSize(1512, 20));
 }
 
-TEST_F(MainWindowTest, AnsweringYesSqueezesTheWholePictureTo487By380) {
+TEST_F(MainWindowTest, AnsweringYesFitsTheWholePictureInside487By380KeepingItsShape) {
     MainWindow& f = open();
-    // Left half blue, right half yellow: after squeezing both halves remain.
-    QImage image(1600, 1600, QImage::Format_RGB32);
+    // A portrait, left half blue, right half yellow: both halves remain, unstretched.
+    QImage image(1600, 3200, QImage::Format_RGB32);
     image.fill(Qt::blue);
-    for (int y = 0; y < 1600; ++y)
+    for (int y = 0; y < 3200; ++y)
         for (int x = 800; x < 1600; ++x) image.setPixel(x, y, qRgb(255, 255, 0));
     const QString path = folder.filePath("big.png");
     ASSERT_TRUE(image.save(path));
@@ -234,10 +234,10 @@ TEST_F(MainWindowTest, AnsweringYesSqueezesTheWholePictureTo487By380) {
     dialogs->answer = true;
     QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     EXPECT_TRUE(dialogs->texts("error").isEmpty());
-    EXPECT_EQ(f.workPicture()->size(), QSize(487, 380));
-    EXPECT_EQ(f.workPicture()->picture().size(), QSize(487, 380));
+    EXPECT_EQ(f.workPicture()->size(), QSize(190, 380));
+    EXPECT_EQ(f.workPicture()->picture().size(), QSize(190, 380));
     EXPECT_EQ(f.workPicture()->picture().pixel(10, 190), qRgb(0, 0, 255));
-    EXPECT_EQ(f.workPicture()->picture().pixel(476, 190), qRgb(255, 255, 0));
+    EXPECT_EQ(f.workPicture()->picture().pixel(180, 190), qRgb(255, 255, 0));
 }
 
 TEST_F(MainWindowTest, NonPictureFromTheDialogIsReportedAtStep114AndThePictureStays) {
@@ -282,7 +282,7 @@ TEST_F(MainWindowTest, DropRulesFollowExtensionFolderAndCount) {
         QList<QString> files;
         const char* message;
     } cases[] = {
-        {{folder.filePath("photo.tif")}, "Please select picture."},
+        {{folder.filePath("notes.txt")}, "Please select picture."},
         {{folder.path()}, "Please select 1 picture."},
         {{folder.filePath("a.png"), folder.filePath("b.png")}, "Please select 1 picture."},
     };
