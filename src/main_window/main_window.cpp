@@ -50,8 +50,9 @@ constexpr char kPolygonSettingKey[] = "Option1";
 constexpr char kBoxSettingKey[] = "Option2";
 
 const char kOpenFilter[] =
-    "Supported Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.png;*.ico;"
-    "*.wmf|All Files (*.*)|*.*";
+    "Supported Pictures (*.bmp;*.jpg;*.jpeg;*.jpe;*.gif;*.png;*.ico;*.wmf;*.tif;*.tiff;*.webp;"
+    "*.heic;*.heif)|*.bmp;*.jpg;*.jpeg;*.jpe;*.gif;*.png;*.ico;*.wmf;*.tif;*.tiff;*.webp;*.heic;"
+    "*.heif|All Files (*.*)|*.*";
 
 // When set, names a file that receives every control's place on the shown
 // window, one "name left top width height" line each, for the end-to-end tests.
@@ -562,8 +563,7 @@ void MainWindow::dropFiles(const QStringList& files) {
         return;
     }
     const QString& path = files.front();
-    static const QStringList kExtensions = {"bmp", "jpg", "jpeg", "gif", "png", "ico", "wmf"};
-    if (!kExtensions.contains(fileExtension(path).toLower())) {
+    if (!looksLikePictureFile(path)) {
         message(QStringLiteral("Please select picture."));
         return;
     }

@@ -39,10 +39,10 @@ int usage() {
     return 2;
 }
 
-// Decodes a file the way the program does: no automatic rotation, 32-bit RGB.
+// Decodes a file the way the program does: turned upright by its EXIF orientation, 32-bit RGB.
 std::optional<QImage> load(const QString& path, QByteArray* format = nullptr) {
     QImageReader reader(path);
-    reader.setAutoTransform(false);
+    reader.setAutoTransform(true);
     reader.setDecideFormatFromContent(true);
     if (format) *format = reader.format();
     const QImage image = reader.read();

@@ -218,7 +218,11 @@ INSTANTIATE_TEST_SUITE_P(
     Hostile, CutShort,
     ::testing::Combine(::testing::Values(Format{"Png", "png"}, Format{"Jpeg", "jpg"},
                                          Format{"Gif", "gif"}, Format{"Bmp", "bmp"},
-                                         Format{"Wmf", "wmf"}, Format{"Icon", "ico", "sizes.ico"}),
+                                         Format{"Wmf", "wmf"},
+                                         Format{"Tiff", "tif", "portrait-6.tif"},
+                                         Format{"WebP", "webp", "portrait.webp"},
+                                         Format{"Heic", "heic", "portrait.heic"},
+                                         Format{"Icon", "ico", "sizes.ico"}),
                        ::testing::Values(Route::Open, Route::Drop)),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + routeName(std::get<1>(info.param));
@@ -240,14 +244,19 @@ TEST_P(AcceptedFile, OnePixel) {
     expectLaterLoadWorks(GetParam(), "1 x 1");
 }
 
-// A phone's portrait, stored sideways with EXIF Orientation 6 or 8, shows upright.
-TEST_P(AcceptedFile, PhonePortraitShowsUpright) {
+// A phone's portrait, stored sideways with EXIF Orientation 6 or 8, shows upright;
+// a picture named with a rarer extension, a wrong one or none is known by its content.
+TEST_P(AcceptedFile, PhonePicturesShowUprightUnderAnyName) {
     const QString data = QStringLiteral(VELMORA_TEST_DATA "/");
     const QImage upright = QImage(data + "portrait.png").convertToFormat(QImage::Format_RGB32);
     const struct {
         const char* file;
         const char* name;
-    } kFiles[] = {{"portrait-6.jpg", "IMG_0001.jpg"}, {"portrait-8.jpg", "IMG_0002.JPG"}};
+    } kFiles[] = {{"portrait-6.jpg", "IMG_0001.jpg"},
+                  {"portrait-8.jpg", "IMG_0002.jpe"},
+                  {"portrait-6.jpg", "IMG_0003"},
+                  {"portrait.heic", "IMG_0004.HEIC"},
+                  {"portrait.webp", "picture.dib"}};
     for (const auto& f : kFiles) {
         const QString path = writeFile(folder.path(), f.name, fileBytes(data + f.file));
         window->dialogs().shown.clear();
