@@ -28,7 +28,8 @@ struct OptionsFree {
 };
 
 QString failure(const QString& name, const heif_error& error) {
-    return QStringLiteral("%1 could not be read (%2).").arg(name, QString::fromUtf8(error.message));
+    return QStringLiteral("%1 could not be read (%2).")
+        .arg(name, QString::fromUtf8(error.message).simplified());
 }
 
 }  // namespace
