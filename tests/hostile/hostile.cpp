@@ -38,11 +38,10 @@ double meanDifference(const QImage& a, const QImage& b) {
     if (a.size() != b.size()) return -1;
     double sum = 0;
     for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
-        }
+        for (int x = 0; x < a.width(); ++x)
+            for (const int shift : {0, 8, 16})
+                sum += std::abs(int(a.pixel(x, y) >> shift & 0xff) -
+                                int(b.pixel(x, y) >> shift & 0xff));
     return sum / (3.0 * a.width() * a.height());
 }
 

