@@ -101,32 +101,33 @@ constexpr ControlPlace kLayout[] = {
 // The help buttons: each shows its text under its own command's error report.
 const struct HelpButton {
     const char* name;
+    const char* accessibleName;  // what a screen reader says of a button that reads "?"
     Command command;
     const char* text;
 } kHelpButtons[] = {
-    {"helpButton", Command::Help,
+    {"helpButton", "Help: contacting support", Command::Help,
      "Questions? Please contact the Velmora support team at https://velmora.app/contact"},
-    {"loadFileHelpButton", Command::LoadFileHelp,
+    {"loadFileHelpButton", "Help on loading a picture", Command::LoadFileHelp,
      "Click this button to select the image file (BMP, JPG, GIF, PNG) that you would like to "
      "modify.\r\n\r\nAfter loading the image, click on the image (with the crosshair cursor) and "
      "create a small box around the object you would like to remove and then click 'Start "
      "Removing'."},
-    {"selectionHelpButton", Command::SelectionHelp,
+    {"selectionHelpButton", "Help on selecting a region", Command::SelectionHelp,
      "This method will allow you to select a region around the object to remove. Please "
      "remember to make your final click at your starting position to make a ''complete'' "
      "shape.\r\n\r\nSingle-click to start selecting.\r\nRight-click to reset/cancel.\r\n"
      "Double-click to finish."},
-    {"removeHelpButton", Command::RemoveHelp,
+    {"removeHelpButton", "Help on removing", Command::RemoveHelp,
      "Create a small square around the part of the image you would like to remove.\r\n\r\nThe "
      "smaller the box, the better the removal appears to the eye. It may be best to use "
      "multiple boxes instead of one big box.\r\n\r\nModifying the block size and scan border "
      "will change the results as well."},
-    {"blockSizeHelpButton", Command::BlockSizeHelp,
+    {"blockSizeHelpButton", "Help on Block Size", Command::BlockSizeHelp,
      "Block Size defines the size of the blocks that are used to remove the object inside the "
      "picture. Use the slider to adjust the size (Minimum size is 2, Maximum size is 32. A "
      "smaller size is recommended for small parts to be removed. A bigger size is used for "
      "bigger objects)."},
-    {"scanBorderHelpButton", Command::ScanBorderHelp,
+    {"scanBorderHelpButton", "Help on Scan Border", Command::ScanBorderHelp,
      "Scan Border defines the size of the area (green box) that is used to definde the area of "
      "the object that needs to be removed. Use the slider to adjust size."},
 };
@@ -296,6 +297,8 @@ void MainWindow::buildControls() {
     m_options->addButton(m_boxOption);
     m_options->addButton(m_polygonOption);
     m_previewCheck->setChecked(true);
+    // Out of sight below the client area, so it must not take the focus either.
+    m_previewCheck->setFocusPolicy(Qt::NoFocus);
     workPicture()->setPicture(QImage(QStringLiteral(":/velmora.png"))
                                   .scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
@@ -312,6 +315,28 @@ void MainWindow::setUpSliders() {
     // The labels follow committed values only, not a dragged thumb.
     m_blockSizeSlider->setTracking(false);
     m_scanBorderSlider->setTracking(false);
+    // Tab stops, set with the arrow and Page keys; each value label names its slider.
+    const struct {
+        QScrollBar* slider;
+        QLabel* label;
+        const char* name;
+    } sliders[] = {{m_blockSizeSlider, m_blockSizeLabel, "Block Size"},
+                   {m_scanBorderSlider, m_scanBorderLabel, "Scan Border"}};
+    for (const auto& each : sliders) {
+        each.slider->setFocusPolicy(Qt::StrongFocus);
+        // A scroll bar's keys run backwards by default: Right and Page Up must raise the value.
+        each.slider->setInvertedControls(false);
+        each.slider->setAccessibleName(QLatin1String(each.name));
+        each.label->setBuddy(each.slider);
+        // Room for three digits and half a digit each side in whatever font stands
+        // in for Arial, clear of the slider, which gives up the width at its left end.
+        const QRect label = each.label->geometry();
+        const int needed = each.label->fontMetrics().horizontalAdvance(QStringLiteral("5000"));
+        each.label->setGeometry(label.adjusted(0, 0, needed - label.width(), 0));
+        const QRect slider = each.slider->geometry();
+        const int left = std::max(slider.left(), label.left() + needed);
+        each.slider->setGeometry(slider.adjusted(left - slider.left(), 0, 0, 0));
+    }
     connect(m_blockSizeSlider, &QScrollBar::valueChanged, this, [this](int value) {
         m_blockSizeLabel->setText(QString::number(value));
         // The search margin is never less than a block across.
@@ -344,6 +369,7 @@ void MainWindow::connectControls() {
 void MainWindow::connectHelpButtons() {
     for (const HelpButton& help : kHelpButtons) {
         auto* button = findChild<QPushButton*>(QLatin1String(help.name));
+        button->setAccessibleName(QLatin1String(help.accessibleName));
         connect(button, &QPushButton::clicked, this, [this, help] {
             StepRunner run = command(help.command);
             run.step(100, [&] { message(QString::fromLatin1(help.text)); });
@@ -491,6 +517,15 @@ void MainWindow::handleKeyPress(QKeyEvent* event) {
         copyToClipboard();
     else if (event->modifiers() & Qt::ControlModifier)
         zoomByKey(event->key());
+    else if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+             !event->isAutoRepeat())
+        clickFocusedButton();
+}
+
+// Enter, like Space, presses the push button that has the focus.
+void MainWindow::clickFocusedButton() {
+    auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget());
+    if (button && button->window() == this && button->isEnabled()) button->click();
 }
 
 // Ctrl+0 fits the picture in the view, Ctrl+1 shows it at full size, Ctrl+Plus

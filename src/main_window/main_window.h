@@ -89,6 +89,7 @@ private:
     void copyToClipboard();
     void handleKeyPress(QKeyEvent* event);
     void zoomByKey(int key);
+    void clickFocusedButton();
 
     StepRunner command(Command which);
     void reportError(const QString& text);

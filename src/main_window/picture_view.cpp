@@ -33,6 +33,7 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent) {
 
     m_picture = new PictureBox(this);
     m_picture->setObjectName(QStringLiteral("workPicture"));
+    m_picture->setAccessibleName(QStringLiteral("Picture"));
     m_picture->setToolTip(
         QStringLiteral("Drag and drop image here or click the 'Load Image File' button.\n"
                        "Ctrl+0 shows the whole picture, Ctrl+1 its full size; Ctrl+Plus, "

@@ -110,6 +110,27 @@ TEST_F(MainWindowTest, WindowHasFixedSizeAndControlsAtTheirPlaces) {
     EXPECT_EQ(f.frameGeometry().center(), f.screen()->availableGeometry().center());
 }
 
+TEST_F(MainWindowTest, KeysReachTheSlidersAndPressButtonsButNotTheHiddenPreview) {
+    MainWindow& f = open();
+    f.show();
+    QApplication::setActiveWindow(&f);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    QList<QWidget*> stops;
+    for (int i = 0; i < 20; ++i) {
+        QTest::keyClick(f.windowHandle(), Qt::Key_Tab);
+        stops << QApplication::focusWidget();
+    }
+    EXPECT_TRUE(stops.contains(control<QWidget>("blockSizeSlider")));
+    EXPECT_TRUE(stops.contains(control<QWidget>("scanBorderSlider")));
+    EXPECT_FALSE(stops.contains(control<QWidget>("previewCheck")));
+    control<QWidget>("blockSizeSlider")->setFocus();
+    QTest::keyClick(f.windowHandle(), Qt::Key_Right);
+    EXPECT_EQ(control<QLabel>("blockSizeLabel")->text(), "6");
+    control<QWidget>("loadFileHelpButton")->setFocus();
+    QTest::keyClick(f.windowHandle(), Qt::Key_Return);
+    EXPECT_EQ(dialogs->texts("message").size(), 1);
+}
+
 TEST_F(MainWindowTest, HandCursorLoadsFromProgramFolder) {
     ASSERT_TRUE(
         QFile::copy(VELMORA_SOURCE_DIR "/resources/HAND-M.CUR", folder.filePath("HAND-M.CUR")));
