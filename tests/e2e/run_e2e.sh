@@ -599,6 +599,11 @@ last_pixel_under() { echo $(((($1 + 1) * ZOOM_DEN + ZOOM_NUM - 1) / ZOOM_NUM - 1
 zoom_to_fit_and_remove() {
     stage "fit the picture in the view with Ctrl+0 and remove a box marked there"
     press_control boxOption
+    # A click on its left arrow gives the Scan Border slider the focus; Home sets
+    # its least value, which keeps this removal short.
+    rect_of scanBorderSlider
+    click $((L + ARROW / 2)) $((T + H / 2))
+    xdotool key Home
     xdotool windowfocus --sync "$MAIN" 2>/dev/null || true
     xdotool key ctrl+0
     rect_of pictureView
@@ -618,8 +623,8 @@ zoom_to_fit_and_remove() {
     [ "$shown_w" -ge "$W" ] || check_screen "view right of the fitted picture" solid \
         "$((L + shown_w)),$T,$((W - shown_w)),$H" 255,255,255
     shot fitted
-    # A box near the top-left corner, from screen pixel 20,20 to 41,35 of the view.
-    local x0=20 y0=20 x1=41 y1=35
+    # A box near the top-left corner, from screen pixel 20,20 to 33,31 of the view.
+    local x0=20 y0=20 x1=33 y1=31
     xdotool mousemove --sync $((L + x0)) $((T + y0)) sleep 0.1 mousedown 1 sleep 0.1 \
         mousemove --sync $((L + x1)) $((T + y1)) sleep 0.1 mouseup 1
     park_pointer
