@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -622,6 +623,14 @@ QImage readShownPicture(const QString& path) {
     return image;
 }
 
+// What the file says about itself, to keep on save; a file whose metadata
+// cannot be read still loads, and is saved without it.
+convert::PictureMetadata pictureFileMetadata(const QString& path) {
+    convert::PictureMetadata metadata;
+    convert::readMetadata(QFile::encodeName(path).toStdString(), &metadata);
+    return metadata;
+}
+
 }  // namespace
 
 // The steps' numbers are the open command's; other callers' differ by lineOffset.
@@ -635,6 +644,12 @@ void MainWindow::loadWorkPicture(const QString& path, StepRunner& run, int lineO
             const QImage image = readShownPicture(path);
             picture->setZoom(Zoom());  // every picture arrives at full size
             picture->setPicture(image);
+            m_pictureMetadata = pictureFileMetadata(path);
+            QColorSpace space = image.colorSpace();
+            if (!space.isValid() && !m_pictureMetadata.icc.empty())
+                space =
+                    QColorSpace::fromIccProfile(QByteArray::fromStdString(m_pictureMetadata.icc));
+            picture->setColorSpace(space);
             // The undo copy is of the picture just replaced; restoring it would lose this one.
             m_removal->forgetUndo();
         }))
@@ -758,6 +773,9 @@ void MainWindow::pasteFromClipboard() {
                      .arg(image.height()));
         workPicture()->setZoom(Zoom());
         workPicture()->setPicture(image);
+        // A pasted picture comes with nothing to keep, and is shown as its values say.
+        workPicture()->setColorSpace(QColorSpace());
+        m_pictureMetadata = {};
         m_removal->forgetUndo();  // the undo copy is of the replaced picture
     });
     run.step(102, [this] { m_view->arrangeScrollBars(); });

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "error_report.h"
+#include "metadata.h"
 #include "removal_operation.h"
 #include "selection_tool.h"
 
@@ -125,6 +126,8 @@ private:
     QLabel* m_blockSizeLabel = nullptr;
     QLabel* m_scanBorderLabel = nullptr;
     QCheckBox* m_previewCheck = nullptr;
+    // The EXIF, XMP and colour profile of the file the picture was loaded from.
+    convert::PictureMetadata m_pictureMetadata;
 };
 
 }  // namespace velmora

@@ -71,6 +71,12 @@ void PictureBox::setPicture(const QImage& image) {
     resizeLayers(m_autoSize ? m_picture.size() : boxSize());
 }
 
+void PictureBox::setColorSpace(const QColorSpace& space) {
+    const bool convert = space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+    m_toScreen = convert ? space.transformationToColorSpace(QColorSpace::SRgb) : QColorTransform();
+    update();
+}
+
 void PictureBox::commitImage() { m_picture = m_image; }
 
 void PictureBox::imageChanged(const QRect& rect) { update(screenRect(rect)); }
@@ -124,12 +130,23 @@ void PictureBox::resizeLayers(const QSize& size) {
     update();
 }
 
+void PictureBox::drawPicture(QPainter& painter, const QRectF& target, const QRect& source) const {
+    if (m_toScreen.isIdentity()) {
+        painter.drawImage(target, m_image, QRectF(source));
+        return;
+    }
+    // Only the part being painted is converted, so a preview step stays cheap.
+    QImage shown = m_image.copy(source);
+    shown.applyColorTransform(m_toScreen);
+    painter.drawImage(target, shown);
+}
+
 void PictureBox::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect r = event->rect();
     painter.fillRect(r, Qt::white);
     if (m_zoom.isOneToOne() && devicePixelRatioF() == 1.0) {
-        painter.drawImage(r, m_image, r);
+        drawPicture(painter, r, r);
         painter.drawImage(r, m_overlay, r);
         return;
     }
@@ -145,7 +162,7 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     const double devicePixels = factor * devicePixelRatioF();
     painter.setRenderHint(QPainter::SmoothPixmapTransform,
                           devicePixels != std::floor(devicePixels));
-    painter.drawImage(target, m_image, QRectF(source));
+    drawPicture(painter, target, source);
     painter.drawImage(target, m_overlay, QRectF(source));
 }
 

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QColorSpace>
+#include <QColorTransform>
 #include <QImage>
 #include <QStringList>
 #include <QWidget>
 
 #include "zoom.h"
+
+class QPainter;
 
 namespace velmora {
 
@@ -23,6 +27,10 @@ public:
     const QImage& picture() const { return m_picture; }
     const QImage& image() const { return m_image; }
     QImage& image() { return m_image; }
+    // The colour space the picture's values are in, from the file it was read
+    // from. The view shows them converted to sRGB, as a colour-managed viewer
+    // does; the values themselves are never changed. Invalid means sRGB.
+    void setColorSpace(const QColorSpace& space);
     // Commits the persistent image as the picture.
     void commitImage();
     // The persistent image changed inside rect; repaint just that part.
@@ -80,13 +88,17 @@ private:
     void resizeLayers(const QSize& size);
     QPointF picturePosition(QPointF at) const;
 
+    // Draws the source part of the persistent image into target, in sRGB.
+    void drawPicture(QPainter& painter, const QRectF& target, const QRect& source) const;
+
     QImage m_picture;
     QImage m_image;
     QImage m_overlay;
     bool m_autoSize = false;
     Zoom m_zoom;
-    QRect m_overlayArea;   // what was drawn on the overlay since it was last cleared
-    int m_wheelAngle = 0;  // eighths of a degree not yet taken as a zoom step
+    QRect m_overlayArea;         // what was drawn on the overlay since it was last cleared
+    int m_wheelAngle = 0;        // eighths of a degree not yet taken as a zoom step
+    QColorTransform m_toScreen;  // set only for a picture that is not sRGB already
     QRect m_paintedArea;
 };
 

@@ -221,10 +221,12 @@ std::optional<QList<int>> parseNumbers(const QString& text, int count) {
 int shows(const QString& shotPath, const QString& areaText, const QString& picturePath,
           const QString& originText) {
     const auto shot = load(shotPath);
-    const auto picture = load(picturePath);
+    auto picture = load(picturePath);
     const auto area = parseNumbers(areaText, 4);
     const auto origin = parseNumbers(originText, 2);
     if (!shot || !picture || !area || !origin) return 2;
+    // A picture with a colour profile shows as a colour-managed viewer shows it.
+    if (picture->colorSpace().isValid()) picture->convertToColorSpace(QColorSpace::SRgb);
     const QRect onScreen((*area)[0], (*area)[1], (*area)[2], (*area)[3]);
     const QRect inPicture(QPoint((*origin)[0], (*origin)[1]), onScreen.size());
     if (!shot->rect().contains(onScreen) || !picture->rect().contains(inPicture)) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -353,6 +354,23 @@ TEST_F(MainWindowTest, TransparentPixelsShowAsWhiteAndTheStartUpIconHoldsNoMark)
     QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
     EXPECT_EQ(f.workPicture()->image().pixel(0, 0), qRgb(255, 255, 255));
     EXPECT_EQ(f.workPicture()->image().pixel(1, 1), qRgb(255, 127, 127));
+}
+
+// Adobe RGB (200, 100, 50) is sRGB (227, 100, 42), worked out from the two
+// spaces' published primaries and transfer curves.
+TEST_F(MainWindowTest, ProfiledPictureShowsInSrgbAndKeepsItsValues) {
+    MainWindow& f = open();
+    QImage adobe(40, 30, QImage::Format_RGB32);
+    adobe.fill(qRgb(200, 100, 50));
+    adobe.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    dialogs->openReply = {folder.filePath("adobe.png")};
+    ASSERT_TRUE(adobe.save(dialogs->openReply[0]));
+    QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
+    EXPECT_EQ(f.workPicture()->image().pixel(10, 10), qRgb(200, 100, 50));
+    const QRgb shown = f.workPicture()->grab().toImage().pixel(10, 10);
+    EXPECT_NEAR(qRed(shown), 227, 2);
+    EXPECT_NEAR(qGreen(shown), 100, 2);
+    EXPECT_NEAR(qBlue(shown), 42, 2);
 }
 
 // Each key press reaches the window's filter once, whichever control has the focus.
