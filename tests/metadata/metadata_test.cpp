@@ -81,6 +81,27 @@ QString writeWithModule(const QString& photo, const QString& output) {
     return QString::fromStdString(error);
 }
 
+QString writeWithErase(const QString& photo, const QString& output) {
+    bool ok = false;
+    const QByteArray said = run(VELMORA_ERASE_PATH, {photo, output}, &ok);
+    return ok ? QString() : QString::fromLocal8Bit(said);
+}
+
+// As the window's save does: the pixels as a bitmap, the metadata in a side file.
+QString writeWithConverter(const QString& photo, const QString& output) {
+    const QString bitmap = output + ".bmp", side = output + ".exv";
+    if (!QImage(photo).save(bitmap, "BMP")) return "cannot write " + bitmap;
+    velmora::convert::PictureMetadata metadata;
+    std::string error = velmora::convert::readMetadata(photo.toStdString(), &metadata);
+    if (error.empty()) error = velmora::convert::writeMetadataFile(side.toStdString(), metadata);
+    if (!error.empty()) return QString::fromStdString(error);
+    bool ok = false;
+    const QString format = output.endsWith(".png") ? "png" : "jpeg";
+    const QByteArray said =
+        run(VELMORA_CONVERT_PATH, {"-out", format, "-meta", side, "-o", output, bitmap}, &ok);
+    return ok ? QString() : QString::fromLocal8Bit(said);
+}
+
 }  // namespace
 
 TEST_F(MetadataKept, TagsProfileAndUprightSizeSurviveEveryWriter) {
@@ -91,6 +112,10 @@ TEST_F(MetadataKept, TagsProfileAndUprightSizeSurviveEveryWriter) {
     } kWriters[] = {
         {"module, JPEG", "module.jpg", writeWithModule},
         {"module, PNG", "module.png", writeWithModule},
+        {"velmora-erase, JPEG", "erased.jpg", writeWithErase},
+        {"velmora-erase, PNG", "erased.png", writeWithErase},
+        {"converter, JPEG", "converted.jpg", writeWithConverter},
+        {"converter, PNG", "converted.png", writeWithConverter},
     };
     QStringList outputs;
     for (const auto& writer : kWriters) {

@@ -1,5 +1,7 @@
 // velmora-convert: turns the save command's temporary BMP into JPEG, GIF or PNG.
-// Usage: velmora-convert -out jpeg|gif|png [-truecolors] [-dither] [-colors N] -o OUTPUT INPUT.bmp
+// Usage: velmora-convert -out jpeg|gif|png [-truecolors] [-dither] [-colors N] [-meta FILE]
+//        -o OUTPUT INPUT.bmp
+// -meta FILE: keep FILE's EXIF, IPTC, XMP and colour profile in a JPEG or PNG OUTPUT.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -18,6 +20,7 @@
 #include <string>
 
 #include "bmp_reader.h"
+#include "metadata.h"
 #include "picture_writer.h"
 
 namespace {
@@ -92,7 +95,7 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(quietMessages);
     QCoreApplication app(argc, argv);
 
-    QString format, output, input;
+    QString format, output, input, metadataFile;
     bool dither = false;
     int colors = 256;
     for (int i = 1; i < argc; ++i) {
@@ -107,6 +110,8 @@ int main(int argc, char** argv) {
             format = value("-out").toLower();
         } else if (arg == "-o") {
             output = value("-o");
+        } else if (arg == "-meta") {
+            metadataFile = value("-meta");
         } else if (arg == "-truecolors") {
             // JPEG is always written in true colours; accepted for the save command's line.
         } else if (arg == "-dither") {
@@ -138,6 +143,15 @@ int main(int argc, char** argv) {
     if (QFileInfo::exists(output) || QFileInfo(output).isSymLink())
         cannotWrite(std::strerror(EEXIST));
 
+    velmora::convert::PictureMetadata metadata;
+    if (!metadataFile.isEmpty() && velmora::convert::canHoldMetadata(format.toStdString())) {
+        const std::string why = velmora::convert::readMetadata(
+            QFile::encodeName(metadataFile).toStdString(), &metadata);
+        if (!why.empty())
+            fail(QStringLiteral("cannot read the metadata of %1: %2")
+                     .arg(metadataFile, QString::fromStdString(why)));
+    }
+
     velmora::convert::RgbPicture picture;
     try {
         picture = readInput(input);
@@ -150,7 +164,10 @@ int main(int argc, char** argv) {
     // Published only when whole, and never over a file that appeared meanwhile.
     const std::string why = velmora::convert::writePictureFile(
         outPath, picture, *velmora::convert::formatOfExtension(format.toStdString()),
-        velmora::convert::Publish::NeverReplace, options);
+        velmora::convert::Publish::NeverReplace, options, [&](int, const std::string& temporary) {
+            return velmora::convert::writeMetadata(temporary, metadata, picture.width,
+                                                   picture.height);
+        });
     if (!why.empty()) cannotWrite(why);
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "inpainting.h"
+#include "metadata.h"
 #include "picture_file.h"
 #include "picture_writer.h"
 #include "pixel_buffer_adapter.h"
@@ -42,6 +43,11 @@ const char kHelp[] =
     "picture and write the result to OUTPUT, whose extension (.jpg, .gif, .png,\n"
     ".bmp, ...) names its format. OUTPUT may be INPUT: an existing file is replaced\n"
     "only by a complete new one.\n"
+    "\n"
+    "A JPEG or PNG OUTPUT keeps the EXIF, IPTC, XMP and colour profile of INPUT\n"
+    "(PNG leaves out IPTC), with the orientation reset to upright, the EXIF\n"
+    "thumbnail dropped and the pixel size updated; the pixels keep their values.\n"
+    "BMP and GIF files, and the other formats, keep none of it.\n"
     "\n"
     "Options:\n"
     "  --block-size N   fill with blocks of (2N+1) x (2N+1) pixels, N from 2 to 32\n"
@@ -88,13 +94,20 @@ std::string takenExtensions() {
 // file beside it that replaces path only once complete: on any failure, an
 // existing file (the input itself, when INPUT = OUTPUT) stays as it was.
 // Returns an empty string on success, else the system's reason.
-std::string writeOutput(const QImage& picture, const QString& path, const QByteArray& format) {
+std::string writeOutput(const QImage& picture, const QString& path, const QByteArray& format,
+                        const velmora::convert::PictureMetadata& metadata) {
     const std::string target = QFile::encodeName(path).toStdString();
     using velmora::convert::Publish;
     if (const auto ours = velmora::convert::formatOfExtension(format.toStdString())) {
         velmora::convert::RgbPicture rgb;
         if (!toRgbPicture(picture, &rgb)) return std::strerror(ENOMEM);
-        return velmora::convert::writePictureFile(target, rgb, *ours, Publish::Replace);
+        const auto keepMetadata = [&](int, const std::string& temporary) {
+            return velmora::convert::canHoldMetadata(format.toStdString())
+                       ? velmora::convert::writeMetadata(temporary, metadata, rgb.width, rgb.height)
+                       : std::string();
+        };
+        return velmora::convert::writePictureFile(target, rgb, *ours, Publish::Replace, {},
+                                                  keepMetadata);
     }
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -247,6 +260,13 @@ int main(int argc, char** argv) {
     QString error;
     QImage picture = velmora::readPictureFile(inputPath, &error);
     if (picture.isNull()) return fail(error.toStdString());
+    // Read now: OUTPUT may be INPUT. A picture whose metadata is unreadable is still erased.
+    velmora::convert::PictureMetadata metadata;
+    const std::string metadataError =
+        velmora::convert::readMetadata(QFile::encodeName(inputPath).toStdString(), &metadata);
+    if (!metadataError.empty())
+        std::fprintf(stderr, "velmora-erase: warning: %s keeps no metadata: %s\n",
+                     positional[1].c_str(), metadataError.c_str());
 
     // A mask file marks the region by its non-black pixels.
     if (!maskPath.isEmpty()) {
@@ -296,7 +316,7 @@ int main(int argc, char** argv) {
             return fail(result.message);
     }
 
-    const std::string why = writeOutput(picture, outputPath, format);
+    const std::string why = writeOutput(picture, outputPath, format, metadata);
     if (!why.empty()) return fail("cannot write " + positional[1] + ": " + why);
     std::printf("steps: %d\n", result.steps);
     return 0;
