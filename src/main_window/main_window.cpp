@@ -793,6 +793,7 @@ void MainWindow::saveResults() {
     context.dialogs = m_dialogs.get();
     context.appTitle = m_appTitle;
     context.picture = [this] { return workPicture()->image(); };
+    context.metadata = m_pictureMetadata;
     // The save command asks for the hourglass with 11 and gives it back with 0.
     context.setPointer = [this](int value) {
         setPointer(value == 0 ? Pointer::Default : Pointer::Hourglass);

@@ -88,10 +88,12 @@ ConverterInMemory::~ConverterInMemory() {
 QString ConverterInMemory::path() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
 
 QStringList converterCommandLine(const QString& converter, const QString& format,
-                                 const QString& output, const QString& input) {
-    return QStringList{converter, QStringLiteral("-out")} +
-           format.split(QLatin1Char(' '), Qt::SkipEmptyParts) +
-           QStringList{QStringLiteral("-o"), output, input};
+                                 const QString& output, const QString& input,
+                                 const QString& metadataFile) {
+    QStringList line = QStringList{converter, QStringLiteral("-out")} +
+                       format.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (!metadataFile.isEmpty()) line << QStringLiteral("-meta") << metadataFile;
+    return line + QStringList{QStringLiteral("-o"), output, input};
 }
 
 }  // namespace velmora

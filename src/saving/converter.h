@@ -50,8 +50,10 @@ private:
 
 // The converter's command line for one save, the program first: format is the
 // fixed text "jpeg  -truecolors ", "gif  -dither -colors 256 " or "png  ", whose
-// words become arguments of their own.
+// words become arguments of their own. A metadataFile, when given, comes as
+// "-meta" and its path before "-o"; without one the line is the plain one.
 QStringList converterCommandLine(const QString& converter, const QString& format,
-                                 const QString& output, const QString& input);
+                                 const QString& output, const QString& input,
+                                 const QString& metadataFile = QString());
 
 }  // namespace velmora

@@ -241,10 +241,22 @@ private:
         const QString converted =
             m_folder->filePath(QStringLiteral("converted") + QLatin1String(m_type->extension));
         bool haveBitmap = false;
+        QString metadataFile;
         m_run.step(m_type->bitmapLine, [&] {
             if (m_picture.isNull() || !m_picture.save(bitmap, "BMP"))
                 fail(QStringLiteral("Cannot write the temporary bitmap %1; %2 was not saved.")
                          .arg(bitmap, m_destination));
+            // The metadata travels to the converter in a side file beside the bitmap.
+            if (!m_c.metadata.empty() &&
+                convert::canHoldMetadata(QByteArray(m_type->extension + 1).toStdString())) {
+                metadataFile = m_folder->filePath(QStringLiteral("metadata.exv"));
+                const std::string why = convert::writeMetadataFile(
+                    QFile::encodeName(metadataFile).toStdString(), m_c.metadata);
+                if (!why.empty())
+                    fail(
+                        QStringLiteral("Cannot write the temporary file %1 (%2); %3 was not saved.")
+                            .arg(metadataFile, QString::fromStdString(why), m_destination));
+            }
             haveBitmap = true;
         });
         bool writable = false;
@@ -265,7 +277,7 @@ private:
             m_run.step(m_type->runLine, [&] {
                 exitCode = process::runAndWait(
                     converterCommandLine(m_converter, QLatin1String(m_type->format), converted,
-                                         bitmap),
+                                         bitmap, metadataFile),
                     &reason);
             });
         }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <functional>
 
+#include "metadata.h"
+
 namespace velmora {
 
 class StepRunner;
@@ -28,6 +30,8 @@ struct SaveContext {
     UserDialogs* dialogs = nullptr;
     QString appTitle;
     std::function<QImage()> picture;  // the persistent image, read when needed
+    // What the picture's file said about itself, kept in a JPEG or PNG.
+    convert::PictureMetadata metadata;
     std::function<void(int)> setPointer;
     // Repaints the picture on screen as it is saved, covering any outline drawn over it.
     std::function<void()> redraw;

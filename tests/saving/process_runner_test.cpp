@@ -65,4 +65,7 @@ TEST(Converter, CommandLinePassesEachArgumentWhole) {
               QStringList({"/t/c", "-out", "png", "-o", "/o/p.png", "/t/1.bmp"}));
     EXPECT_EQ(converterCommandLine("/t/c", "jpeg  -truecolors ", "/o/p q.jpg", "/t/1.bmp"),
               QStringList({"/t/c", "-out", "jpeg", "-truecolors", "-o", "/o/p q.jpg", "/t/1.bmp"}));
+    EXPECT_EQ(
+        converterCommandLine("/t/c", "png  ", "/o/p.png", "/t/1.bmp", "/t/m.exv"),
+        QStringList({"/t/c", "-out", "png", "-meta", "/t/m.exv", "-o", "/o/p.png", "/t/1.bmp"}));
 }

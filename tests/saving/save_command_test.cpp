@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -186,6 +187,21 @@ TEST_F(SaveTest, ConvertedTypesProduceRealFiles) {
     }
     QImage png(folder.filePath("a.png"));
     EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32), picture);
+}
+
+TEST_F(SaveTest, ConvertedSavesKeepTheLoadedFilesColourProfile) {
+    QImage adobe = picture;
+    adobe.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    ASSERT_TRUE(adobe.save(folder.filePath("adobe.png")));
+    form->dropFiles({folder.filePath("adobe.png")});
+    for (const auto& [filter, name] : {std::pair{kSaveJpg, "kept.jpg"}, {kSavePng, "kept.png"}}) {
+        saveAs(folder.filePath(name), filter);
+        EXPECT_EQ(QImage(folder.filePath(name)).colorSpace(), QColorSpace(QColorSpace::AdobeRgb))
+            << name;
+    }
+    EXPECT_TRUE(dialogs->texts("error").isEmpty())
+        << dialogs->texts("error").join("\n").toStdString();
+    EXPECT_TRUE(leftInTemp().isEmpty()) << leftInTemp().join(",").toStdString();
 }
 
 TEST_F(SaveTest, FailingConverterIsReportedAndLeavesNoFile) {
