@@ -8,10 +8,10 @@
 // last rows run velmora-erase on full-size photos and report its peak memory
 // against the decoded picture.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -65,8 +65,12 @@ void countedFree(void* p) {
 
 void* operator new(std::size_t size) { return countedAlloc(size); }
 void* operator new[](std::size_t size) { return countedAlloc(size); }
-void* operator new(std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
-void* operator new[](std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
+void* operator new(std::size_t size, std::align_val_t a) {
+    return countedAlloc(size, std::size_t(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+    return countedAlloc(size, std::size_t(a));
+}
 void operator delete(void* p) noexcept { countedFree(p); }
 void operator delete[](void* p) noexcept { countedFree(p); }
 void operator delete(void* p, std::size_t) noexcept { countedFree(p); }
@@ -87,33 +91,70 @@ struct Case {
     const char* file;
     int scaleTo;  // 0: as it is; else the width to scale to, keeping 3:2
     std::vector<Mark> marks;
-    int blockSize;
+    int radius;
     int scanBorder;
     bool large = false;  // beyond the plain engine
 };
 
 const std::vector<Case>& cases() {
     static const std::vector<Case> all = {
-        {"corners of 512x512, w 8, border 50", "astronaut.png", 0,
-         {{12, 12, 24, 20}, {476, 12, 24, 24}, {12, 478, 22, 22}, {474, 474, 26, 24}}, 8, 50},
-        {"100x80 mark, w 32, border 50", "astronaut.png", 0, {{206, 216, 100, 80}}, 32, 50},
-        {"marks across 451x300, w 5, border 50", "chelsea.png", 0,
-         {{20, 30, 30, 20}, {200, 40, 24, 30}, {380, 60, 40, 16}, {90, 200, 35, 30},
-          {300, 240, 50, 20}},
-         5, 50},
-        {"date stamp 120x12 on 640x427, w 4, border 50", "rocket.jpg", 0, {{500, 400, 120, 12}}, 4,
+        {"corners of 512x512, w 8, border 50",
+         "astronaut.png",
+         0,
+         {{12, 12, 24, 20}, {476, 12, 24, 24}, {12, 478, 22, 22}, {474, 474, 26, 24}},
+         8,
          50},
-        {"date stamp 120x12 on 640x427, w 4, border 500", "rocket.jpg", 0, {{500, 400, 120, 12}},
-         4, 500},
-        {"stamp 120x40 on 6000x4000, w 4, border 10", "rocket.jpg", 6000,
-         {{5800, 3900, 120, 40}}, 4, 10},
+        {"100x80 mark, w 32, border 50", "astronaut.png", 0, {{206, 216, 100, 80}}, 32, 50},
+        {"marks across 451x300, w 5, border 50",
+         "chelsea.png",
+         0,
+         {{20, 30, 30, 20},
+          {200, 40, 24, 30},
+          {380, 60, 40, 16},
+          {90, 200, 35, 30},
+          {300, 240, 50, 20}},
+         5,
+         50},
+        {"date stamp 120x12 on 640x427, w 4, border 50",
+         "rocket.jpg",
+         0,
+         {{500, 400, 120, 12}},
+         4,
+         50},
+        {"date stamp 120x12 on 640x427, w 4, border 500",
+         "rocket.jpg",
+         0,
+         {{500, 400, 120, 12}},
+         4,
+         500},
+        {"stamp 120x40 on 6000x4000, w 4, border 10",
+         "rocket.jpg",
+         6000,
+         {{5800, 3900, 120, 40}},
+         4,
+         10},
         // Something large removed from a full-size photo: a person, a car, a sign.
-        {"200x300 mark on 4242x2828, w 4, border 50", "rocket.jpg", 4242,
-         {{2000, 1200, 200, 300}}, 4, 50, true},
-        {"600x1000 mark on 6000x4000, w 4, border 50", "rocket.jpg", 6000,
-         {{2700, 1500, 600, 1000}}, 4, 50, true},
-        {"600x1000 mark on 6000x4000, w 4, border 200", "rocket.jpg", 6000,
-         {{2700, 1500, 600, 1000}}, 4, 200, true},
+        {"200x300 mark on 4242x2828, w 4, border 50",
+         "rocket.jpg",
+         4242,
+         {{2000, 1200, 200, 300}},
+         4,
+         50,
+         true},
+        {"600x1000 mark on 6000x4000, w 4, border 50",
+         "rocket.jpg",
+         6000,
+         {{2700, 1500, 600, 1000}},
+         4,
+         50,
+         true},
+        {"600x1000 mark on 6000x4000, w 4, border 200",
+         "rocket.jpg",
+         6000,
+         {{2700, 1500, 600, 1000}},
+         4,
+         200,
+         true},
     };
     return all;
 }
@@ -180,7 +221,7 @@ void BM_Fill(benchmark::State& state) {
         return;
     }
     velmora::InpaintOptions options;
-    options.blockSize = c.blockSize;
+    options.radius = c.radius;
     options.scanBorder = c.scanBorder;
     options.threads = engine == kOneThread ? 1 : 0;
     Row& row = g_rows[index];
@@ -194,9 +235,9 @@ void BM_Fill(benchmark::State& state) {
         g_heapPeak = before;
         clock.start();
         state.ResumeTiming();
-        const velmora::InpaintResult r = engine == kPlain
-                                             ? velmora::reference::Inpaint(picture, options, nullptr)
-                                             : velmora::Inpaint(picture, options, &clock);
+        const velmora::InpaintResult r =
+            engine == kPlain ? velmora::reference::Inpaint(picture, options, nullptr)
+                             : velmora::Inpaint(picture, options, &clock);
         state.PauseTiming();
         steps = r.steps;
         if (engine != kPlain) row.peakHeap = std::max(row.peakHeap, g_heapPeak.load() - before);
@@ -210,7 +251,7 @@ void BM_Fill(benchmark::State& state) {
     else if (result.bytes != picture.bytes)
         row.same = false;
     state.counters["steps"] = steps;
-    state.SetLabel(std::string(c.name) + (engine == kPlain ? " [plain]"
+    state.SetLabel(std::string(c.name) + (engine == kPlain       ? " [plain]"
                                           : engine == kOneThread ? " [1 thread]"
                                                                  : " [all threads]"));
 }
@@ -237,7 +278,8 @@ bool runCapturing(std::vector<std::string> args, std::string* output) {
         return false;
     }
     char buffer[256];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) output->append(buffer, std::size_t(n));
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        output->append(buffer, std::size_t(n));
     close(out[0]);
     int status = 0;
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -277,14 +319,15 @@ void compareWith(const std::string& today) {
         const std::string tools[2] = {today, VELMORA_ERASE_PATH};
         for (int t = 0; t < 2; ++t) {
             const QString out = dir.filePath(QString("out%1.bmp").arg(t));
-            seconds[t] = timed({tools[t], "--block-size", std::to_string(c.blockSize), "--scan-border",
-                                std::to_string(c.scanBorder), "--threads", threads, in.toStdString(),
-                                out.toStdString()},
+            seconds[t] = timed({tools[t], "--block-size", std::to_string(c.radius), "--scan-border",
+                                std::to_string(c.scanBorder), "--threads", threads,
+                                in.toStdString(), out.toStdString()},
                                &said[t]);
             QFile file(out);
             if (file.open(QIODevice::ReadOnly)) written[t] = file.readAll();
         }
-        const bool same = seconds[0] > 0 && seconds[1] > 0 && said[0] == said[1] && written[0] == written[1];
+        const bool same =
+            seconds[0] > 0 && seconds[1] > 0 && said[0] == said[1] && written[0] == written[1];
         std::printf("%-48s %8.2f s %8.2f s %7.1fx %12s\n", c.name, seconds[0], seconds[1],
                     seconds[1] > 0 ? seconds[0] / seconds[1] : 0.0, same ? "yes" : "NO");
     }
@@ -314,10 +357,9 @@ long long eraseToolPeak(const Case& c, int threads, long long* decodedBytes) {
     *decodedBytes = image.sizeInBytes();
     const QString in = dir.filePath("big.png");
     if (!image.save(in, "PNG")) return -1;
-    return peakOf({VELMORA_ERASE_PATH, "--block-size", std::to_string(c.blockSize),
-                   "--scan-border", std::to_string(c.scanBorder), "--threads",
-                   std::to_string(threads), in.toStdString(),
-                   dir.filePath("out.png").toStdString()});
+    return peakOf({VELMORA_ERASE_PATH, "--block-size", std::to_string(c.radius), "--scan-border",
+                   std::to_string(c.scanBorder), "--threads", std::to_string(threads),
+                   in.toStdString(), dir.filePath("out.png").toStdString()});
 }
 
 class TableReporter : public benchmark::ConsoleReporter {
@@ -369,12 +411,14 @@ int main(int argc, char** argv) {
         const double plain = row.seconds[kPlain];
         if (c.large) {
             std::printf("%-48s %8.2f ms %8.2f ms %10s %8s %9s %7.1f MB %6s %7.1f ms\n", c.name,
-                        row.seconds[kOneThread] * 1e3, row.seconds[kAllThreads] * 1e3, "-", "-", "-",
-                        double(row.peakHeap) / 1e6, row.same ? "yes" : "NO", row.longestWait * 1e3);
+                        row.seconds[kOneThread] * 1e3, row.seconds[kAllThreads] * 1e3, "-", "-",
+                        "-", double(row.peakHeap) / 1e6, row.same ? "yes" : "NO",
+                        row.longestWait * 1e3);
             continue;
         }
-        std::printf("%-48s %8.2f ms %8.2f ms %8.0f ms %7.0fx %8.0fx %7.1f MB %6s %7.1f ms\n", c.name,
-                    row.seconds[kOneThread] * 1e3, row.seconds[kAllThreads] * 1e3, plain * 1e3,
+        std::printf("%-48s %8.2f ms %8.2f ms %8.0f ms %7.0fx %8.0fx %7.1f MB %6s %7.1f ms\n",
+                    c.name, row.seconds[kOneThread] * 1e3, row.seconds[kAllThreads] * 1e3,
+                    plain * 1e3,
                     row.seconds[kOneThread] > 0 ? plain / row.seconds[kOneThread] : 0.0,
                     row.seconds[kAllThreads] > 0 ? plain / row.seconds[kAllThreads] : 0.0,
                     double(row.peakHeap) / 1e6,
@@ -389,10 +433,11 @@ int main(int argc, char** argv) {
         const long long peak =
             eraseToolPeak(big, int(std::max(1u, std::thread::hardware_concurrency())), &decoded);
         if (peak > 0)
-            std::printf("\nvelmora-erase on %s: peak resident memory %.0f MB = %.2f x the decoded "
-                        "picture (%.0f MB)\n",
-                        big.name, double(peak) / 1e6, double(peak) / double(decoded),
-                        double(decoded) / 1e6);
+            std::printf(
+                "\nvelmora-erase on %s: peak resident memory %.0f MB = %.2f x the decoded "
+                "picture (%.0f MB)\n",
+                big.name, double(peak) / 1e6, double(peak) / double(decoded),
+                double(decoded) / 1e6);
         else
             std::printf("\nvelmora-erase on %s: the run failed\n", big.name);
     }

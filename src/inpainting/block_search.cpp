@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "block_search_scan.h"
+#include "test_switches.h"
 #include "worker_pool.h"
 
 namespace velmora {
@@ -90,8 +91,10 @@ bool SourceMap::refusesAll(const Box& box) const {
         box.bottom > zone.bottom)
         return false;
     const std::size_t zw = std::size_t(zone.right - zone.left + 1) + 1;
-    const std::size_t l = std::size_t(box.left - zone.left), r = std::size_t(box.right - zone.left + 1);
-    const std::size_t t = std::size_t(box.top - zone.top), b = std::size_t(box.bottom - zone.top + 1);
+    const std::size_t l = std::size_t(box.left - zone.left),
+                      r = std::size_t(box.right - zone.left + 1);
+    const std::size_t t = std::size_t(box.top - zone.top),
+                      b = std::size_t(box.bottom - zone.top + 1);
     return okSums[b * zw + r] - okSums[b * zw + l] - okSums[t * zw + r] + okSums[t * zw + l] == 0;
 }
 
@@ -381,7 +384,9 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     plane.tableSize = std::size_t(plane.stride) * std::size_t(h);
     if (!fillPolled(plane.entries, plane.tableSize * CellPlane::kTables, std::int16_t(0), poll))
         return;
-    auto table = [&](CellPlane::Table t) { return plane.entries.data() + std::size_t(t) * plane.tableSize; };
+    auto table = [&](CellPlane::Table t) {
+        return plane.entries.data() + std::size_t(t) * plane.tableSize;
+    };
     const std::size_t row = std::size_t(plane.stride);
     // The window of a full-size photo takes a good part of a second, so the
     // long loops ask now and then.
@@ -410,7 +415,8 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
             const std::int16_t* i0 = in + std::size_t(y) * row;
             std::int16_t* a = &across[std::size_t(y) * row];
             for (int i = 0; i < k; ++i)
-                for (std::size_t j = 0; j < span; ++j) a[j] = std::int16_t(a[j] + i0[j + std::size_t(i)]);
+                for (std::size_t j = 0; j < span; ++j)
+                    a[j] = std::int16_t(a[j] + i0[j + std::size_t(i)]);
         }
         for (int y = 0; y + k <= h; ++y) {
             if (y % kRowsPerPoll == 0 && stop()) return;

@@ -29,7 +29,8 @@ struct Box {
 
     bool contains(int x, int y) const { return x >= left && x <= right && y >= top && y <= bottom; }
     long long area() const {
-        return right < left || bottom < top ? 0 : (long long)(right - left + 1) * (bottom - top + 1);
+        return right < left || bottom < top ? 0
+                                            : (long long)(right - left + 1) * (bottom - top + 1);
     }
 };
 
@@ -74,8 +75,8 @@ struct CellPlane {
     int cell = 3;                        // side of a cell
     static constexpr int kPadding = 16;  // entries after each row, for whole vector loads
     Box cover;
-    int stride = 0;               // entries per row
-    std::size_t tableSize = 0;    // entries per table
+    int stride = 0;                     // entries per row
+    std::size_t tableSize = 0;          // entries per table
     std::vector<std::int16_t> entries;  // the tables one after another; cell sums that
                                         // would leave the cover are 0
 
@@ -156,10 +157,6 @@ std::vector<Box> sourceTiles(const PixelView& picture, const SourceMap& sources,
 // are left out.
 void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap& sources,
                      const Box& area, int radius, const std::function<bool()>* poll = nullptr);
-// Makes every later run build them, so small pictures check the tiled search;
-// without `sideBySide`, tiles are bounded one by one from the full ranges, as
-// where the side-by-side ranges would take too much memory.
-void alwaysTileSearches(bool on, bool sideBySide = true);
 // The tables for blocks of radius `radius` centred in `centres`, with cells of
 // cellSideFor(radius); empty when no such block fits the picture. `poll`, when
 // given, is asked between tables; once it returns true the plane is left
@@ -178,7 +175,7 @@ struct TargetBlock {
         int pixelEnd;
     };
     struct Chunk {
-        int dx;  // first pixel, from the block's left column
+        int dx;                              // first pixel, from the block's left column
         alignas(32) std::int16_t value[16];  // B, G, R, 0 of four pixels; 0 where masked
         alignas(32) std::int16_t mask[16];   // -1 on counted lanes, 0 elsewhere
     };
@@ -253,9 +250,6 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
 // The kernel set in use: the widest the processor runs, "avx2" or "sse2" on
 // x86-64, "scalar" elsewhere.
 const char* blockSearchKernel();
-// Switches every later search to the named set, when the processor runs it; so
-// the narrower sets can be checked on a machine that would not pick them.
-bool useBlockSearchKernel(const std::string& name);
 
 // ---------------------------------------------------------------------------
 
@@ -301,8 +295,8 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
             if (tx < 0 || tx > width - 1 || !counted(tx, ty)) continue;
             use[std::size_t(dx)] = 1;
             const std::uint32_t v = pixelAt(tx, ty);
-            target.pixels.push_back({dx, rc.dy, int(v & 0xFF), int((v >> 8) & 0xFF),
-                                     int((v >> 16) & 0xFF)});
+            target.pixels.push_back(
+                {dx, rc.dy, int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF)});
             ++target.knownPixels;
         }
         TargetBlock::Row row{rc.dy, int(target.chunks.size()), 0,

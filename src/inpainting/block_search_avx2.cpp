@@ -13,18 +13,19 @@ namespace velmora::detail {
 
 namespace {
 
-inline std::int64_t avx2Sum(const TargetBlock& t, const std::uint8_t* block,
-                            std::ptrdiff_t stride, std::int64_t threshold) {
+inline std::int64_t avx2Sum(const TargetBlock& t, const std::uint8_t* block, std::ptrdiff_t stride,
+                            std::int64_t threshold) {
     std::int64_t partial = 0;
     for (const TargetBlock::Row& row : t.rows) {
         const std::uint8_t* line = block + std::ptrdiff_t(row.dy) * stride;
         __m256i acc = _mm256_setzero_si256();
         for (int c = row.chunkBegin; c < row.chunkEnd; ++c) {
             const TargetBlock::Chunk& chunk = t.chunks[std::size_t(c)];
-            const __m256i s = _mm256_cvtepu8_epi16(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + std::ptrdiff_t(chunk.dx) * 4)));
+            const __m256i s = _mm256_cvtepu8_epi16(_mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(line + std::ptrdiff_t(chunk.dx) * 4)));
             const __m256i d = _mm256_and_si256(
-                _mm256_sub_epi16(s, _mm256_load_si256(reinterpret_cast<const __m256i*>(chunk.value))),
+                _mm256_sub_epi16(s,
+                                 _mm256_load_si256(reinterpret_cast<const __m256i*>(chunk.value))),
                 _mm256_load_si256(reinterpret_cast<const __m256i*>(chunk.mask)));
             acc = _mm256_add_epi32(acc, _mm256_madd_epi16(d, d));
         }
@@ -53,7 +54,8 @@ inline void addPairs(const Pair* pairs, std::size_t p0, std::size_t p1, const st
     for (std::size_t p = p0; p < p1; ++p) {
         const Pair& pair = pairs[p];
         const __m256i da = _mm256_sub_epi16(
-            pair.valueA, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(origin + pair.offsetA)));
+            pair.valueA,
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(origin + pair.offsetA)));
         const __m256i db = _mm256_and_si256(
             _mm256_sub_epi16(pair.valueB, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
                                               origin + pair.offsetB))),
@@ -106,7 +108,7 @@ void scanWithCells(ScanJob& job) {
     const SourceMap& map = *job.sources;
     const TargetBlock& target = *job.target;
     const CellPlane& plane = *job.plane;
-    const int w = target.radius;
+    const int radius = target.radius;
     // Not a structured binding: lambdas below capture the bounds.
     const ScanBounds all = scanBounds(job);
     const int ax0 = all.x0, ax1 = all.x1, ay0 = all.y0, ay1 = all.y1;
@@ -115,11 +117,13 @@ void scanWithCells(ScanJob& job) {
     const std::size_t cells = target.firstSingle;
     using T = CellPlane::Table;
 
-    auto channel = [](std::int64_t sums, int c) { return std::int16_t((sums >> (16 * c)) & 0xFFFF); };
+    auto channel = [](std::int64_t sums, int c) {
+        return std::int16_t((sums >> (16 * c)) & 0xFFFF);
+    };
     // Entries two cells or pixels at a time: `table` and `value` give, for one
     // of them and a channel, the table it reads and the target's value there.
-    auto pairsOf = [&](const TargetBlock::Cell* from, std::size_t count, int channels,
-                       auto table, auto value) {
+    auto pairsOf = [&](const TargetBlock::Cell* from, std::size_t count, int channels, auto table,
+                       auto value) {
         std::vector<Pair> pairs;
         pairs.reserve((count + 1) / 2 * std::size_t(channels));
         for (std::size_t i = 0; i < count; i += 2) {
@@ -129,7 +133,8 @@ void scanWithCells(ScanJob& job) {
             for (int c = 0; c < channels; ++c)
                 pairs.push_back({plane.step(T::Blue, table(c), a.dx, a.dy),
                                  plane.step(T::Blue, table(c), second.dx, second.dy),
-                                 _mm256_set1_epi16(value(a, c)), _mm256_set1_epi16(value(second, c)),
+                                 _mm256_set1_epi16(value(a, c)),
+                                 _mm256_set1_epi16(value(second, c)),
                                  _mm256_set1_epi32(b != nullptr ? -1 : 0)});
         }
         return pairs;
@@ -162,123 +167,126 @@ void scanWithCells(ScanJob& job) {
     for (int n = 1; n <= 16; ++n) firstLanes[n] = firstLanes[n - 1] | 1u << laneOf(n - 1);
 
     walkTiles(job, [&](const Box& box) {
-    // Locals, not the job's fields, so the group loop keeps them in registers.
-    std::int64_t bestSum = job.best.sum;
-    std::int64_t bestIndex = job.best.index;
-    // The limits change only with the bound, which rarely does.
-    std::int64_t limitsFor = -1;
-    std::int32_t g = 0, c = 0;
-    __m256i grayLimit = zero, cellLimit = zero, exactLimit = zero;
-    const int x0 = std::max(ax0, box.left), x1 = std::min(ax1, box.right);
-    const int y0 = std::max(ay0, box.top), y1 = std::min(ay1, box.bottom);
-    // A tile's lines, asked for all at once: they are seldom in the cache, and
-    // the group loop would otherwise wait for them a few at a time. Wider boxes
-    // are read row after row, which the processor foresees.
-    for (int t = 0; t < (job.probes != nullptr ? CellPlane::kTables : 0); ++t)
-        for (int y = y0 - w; y <= y1 + w; ++y) {
-            const char* line = reinterpret_cast<const char*>(plane.at(T(t), x0 - w, y));
-            _mm_prefetch(line, _MM_HINT_T0);
-            _mm_prefetch(line + 2 * (x1 - x0 + 2 * w), _MM_HINT_T0);
-        }
-    for (int cy = y0; cy <= y1; ++cy) {
-        const std::uint8_t* zone = zoneRow(map, cy);
-        const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
-        const std::int16_t* origin = plane.at(T::Blue, x0 - w, cy - w);
-        // The other shares' best, read once a row: the line it is on moves
-        // between the cores whenever one of them finds a better sum.
-        const std::int64_t others = bestSoFar(job, std::numeric_limits<std::int64_t>::max(), 0);
-        // The best of all, unpacked once and again only when this share finds a better one.
-        std::int64_t rowBest = std::min(others, packBest(bestSum, bestIndex));
-        std::int64_t rowBestSum = sumOf(rowBest), rowBestIndex = indexOf(rowBest);
-        for (int gx = x0; gx <= x1; gx += 16, origin += 16) {
-            unsigned open = firstLanes[std::min(16, x1 - gx + 1)];
-            if (zone != nullptr && gx + 15 >= map.zone.left && gx <= map.zone.right) {
-                if (gx >= map.zone.left && gx + 15 <= map.zone.right) {
-                    const __m128i refused = _mm_cmpeq_epi8(
-                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(zone + (gx - map.zone.left))),
-                        _mm_setzero_si128());
-                    open &= ~inLaneOrder(unsigned(_mm_movemask_epi8(refused)));
+        // Locals, not the job's fields, so the group loop keeps them in registers.
+        std::int64_t bestSum = job.best.sum;
+        std::int64_t bestIndex = job.best.index;
+        // The limits change only with the bound, which rarely does.
+        std::int64_t limitsFor = -1;
+        std::int32_t g = 0, c = 0;
+        __m256i grayLimit = zero, cellLimit = zero, exactLimit = zero;
+        const int x0 = std::max(ax0, box.left), x1 = std::min(ax1, box.right);
+        const int y0 = std::max(ay0, box.top), y1 = std::min(ay1, box.bottom);
+        // A tile's lines, asked for all at once: they are seldom in the cache, and
+        // the group loop would otherwise wait for them a few at a time. Wider boxes
+        // are read row after row, which the processor foresees.
+        for (int t = 0; t < (job.probes != nullptr ? CellPlane::kTables : 0); ++t)
+            for (int y = y0 - radius; y <= y1 + radius; ++y) {
+                const char* line = reinterpret_cast<const char*>(plane.at(T(t), x0 - radius, y));
+                _mm_prefetch(line, _MM_HINT_T0);
+                _mm_prefetch(line + 2 * (x1 - x0 + 2 * radius), _MM_HINT_T0);
+            }
+        for (int cy = y0; cy <= y1; ++cy) {
+            const std::uint8_t* zone = zoneRow(map, cy);
+            const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
+            const std::int16_t* origin = plane.at(T::Blue, x0 - radius, cy - radius);
+            // The other shares' best, read once a row: the line it is on moves
+            // between the cores whenever one of them finds a better sum.
+            const std::int64_t others = bestSoFar(job, std::numeric_limits<std::int64_t>::max(), 0);
+            // The best of all, unpacked once and again only when this share finds a better one.
+            std::int64_t rowBest = std::min(others, packBest(bestSum, bestIndex));
+            std::int64_t rowBestSum = sumOf(rowBest), rowBestIndex = indexOf(rowBest);
+            for (int gx = x0; gx <= x1; gx += 16, origin += 16) {
+                unsigned open = firstLanes[std::min(16, x1 - gx + 1)];
+                if (zone != nullptr && gx + 15 >= map.zone.left && gx <= map.zone.right) {
+                    if (gx >= map.zone.left && gx + 15 <= map.zone.right) {
+                        const __m128i refused = _mm_cmpeq_epi8(
+                            _mm_loadu_si128(
+                                reinterpret_cast<const __m128i*>(zone + (gx - map.zone.left))),
+                            _mm_setzero_si128());
+                        open &= ~inLaneOrder(unsigned(_mm_movemask_epi8(refused)));
+                    } else {
+                        for (int i = 0; i < 16 && gx + i <= x1; ++i)
+                            if (zoneRefuses(map, zone, gx + i)) open &= ~(1u << laneOf(i));
+                    }
+                }
+                if (open == 0) continue;
+                // A tie needs the exact sum, unless every candidate of the group comes
+                // after the best in scan order: then it cannot win.
+                const std::int64_t threshold = rowBestSum + (rowIndex + gx < rowBestIndex ? 1 : 0);
+                if (threshold <= 0) continue;
+                if (threshold != limitsFor) {
+                    limitsFor = threshold;
+                    g = laneLimit(3 * scale, threshold);
+                    c = laneLimit(scale, threshold);
+                    grayLimit = _mm256_set1_epi32(g);
+                    cellLimit = _mm256_set1_epi32(c);
+                    exactLimit = _mm256_set1_epi32(std::int32_t(std::min<std::int64_t>(
+                        threshold, std::numeric_limits<std::int32_t>::max())));
+                }
+                // Runs pairs [from, size) of one pass in looks, while any candidate is open.
+                auto pass = [&](const std::vector<Pair>& pairs, std::size_t from,
+                                std::size_t firstLook, __m256i& acc0, __m256i& acc1, auto&& test) {
+                    for (std::size_t p = from; p < pairs.size() && open != 0;) {
+                        const std::size_t end =
+                            std::min(pairs.size(), p + (p == from ? firstLook : kLaterLook));
+                        addPairs(pairs.data(), p, end, origin, acc0, acc1);
+                        open &= test();
+                        p = end;
+                    }
+                };
+                if (g != 0) {
+                    __m256i gray0 = zero, gray1 = zero;
+                    auto test = [&] { return below(grayLimit, gray0, gray1); };
+                    // Every group takes this first look, so its length is fixed for the compiler.
+                    if (grayCells.size() >= kFirstLook) {
+                        addPairs(grayCells.data(), 0, kFirstLook, origin, gray0, gray1);
+                        open &= test();
+                        pass(grayCells, kFirstLook, kLaterLook, gray0, gray1, test);
+                    } else {
+                        pass(grayCells, 0, kFirstLook, gray0, gray1, test);
+                    }
+                }
+                if (open == 0) continue;
+                __m256i cell0 = zero, cell1 = zero;
+                __m256i exact0 = zero, exact1 = zero;
+                if (c != 0) {
+                    pass(colourCells, 0, 3 * kFirstLook, cell0, cell1,
+                         [&] { return below(cellLimit, cell0, cell1); });
+                    pass(exactSingles, 0, kLaterLook, exact0, exact1, [&] {
+                        return below(cellLimit,
+                                     _mm256_add_epi32(cell0, _mm256_mullo_epi32(exact0, kScale)),
+                                     _mm256_add_epi32(cell1, _mm256_mullo_epi32(exact1, kScale)));
+                    });
                 } else {
-                    for (int i = 0; i < 16 && gx + i <= x1; ++i)
-                        if (zoneRefuses(map, zone, gx + i)) open &= ~(1u << laneOf(i));
+                    // The cell bound was skipped, so the singles still need their exact sums.
+                    pass(exactSingles, 0, kLaterLook, exact0, exact1,
+                         [&] { return below(exactLimit, exact0, exact1); });
                 }
-            }
-            if (open == 0) continue;
-            // A tie needs the exact sum, unless every candidate of the group comes
-            // after the best in scan order: then it cannot win.
-            const std::int64_t threshold = rowBestSum + (rowIndex + gx < rowBestIndex ? 1 : 0);
-            if (threshold <= 0) continue;
-            if (threshold != limitsFor) {
-                limitsFor = threshold;
-                g = laneLimit(3 * scale, threshold);
-                c = laneLimit(scale, threshold);
-                grayLimit = _mm256_set1_epi32(g);
-                cellLimit = _mm256_set1_epi32(c);
-                exactLimit = _mm256_set1_epi32(std::int32_t(
-                    std::min<std::int64_t>(threshold, std::numeric_limits<std::int32_t>::max())));
-            }
-            // Runs pairs [from, size) of one pass in looks, while any candidate is open.
-            auto pass = [&](const std::vector<Pair>& pairs, std::size_t from, std::size_t firstLook,
-                            __m256i& acc0, __m256i& acc1, auto&& test) {
-                for (std::size_t p = from; p < pairs.size() && open != 0;) {
-                    const std::size_t end = std::min(pairs.size(), p + (p == from ? firstLook : kLaterLook));
-                    addPairs(pairs.data(), p, end, origin, acc0, acc1);
-                    open &= test();
-                    p = end;
-                }
-            };
-            if (g != 0) {
-                __m256i gray0 = zero, gray1 = zero;
-                auto test = [&] { return below(grayLimit, gray0, gray1); };
-                // Every group takes this first look, so its length is fixed for the compiler.
-                if (grayCells.size() >= kFirstLook) {
-                    addPairs(grayCells.data(), 0, kFirstLook, origin, gray0, gray1);
-                    open &= test();
-                    pass(grayCells, kFirstLook, kLaterLook, gray0, gray1, test);
-                } else {
-                    pass(grayCells, 0, kFirstLook, gray0, gray1, test);
-                }
-            }
-            if (open == 0) continue;
-            __m256i cell0 = zero, cell1 = zero;
-            __m256i exact0 = zero, exact1 = zero;
-            if (c != 0) {
-                pass(colourCells, 0, 3 * kFirstLook, cell0, cell1,
-                     [&] { return below(cellLimit, cell0, cell1); });
-                pass(exactSingles, 0, kLaterLook, exact0, exact1, [&] {
-                    return below(cellLimit, _mm256_add_epi32(cell0, _mm256_mullo_epi32(exact0, kScale)),
-                                 _mm256_add_epi32(cell1, _mm256_mullo_epi32(exact1, kScale)));
-                });
-            } else {
-                // The cell bound was skipped, so the singles still need their exact sums.
-                pass(exactSingles, 0, kLaterLook, exact0, exact1,
+                pass(exactCellPixels, 0, kLaterLook, exact0, exact1,
                      [&] { return below(exactLimit, exact0, exact1); });
-            }
-            pass(exactCellPixels, 0, kLaterLook, exact0, exact1,
-                 [&] { return below(exactLimit, exact0, exact1); });
-            if (open == 0) continue;
-            alignas(32) std::int32_t lane[16];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(lane), exact0);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(lane + 8), exact1);
-            while (open != 0) {
-                const int at = __builtin_ctz(open);
-                open &= open - 1u;
-                const std::int64_t index = rowIndex + gx + laneOf(at);
-                const std::int64_t threshold = bestSum + (index < bestIndex ? 1 : 0);
-                const std::int64_t s = lane[at];
-                if (s < threshold) {
-                    bestSum = s;
-                    bestIndex = index;
-                    offerSharedBest(job, packBest(s, index));
+                if (open == 0) continue;
+                alignas(32) std::int32_t lane[16];
+                _mm256_store_si256(reinterpret_cast<__m256i*>(lane), exact0);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(lane + 8), exact1);
+                while (open != 0) {
+                    const int at = __builtin_ctz(open);
+                    open &= open - 1u;
+                    const std::int64_t index = rowIndex + gx + laneOf(at);
+                    const std::int64_t threshold = bestSum + (index < bestIndex ? 1 : 0);
+                    const std::int64_t s = lane[at];
+                    if (s < threshold) {
+                        bestSum = s;
+                        bestIndex = index;
+                        offerSharedBest(job, packBest(s, index));
+                    }
                 }
+                rowBest = std::min(others, packBest(bestSum, bestIndex));
+                rowBestSum = sumOf(rowBest);
+                rowBestIndex = indexOf(rowBest);
             }
-            rowBest = std::min(others, packBest(bestSum, bestIndex));
-            rowBestSum = sumOf(rowBest);
-            rowBestIndex = indexOf(rowBest);
         }
-    }
-    job.best.sum = bestSum;
-    job.best.index = bestIndex;
+        job.best.sum = bestSum;
+        job.best.index = bestIndex;
     });
 }
 

@@ -33,7 +33,7 @@ struct TileProbes {
     std::vector<Probe> singles;  // against the pixel ranges of their colour
     // Bounds are held 3 k^2 times a sum, as the gray cells of a group's first look.
     static constexpr int kWeight = 3;
-    std::int64_t scale;         // 3 k^2: a tile is out when its bound exceeds scale * best
+    std::int64_t scale;  // 3 k^2: a tile is out when its bound exceeds scale * best
 };
 
 // Sixteen source tiles are bounded at a time, so a claim takes that many.
@@ -179,11 +179,11 @@ inline bool zoneRefuses(const SourceMap& map, const std::uint8_t* zone, int cx) 
 // difference, and a sum of k^2 squares is at least the square of their sum over
 // k^2; a single pixel's distance likewise. Stops adding once past `limit`.
 inline std::int64_t tileBound(const CellPlane& plane, const TileProbes& probes, int cx, int cy,
-                              int w, std::int64_t limit) {
+                              int radius, std::int64_t limit) {
     std::int64_t sum = 0;
     auto add = [&](const std::vector<TileProbes::Probe>& list, std::int64_t weight) {
         for (const TileProbes::Probe& p : list) {
-            const std::int16_t* low = plane.range(p.low, cx - w, cy - w) + p.offset;
+            const std::int16_t* low = plane.range(p.low, cx - radius, cy - radius) + p.offset;
             const int lo = *low, hi = low[plane.tableSize];  // the High range follows its Low
             const int d = p.value < lo ? lo - p.value : p.value > hi ? p.value - hi : 0;
             sum += weight * d * d;
@@ -215,7 +215,7 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
     }
     const CellPlane& plane = *job.plane;
     const TileProbes& probes = *job.probes;
-    const int w = job.target->radius;
+    const int radius = job.target->radius;
     const std::int64_t width = job.picture->width;
     const std::vector<Box>& tiles = *job.tiles;
     const std::size_t count = tiles.size();
@@ -245,8 +245,9 @@ inline void walkTiles(ScanJob& job, ScanBox scanBox) {
             const std::int64_t best = bestSoFar(job, job.best.sum, job.best.index);
             const std::int64_t limit = limitFor(thresholdFrom(best, tile.top * width + tile.left));
             const std::int64_t bound =
-                job.boundTiles != nullptr ? bounds[t]
-                                          : tileBound(plane, probes, tile.left, tile.top, w, limit);
+                job.boundTiles != nullptr
+                    ? bounds[t]
+                    : tileBound(plane, probes, tile.left, tile.top, radius, limit);
             if (bound < limit) scanBox(tile);
         }
     };
@@ -341,37 +342,38 @@ inline void scanCandidates(ScanJob& job, SumFn sum) {
     const PixelView& picture = *job.picture;
     const SourceMap& map = *job.sources;
     const TargetBlock& target = *job.target;
-    const int w = target.radius;
+    const int radius = target.radius;
     // Not a structured binding: lambdas below capture the bounds.
     const ScanBounds all = scanBounds(job);
     const int ax0 = all.x0, ax1 = all.x1, ay0 = all.y0, ay1 = all.y1;
     walkTiles(job, [&](const Box& box) {
-    std::int64_t bestSum = job.best.sum;
-    std::int64_t bestIndex = job.best.index;
-    const int x0 = std::max(ax0, box.left), x1 = std::min(ax1, box.right);
-    const int y0 = std::max(ay0, box.top), y1 = std::min(ay1, box.bottom);
-    for (int cy = y0; cy <= y1; ++cy) {
-        const std::uint8_t* zone = zoneRow(map, cy);
-        const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
-        const std::uint8_t* blockRow = picture.bytes + std::ptrdiff_t(cy - w) * picture.stride;
-        // The other shares' best, read once a row: it rarely changes.
-        std::int64_t best = bestSoFar(job, bestSum, bestIndex);
-        for (int cx = x0; cx <= x1; ++cx) {
-            if (zoneRefuses(map, zone, cx)) continue;
-            const std::int64_t index = rowIndex + cx;
-            const std::int64_t threshold = thresholdFrom(best, index);
-            const std::int64_t s =
-                sum(target, blockRow + std::ptrdiff_t(cx - w) * 4, picture.stride, threshold);
-            if (s < threshold) {
-                bestSum = s;
-                bestIndex = index;
-                best = packBest(s, index);
-                offerSharedBest(job, best);
+        std::int64_t bestSum = job.best.sum;
+        std::int64_t bestIndex = job.best.index;
+        const int x0 = std::max(ax0, box.left), x1 = std::min(ax1, box.right);
+        const int y0 = std::max(ay0, box.top), y1 = std::min(ay1, box.bottom);
+        for (int cy = y0; cy <= y1; ++cy) {
+            const std::uint8_t* zone = zoneRow(map, cy);
+            const std::int64_t rowIndex = std::int64_t(cy) * picture.width;
+            const std::uint8_t* blockRow =
+                picture.bytes + std::ptrdiff_t(cy - radius) * picture.stride;
+            // The other shares' best, read once a row: it rarely changes.
+            std::int64_t best = bestSoFar(job, bestSum, bestIndex);
+            for (int cx = x0; cx <= x1; ++cx) {
+                if (zoneRefuses(map, zone, cx)) continue;
+                const std::int64_t index = rowIndex + cx;
+                const std::int64_t threshold = thresholdFrom(best, index);
+                const std::int64_t s = sum(target, blockRow + std::ptrdiff_t(cx - radius) * 4,
+                                           picture.stride, threshold);
+                if (s < threshold) {
+                    bestSum = s;
+                    bestIndex = index;
+                    best = packBest(s, index);
+                    offerSharedBest(job, best);
+                }
             }
         }
-    }
-    job.best.sum = bestSum;
-    job.best.index = bestIndex;
+        job.best.sum = bestSum;
+        job.best.index = bestIndex;
     });
 }
 

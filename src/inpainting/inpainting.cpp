@@ -62,7 +62,7 @@ public:
           m_options(options),
           m_width(picture.width),
           m_height(picture.height),
-          m_w(options.blockSize),
+          m_radius(options.radius),
           m_observer(observer),
           m_lastYield(std::chrono::steady_clock::now()),
           m_poll([this] { return pollStop(); }) {}
@@ -118,7 +118,7 @@ private:
     InpaintOptions m_options;
     int m_width;
     int m_height;
-    int m_w;
+    int m_radius;
     Box m_box;     // marked box
     Box m_region;  // marked box with the margins the priorities read
     int m_regionWidth = 0;
@@ -185,14 +185,14 @@ bool Run::findMarkedBox() {
 }
 
 Box Run::blockBox(int x, int y, int margin) const {
-    const int r = m_w + margin;
+    const int r = m_radius + margin;
     return {std::max(0, x - r), std::max(0, y - r), std::min(m_width - 1, x + r),
             std::min(m_height - 1, y + r)};
 }
 
 bool Run::load() {
     // The mask update reads two pixels past a block and the front test one more.
-    const int margin = m_w + 3;
+    const int margin = m_radius + 3;
     m_region = {std::max(0, m_box.left - margin), std::max(0, m_box.top - margin),
                 std::min(m_width - 1, m_box.right + margin),
                 std::min(m_height - 1, m_box.bottom + margin)};
@@ -230,10 +230,10 @@ bool Run::load() {
     // summed table of the marked pixels; all others only need to fit the picture.
     m_sources.width = m_width;
     m_sources.height = m_height;
-    m_sources.radius = m_w;
-    m_sources.zone = {std::max(0, m_box.left - m_w), std::max(0, m_box.top - m_w),
-                      std::min(m_width - 1, m_box.right + m_w),
-                      std::min(m_height - 1, m_box.bottom + m_w)};
+    m_sources.radius = m_radius;
+    m_sources.zone = {std::max(0, m_box.left - m_radius), std::max(0, m_box.top - m_radius),
+                      std::min(m_width - 1, m_box.right + m_radius),
+                      std::min(m_height - 1, m_box.bottom + m_radius)};
     const int bw = m_box.right - m_box.left + 1;
     const int bh = m_box.bottom - m_box.top + 1;
     std::vector<std::int32_t> table(std::size_t(bw + 1) * std::size_t(bh + 1), 0);
@@ -251,11 +251,13 @@ bool Run::load() {
     for (int y = z.top; y <= z.bottom; ++y) {
         if ((y - z.top) % kRowsPerPoll == 0 && pollStop()) return false;
         for (int x = z.left; x <= z.right; ++x, ++k) {
-            if (x < m_w || x > m_width - m_w - 1 || y < m_w || y > m_height - m_w - 1) continue;
-            const int l = std::max(x - m_w, m_box.left) - m_box.left;
-            const int r = std::min(x + m_w, m_box.right) - m_box.left + 1;
-            const int tp = std::max(y - m_w, m_box.top) - m_box.top;
-            const int bt = std::min(y + m_w, m_box.bottom) - m_box.top + 1;
+            if (x < m_radius || x > m_width - m_radius - 1 || y < m_radius ||
+                y > m_height - m_radius - 1)
+                continue;
+            const int l = std::max(x - m_radius, m_box.left) - m_box.left;
+            const int r = std::min(x + m_radius, m_box.right) - m_box.left + 1;
+            const int tp = std::max(y - m_radius, m_box.top) - m_box.top;
+            const int bt = std::min(y + m_radius, m_box.bottom) - m_box.top + 1;
             const std::int32_t marked =
                 l >= r || tp >= bt ? 0 : t(r, bt) - t(l, bt) - t(r, tp) + t(l, tp);
             m_sources.okIn[k] = marked == 0 ? 1 : 0;
@@ -275,10 +277,10 @@ bool Run::load() {
     refreshRows(m_box.top, m_box.bottom);
     if (pollStop()) return false;
 
-    buildCellPlane(m_cells, m_picture, m_w, m_window, &m_poll);
+    buildCellPlane(m_cells, m_picture, m_radius, m_window, &m_poll);
     if (m_stopSeen) return false;
-    if (tilesPayOff(m_window.area(), m_pixelsToFill, m_w))
-        listSourceTiles(m_cells, m_picture, m_sources, m_window, m_w, &m_poll);
+    if (tilesPayOff(m_window.area(), m_pixelsToFill, m_radius))
+        listSourceTiles(m_cells, m_picture, m_sources, m_window, m_radius, &m_poll);
     if (m_stopSeen) return false;
 
     const int threads = effectiveThreadCount(m_options.threads);
@@ -287,8 +289,8 @@ bool Run::load() {
 }
 
 bool Run::hasAnySource() const {
-    if (m_width < 2 * m_w + 1 || m_height < 2 * m_w + 1) return false;
-    const Box centres{m_w, m_w, m_width - m_w - 1, m_height - m_w - 1};
+    if (m_width < 2 * m_radius + 1 || m_height < 2 * m_radius + 1) return false;
+    const Box centres{m_radius, m_radius, m_width - m_radius - 1, m_height - m_radius - 1};
     const Box& z = m_sources.zone;
     if (centres.left < z.left || centres.right > z.right || centres.top < z.top ||
         centres.bottom > z.bottom)
@@ -372,7 +374,7 @@ double Run::confidenceTerm(int x, int y) const {
         for (int k = 0, n = r.right - r.left + 1; k < n; ++k)
             if (c[k] != 0.0) sum += c[k];
     }
-    const double side = 2.0 * m_w + 1.0;
+    const double side = 2.0 * m_radius + 1.0;
     return sum / (side * side);
 }
 
@@ -448,8 +450,9 @@ void Run::refreshRows(int top, int bottom) {
         const std::int8_t* row = &m_state[at(m_box.left, y)];
         const double* prio = &m_priority[at(m_box.left, y)];
         const void* from = row;
-        while (const void* hit = std::memchr(from, std::uint8_t(kFront),
-                                             std::size_t(row + n - static_cast<const std::int8_t*>(from)))) {
+        while (const void* hit =
+                   std::memchr(from, std::uint8_t(kFront),
+                               std::size_t(row + n - static_cast<const std::int8_t*>(from)))) {
             const int k = int(static_cast<const std::int8_t*>(hit) - row);
             if (r.firstFront < 0) r.firstFront = m_box.left + k;
             // Strictly greater: of equal priorities the first in scan order wins.
@@ -497,7 +500,7 @@ constexpr int kNearReach = 48;
 
 bool Run::findSource(int px, int py, int& sx, int& sy, bool anywhere) {
     prepareTarget(
-        m_target, m_width, m_height, m_w, px, py, cellSideFor(m_w),
+        m_target, m_width, m_height, m_radius, px, py, cellSideFor(m_radius),
         [this](int x, int y) { return m_pixel[at(x, y)]; },
         [this](int x, int y) { return m_state[at(x, y)] >= 0; });
     // The last source moved as the target moved is usually an excellent match.
@@ -607,16 +610,16 @@ InpaintResult Run::fill(InpaintObserver* observer) {
 
         updatePriorities(blockBox(px, py, 3));
         // The mask changed within two pixels of the block, priorities within three.
-        refreshRows(py - m_w - 3, py + m_w + 3);
+        refreshRows(py - m_radius - 3, py + m_radius + 3);
         if (stopped()) return stopResult();
 
         if (observer) observer->stepFinished(n, m_pixelsToFill);
         if (m_options.preview && observer) {
             const Box changed = blockBox(px, py, 0);
             writeBack(changed);
-            observer->preview(m_picture, {changed.left, changed.top,
-                                          changed.right - changed.left + 1,
-                                          changed.bottom - changed.top + 1});
+            observer->preview(m_picture,
+                              {changed.left, changed.top, changed.right - changed.left + 1,
+                               changed.bottom - changed.top + 1});
             (void)observer->yield();  // not tested: the next test follows the next selection
         }
     }
@@ -638,7 +641,7 @@ InpaintResult Inpaint(PixelView picture, const InpaintOptions& options, InpaintO
     if (picture.width > kMaxPictureSide || picture.height > kMaxPictureSide)
         return failure(InpaintStatus::InvalidInput,
                        "The picture is larger than 32767 pixels in one direction.");
-    if (options.blockSize < 1 || options.blockSize > kMaxBlockRadius)
+    if (options.radius < 1 || options.radius > kMaxBlockRadius)
         return failure(InpaintStatus::InvalidInput, "The block size is out of range.");
     if (options.scanBorder < 0)
         return failure(InpaintStatus::InvalidInput, "The scan border is negative.");

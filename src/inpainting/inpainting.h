@@ -23,9 +23,9 @@ struct MaskColour {
 struct InpaintOptions {
     MaskColour mask;       // pure green unless told otherwise
     bool preview = false;  // write the picture and call preview() after every step
-    int blockSize = 4;     // w: blocks are (2w+1) x (2w+1) pixels; accepted 1..kMaxBlockRadius
-    int scanBorder = 10;   // pixels by which source centres may lie outside the region's box; >= 0
-    int threads = 0;       // threads for the source search; 0: one per processor. Never changes results.
+    int radius = 4;  // the block radius w: blocks are (2w+1) x (2w+1) pixels; 1..kMaxBlockRadius
+    int scanBorder = 10;  // pixels by which source centres may lie outside the region's box; >= 0
+    int threads = 0;  // threads for the source search; 0: one per processor. Never changes results.
 };
 
 inline constexpr int kMaxBlockRadius = 1000;

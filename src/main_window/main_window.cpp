@@ -724,7 +724,7 @@ void MainWindow::runRemoval(StepRunner& run) {
         InpaintOptions options;
         options.mask = {0, 255, 0};
         options.preview = m_previewCheck->isChecked();
-        options.blockSize = m_blockSizeSlider->value();
+        options.radius = m_blockSizeSlider->value();
         options.scanBorder = m_scanBorderSlider->value();
         result = m_removal->run(options);
         // The engine's own failures belong to the step that called it.

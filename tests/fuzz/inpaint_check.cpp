@@ -83,7 +83,7 @@ Case decode(const std::uint8_t* data, std::size_t size) {
     const int side = std::max(width, height);
 
     const std::uint8_t radius = in.next();
-    c.options.blockSize = (radius & 0x80) ? 1 + (radius & 0x7f) % kMaxSide : 1 + radius % 12;
+    c.options.radius = (radius & 0x80) ? 1 + (radius & 0x7f) % kMaxSide : 1 + radius % 12;
 
     const std::uint8_t border = in.next();
     const int b = border & 0x3f;
@@ -202,13 +202,13 @@ Case decode(const std::uint8_t* data, std::size_t size) {
         c.invalid = 1 + radius % 6;
         switch (c.invalid) {
             case 1:
-                c.options.blockSize = 0;
+                c.options.radius = 0;
                 break;
             case 2:
-                c.options.blockSize = -1 - border;
+                c.options.radius = -1 - border;
                 break;
             case 3:
-                c.options.blockSize = velmora::kMaxBlockRadius + 1 + border;
+                c.options.radius = velmora::kMaxBlockRadius + 1 + border;
                 break;
             case 4:
                 c.options.scanBorder = -1 - border;
@@ -376,7 +376,7 @@ void runRefused(const Case& c) {
 Outcome runChecked(const Case& c) {
     const PixelBuffer& input = c.input;
     const long long marked = countGreen(input);
-    const bool wholeBlock = hasWholeKnownBlock(input, c.options.blockSize);
+    const bool wholeBlock = hasWholeKnownBlock(input, c.options.radius);
 
     Outcome out;
     out.picture = input;
@@ -469,10 +469,10 @@ std::string describe(const Case& c) {
     const char* kinds[] = {"none", "never stops", "stops"};
     char text[256];
     std::snprintf(text, sizeof text,
-                  "%dx%d marked %lld, blockSize %d, scanBorder %d, preview %s, observer %s, "
+                  "%dx%d marked %lld, radius %d, scanBorder %d, preview %s, observer %s, "
                   "stop after %lld yields",
                   c.input.width, c.input.height, c.input.isValid() ? countGreen(c.input) : -1,
-                  c.options.blockSize, c.options.scanBorder, c.options.preview ? "on" : "off",
+                  c.options.radius, c.options.scanBorder, c.options.preview ? "on" : "off",
                   kinds[int(c.observer)], c.stopAfter);
     return text;
 }

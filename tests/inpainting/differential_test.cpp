@@ -17,6 +17,7 @@
 #include "pixel_buffer_adapter.h"
 #include "reference_inpainting.h"
 #include "test_pictures.h"
+#include "test_switches.h"
 
 using namespace velmora;
 using namespace velmora::test;
@@ -96,7 +97,8 @@ PixelBuffer randomPicture(std::mt19937& rng, int w, int h) {
     // A flat patch now and then.
     if (rng() % 2 == 0) {
         const int x0 = int(rng() % unsigned(w)), y0 = int(rng() % unsigned(h));
-        const int x1 = std::min(w - 1, x0 + int(rng() % 12)), y1 = std::min(h - 1, y0 + int(rng() % 12));
+        const int x1 = std::min(w - 1, x0 + int(rng() % 12)),
+                  y1 = std::min(h - 1, y0 + int(rng() % 12));
         for (int y = y0; y <= y1; ++y)
             for (int x = x0; x <= x1; ++x) p.setRgb(x, y, 90, 90, 90);
     }
@@ -138,7 +140,7 @@ void randomMarks(std::mt19937& rng, PixelBuffer& p) {
 
 InpaintOptions optionsWith(int w, int scanBorder, int threads = 1, bool preview = false) {
     InpaintOptions o;
-    o.blockSize = w;
+    o.radius = w;
     o.scanBorder = scanBorder;
     o.threads = threads;
     o.preview = preview;
@@ -147,7 +149,7 @@ InpaintOptions optionsWith(int w, int scanBorder, int threads = 1, bool preview 
 
 std::string describe(int seed, const PixelBuffer& p, const InpaintOptions& o) {
     std::ostringstream s;
-    s << "seed " << seed << ", " << p.width << "x" << p.height << ", block " << o.blockSize
+    s << "seed " << seed << ", " << p.width << "x" << p.height << ", block " << o.radius
       << ", border " << o.scanBorder << ", threads " << o.threads;
     return s.str();
 }
@@ -214,9 +216,10 @@ TEST(Differential, EveryKernelSetMatchesThePlainEngine) {
                 std::mt19937 rng{unsigned(9000 + seed)};
                 PixelBuffer p = randomPicture(rng, side + int(rng() % 40), side + int(rng() % 40));
                 randomMarks(rng, p);
-                const InpaintOptions o =
-                    optionsWith(1 + int(rng() % 8), int(rng() % 2) == 0 ? 4 : 100, 1 + int(rng() % 3));
-                const std::string what = std::string(kernel) + (tiled ? " tiled " : " ") + describe(seed, p, o);
+                const InpaintOptions o = optionsWith(
+                    1 + int(rng() % 8), int(rng() % 2) == 0 ? 4 : 100, 1 + int(rng() % 3));
+                const std::string what =
+                    std::string(kernel) + (tiled ? " tiled " : " ") + describe(seed, p, o);
                 expectSame(runShipped(p, o), runReference(p, o), what);
                 if (HasFailure()) return;
             }
@@ -324,7 +327,7 @@ TEST(Differential, PhotosMatchThePlainEngine) {
         {"coffee.png", 470, 370, 120, 22, 4, 10},  // a date stamp in the corner
         {"brick.png", 200, 240, 40, 30, 4, 50},    // an object in texture
         {"astronaut.png", 300, 120, 60, 25, 6, 20},
-        {"chelsea.png", 0, 0, 30, 20, 3, 10},     // against two borders
+        {"chelsea.png", 0, 0, 30, 20, 3, 10},  // against two borders
         {"rocket.jpg", 300, 200, 25, 40, 9, 15},
     };
     for (const Case& c : cases) {
@@ -356,7 +359,8 @@ TEST(Differential, MarksInEveryCornerMatchThePlainEngine) {
     markRect(marked, 115, 116, 125, 125);
     for (int radius : {2, 5}) {
         const InpaintOptions o = optionsWith(radius, 20, 2);
-        expectSame(runShipped(marked, o), runReference(marked, o), "corners " + std::to_string(radius));
+        expectSame(runShipped(marked, o), runReference(marked, o),
+                   "corners " + std::to_string(radius));
     }
 }
 
@@ -425,7 +429,8 @@ TEST(Differential, PaddedRowsGiveTheSameFill) {
     const std::ptrdiff_t stride = 37 * 4 + 12;
     std::vector<std::uint8_t> padded(std::size_t(stride) * 29, 0xAB);
     for (int y = 0; y < 29; ++y)
-        std::memcpy(&padded[std::size_t(y) * std::size_t(stride)], &p.bytes[p.offset(0, y)], 37 * 4);
+        std::memcpy(&padded[std::size_t(y) * std::size_t(stride)], &p.bytes[p.offset(0, y)],
+                    37 * 4);
     const PixelView view{padded.data(), 37, 29, stride};
     const InpaintResult r = Inpaint(view, o, nullptr);
     EXPECT_EQ(r.steps, plain.result.steps);

@@ -16,7 +16,7 @@ namespace {
 
 InpaintOptions optionsWith(int w, int scanBorder, bool preview = false) {
     InpaintOptions o;
-    o.blockSize = w;
+    o.radius = w;
     o.scanBorder = scanBorder;
     o.preview = preview;
     return o;

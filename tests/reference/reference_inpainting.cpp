@@ -456,7 +456,7 @@ InpaintResult Inpaint(PixelBuffer& picture, const InpaintOptions& options,
     if (picture.width > kMaxPictureSide || picture.height > kMaxPictureSide)
         return failure(InpaintStatus::InvalidInput,
                        "The picture is larger than 32767 pixels in one direction.");
-    if (options.blockSize < 1 || options.blockSize > kMaxBlockRadius)
+    if (options.radius < 1 || options.radius > kMaxBlockRadius)
         return failure(InpaintStatus::InvalidInput, "The block size is out of range.");
     if (options.scanBorder < 0)
         return failure(InpaintStatus::InvalidInput, "The scan border is negative.");
@@ -467,7 +467,7 @@ InpaintResult Inpaint(PixelBuffer& picture, const InpaintOptions& options,
     try {
         // Set-up: read the picture, gray image, mask and front, search window,
         // source blocks, priorities. No yield happens here.
-        engine.load(picture, options.blockSize);
+        engine.load(picture, options.radius);
         engine.BuildGrayImage();
         engine.BuildTargetMask(options.mask);
         engine.setSearchWindow(options.scanBorder);

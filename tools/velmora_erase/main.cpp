@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
     QGuiApplication application(qtArgc, argv);
-    int blockSize = 4;
+    int radius = 4;
     int scanBorder = 10;
     int threads = 0;
     QString maskPath;
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
             if (name == "--block-size") {
                 if (v < kMinBlockSize || v > kMaxBlockSize)
                     return fail("--block-size must lie between 2 and 32, not " + value);
-                blockSize = v;
+                radius = v;
             } else if (name == "--threads") {
                 if (v < 1 || v > kMaxThreads)
                     return fail("--threads must lie between 1 and 64, not " + value);
@@ -298,7 +298,7 @@ int main(int argc, char** argv) {
     }
 
     velmora::InpaintOptions options;
-    options.blockSize = blockSize;
+    options.radius = radius;
     options.scanBorder = scanBorder;
     options.threads = threads;
     velmora::InpaintResult result;
