@@ -19,20 +19,11 @@
 #include <map>
 
 #include "picture_box.h"
+#include "test_main.h"
 
 namespace velmora::hostile {
 
 std::string routeName(Route route) { return route == Route::Open ? "Open" : "Drop"; }
-
-QImage distinctPicture(int width, int height, int seed) {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y,
-                           qRgb((x * 7 + seed * 31) % 256, (y * 11 + seed * 17) % 256,
-                                (x * y + seed * 5) % 200));
-    return image;
-}
 
 double meanDifference(const QImage& a, const QImage& b) {
     if (a.size() != b.size()) return -1;
@@ -138,30 +129,15 @@ QStringList entries(const QString& folder) {
                                   QDir::System);
 }
 
-Window::Window(const QString& programFolder) {
-    auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
-    m_dialogs = dialogs.get();
-    m_form = std::make_unique<MainWindow>(
-        std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(), programFolder);
-}
-
-Window::~Window() = default;
-
-QPushButton* Window::button(const char* name) {
-    auto* found = m_form->findChild<QPushButton*>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
 void Window::load(const QString& path, Route route) {
     if (route == Route::Open) {
-        m_dialogs->openReply = {path};
-        QTest::mouseClick(button("loadFileButton"), Qt::LeftButton);
+        dialogs().openReply = {path};
+        QTest::mouseClick(control<QPushButton>("loadFileButton"), Qt::LeftButton);
         return;
     }
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(path)});
-    PictureBox* box = m_form->workPicture();
+    PictureBox* box = window().workPicture();
     QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(box, &enter);
     ASSERT_TRUE(enter.isAccepted()) << "the picture refused the drag of " << path.toStdString();
@@ -170,19 +146,19 @@ void Window::load(const QString& path, Route route) {
 }
 
 Shown Window::shown() const {
-    const PictureBox* box = m_form->workPicture();
+    const PictureBox* box = window().workPicture();
     return {box->picture(), box->image(), box->size()};
 }
 
 QStringList Window::complaints() const {
-    return m_dialogs->texts("message") + m_dialogs->texts("error");
+    return dialogs().texts("message") + dialogs().texts("error");
 }
 
 void Window::expectLoads(const QString& path, Route route, const QImage& expected,
                          const std::string& label) {
-    m_dialogs->shown.clear();
+    dialogs().shown.clear();
     load(path, route);
-    EXPECT_TRUE(m_dialogs->shown.isEmpty())
+    EXPECT_TRUE(dialogs().shown.isEmpty())
         << label << ": " << complaints().join(" | ").toStdString();
     const Shown now = shown();
     EXPECT_EQ(now.size, expected.size()) << label;
@@ -198,7 +174,7 @@ void Window::expectRefused(const Shown& before, const QString& reason, const std
     EXPECT_TRUE(named) << label << ": expected a message about \"" << reason.toStdString()
                        << "\", the user saw: " << said.join(" | ").toStdString();
     // A question about the size of a picture that was never loaded only confuses.
-    EXPECT_TRUE(m_dialogs->texts("ask").isEmpty()) << label;
+    EXPECT_TRUE(dialogs().texts("ask").isEmpty()) << label;
     const Shown now = shown();
     EXPECT_EQ(now.size, before.size) << label;
     EXPECT_TRUE(now.picture == before.picture) << label << ": the previous picture changed";
@@ -275,6 +251,7 @@ void runDenied(const char* name, const SharedFolder& folder) {
     EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
 }
 
+// In a copy started by runDenied, makes the requested check the only test.
 void selectRequestedDeniedCheck() {
     const QString name = qEnvironmentVariable("VELMORA_DENIED_CHECK");
     if (name.isEmpty()) return;
@@ -290,6 +267,8 @@ void selectRequestedDeniedCheck() {
         });
     GTEST_FLAG_SET(filter, "DeniedCheck." + testName);
 }
+
+const bool kSelectsDeniedCheck = velmora::testing::runBeforeTests(&selectRequestedDeniedCheck);
 
 FileSizeLimit::FileSizeLimit(rlim_t bytes) {
     EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &m_old), 0);

@@ -13,19 +13,17 @@
 #include <memory>
 #include <string>
 
-#include "fakes.h"
 #include "main_window.h"
-
-class QPushButton;
+#include "pictures.h"
+#include "test_window.h"
 
 namespace velmora::hostile {
+
+using velmora::testing::texturedPicture;
 
 enum class Route { Open, Drop };
 std::string routeName(Route route);
 inline void PrintTo(Route route, std::ostream* os) { *os << routeName(route); }
-
-// A gradient that no decoder's fill colour or leftover memory matches by chance.
-QImage distinctPicture(int width, int height, int seed);
 
 // The mean absolute difference of a's and b's colour channels; -1 for other sizes.
 double meanDifference(const QImage& a, const QImage& b);
@@ -53,15 +51,10 @@ struct Shown {
     QSize size;
 };
 
-// The real window with recorded dialogs.
-class Window {
+// The real window with recorded dialogs, handed files as a user would.
+class Window : public velmora::testing::TestWindow {
 public:
-    explicit Window(const QString& programFolder);
-    ~Window();
-
-    MainWindow& form() { return *m_form; }
-    velmora::testing::FakeDialogs& dialogs() { return *m_dialogs; }
-    QPushButton* button(const char* name);
+    explicit Window(const QString& programFolder) : TestWindow(programFolder) {}
 
     // Through the Open button, or dropped on the picture as a file manager would.
     void load(const QString& path, Route route);
@@ -74,10 +67,6 @@ public:
                      const std::string& label);
     // Expects a complaint containing `reason` and the picture exactly as `before`.
     void expectRefused(const Shown& before, const QString& reason, const std::string& label);
-
-private:
-    velmora::testing::FakeDialogs* m_dialogs = nullptr;
-    std::unique_ptr<MainWindow> m_form;
 };
 
 // A temporary folder every user may enter and read, for checks run as another user.
@@ -102,8 +91,6 @@ void setMode(const QString& path, int mode);
 using DeniedCheck = void (*)(const QString& folder);
 bool registerDeniedCheck(const char* name, DeniedCheck check);
 void runDenied(const char* name, const SharedFolder& folder);
-// Called by main: in a copy started by runDenied, makes the requested check the only test.
-void selectRequestedDeniedCheck();
 
 // Makes every write of this process (and its children) past `bytes` fail, as on
 // a full disk; root is held to it too. Undone when destroyed.

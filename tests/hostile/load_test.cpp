@@ -68,14 +68,14 @@ protected:
 
     // Puts a known picture on screen and returns what must survive a refusal.
     Shown showPrevious(Route route) {
-        const QImage previous = distinctPicture(70, 50, 1);
+        const QImage previous = texturedPicture(70, 50, 1);
         window->expectLoads(writePicture("previous.png", previous), route, previous, "previous");
         window->dialogs().shown.clear();
         return window->shown();
     }
 
     void expectLaterLoadWorks(Route route, const std::string& label) {
-        const QImage later = distinctPicture(33, 21, 2);
+        const QImage later = texturedPicture(33, 21, 2);
         window->expectLoads(writePicture("later.png", later), route, later, label + ", later load");
     }
 
@@ -231,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
 class AcceptedFile : public HostileLoad, public ::testing::WithParamInterface<Route> {};
 
 TEST_P(AcceptedFile, PathWithSpacesAndNonAsciiLetters) {
-    const QImage picture = distinctPicture(45, 35, 3);
+    const QImage picture = texturedPicture(45, 35, 3);
     const QString path =
         writePicture(QString::fromUtf8("my pictures/Фото über 写真/été à la mer – ß.png"), picture);
     ASSERT_TRUE(QFileInfo::exists(path));
@@ -239,7 +239,7 @@ TEST_P(AcceptedFile, PathWithSpacesAndNonAsciiLetters) {
 }
 
 TEST_P(AcceptedFile, OnePixel) {
-    const QImage picture = distinctPicture(1, 1, 4);
+    const QImage picture = texturedPicture(1, 1, 4);
     window->expectLoads(writePicture("dot.png", picture), GetParam(), picture, "1 x 1");
     expectLaterLoadWorks(GetParam(), "1 x 1");
 }
@@ -269,7 +269,7 @@ TEST_P(AcceptedFile, PhonePicturesShowUprightUnderAnyName) {
 // a big one, about which the window would ask and which it would then shrink.
 TEST_P(AcceptedFile, FailedLoadAfterABigPictureLeavesIt) {
     const Route route = GetParam();
-    const QImage big = distinctPicture(1600, 30, 1);
+    const QImage big = texturedPicture(1600, 30, 1);
     window->dialogs().answer = false;  // keep the big picture at full size
     window->load(writePicture("big.png", big), route);
     ASSERT_EQ(window->dialogs().texts("ask").size(), 1);
@@ -290,8 +290,8 @@ INSTANTIATE_TEST_SUITE_P(Hostile, AcceptedFile, ::testing::Values(Route::Open, R
 TEST(HostilePaste, TransparentPartShowsWhiteNotItsHiddenColour) {
     QTemporaryDir folder;
     Window window(folder.path());
-    window.form().show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.form()));
+    window.window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.window()));
     QImage offered(40, 30, QImage::Format_ARGB32);
     offered.fill(qRgba(0, 255, 0, 0));
     QImage expected(40, 30, QImage::Format_RGB32);
@@ -302,7 +302,7 @@ TEST(HostilePaste, TransparentPartShowsWhiteNotItsHiddenColour) {
     auto* offer = new QMimeData;
     offer->setData("image/png", png);
     QApplication::clipboard()->setMimeData(offer);
-    QTest::keyClick(window.form().windowHandle(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(window.window().windowHandle(), Qt::Key_V, Qt::ControlModifier);
     EXPECT_TRUE(window.shown().picture == expected)
         << "the transparent part shows its hidden colour";
 }
@@ -339,9 +339,9 @@ const bool kUnreadableRegistered = registerDeniedCheck("UnreadableFile", &checkU
 TEST(HostileDenied, UnreadableFileIsReportedAndThePictureStays) {
     SharedFolder folder;
     ASSERT_TRUE(folder.isValid());
-    ASSERT_TRUE(distinctPicture(50, 40, 5).save(folder.filePath("readable.png")));
-    ASSERT_TRUE(distinctPicture(30, 20, 6).save(folder.filePath("later.png")));
-    ASSERT_TRUE(distinctPicture(60, 60, 7).save(folder.filePath("secret.png")));
+    ASSERT_TRUE(texturedPicture(50, 40, 5).save(folder.filePath("readable.png")));
+    ASSERT_TRUE(texturedPicture(30, 20, 6).save(folder.filePath("later.png")));
+    ASSERT_TRUE(texturedPicture(60, 60, 7).save(folder.filePath("secret.png")));
     setMode(folder.filePath("readable.png"), 0644);
     setMode(folder.filePath("later.png"), 0644);
     setMode(folder.filePath("secret.png"), 0000);

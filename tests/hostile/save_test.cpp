@@ -82,7 +82,7 @@ public:
         m_window.dialogs().saveReply = path;
         m_window.dialogs().saveFilterReply = type.filter;
         m_window.dialogs().answer = replace;
-        QTest::mouseClick(m_window.button("saveButton"), Qt::LeftButton);
+        QTest::mouseClick(m_window.control<QPushButton>("saveButton"), Qt::LeftButton);
     }
 
     QStringList errors() const { return m_window.complaints(); }
@@ -96,7 +96,7 @@ public:
                    (t.contains("Cannot write") || t.contains("not saved"));
         });
         EXPECT_TRUE(plain) << label << ": " << said.join(" | ").toStdString();
-        EXPECT_EQ(m_window.form().pointer(), velmora::Pointer::Default) << label;
+        EXPECT_EQ(m_window.window().pointer(), velmora::Pointer::Default) << label;
     }
 
     // The save worked, silently, and the file holds the picture.
@@ -110,7 +110,7 @@ public:
         if (type.filter == velmora::kSaveBmp || type.filter == velmora::kSavePng) {
             EXPECT_TRUE(written == m_picture) << label << ": the saved pixels differ";
         }
-        EXPECT_EQ(m_window.form().pointer(), velmora::Pointer::Default) << label;
+        EXPECT_EQ(m_window.window().pointer(), velmora::Pointer::Default) << label;
     }
 
 private:
@@ -220,7 +220,7 @@ TEST_F(HostileSave, FullDiskWhileTheConvertedPictureIsCopied) {
     auto& dialogs = saver.window().dialogs();
     const qint64 bitmapSize = qint64(saver.picture().width()) * saver.picture().height() * 3 + 54;
     velmora::SaveContext context;
-    context.window = &saver.window().form();
+    context.window = &saver.window().window();
     context.dialogs = &dialogs;
     context.picture = [&] { return saver.picture(); };
     context.setPointer = [](int) {};
@@ -299,7 +299,7 @@ TEST_P(OddTemp, SaveStillWorksAndCleansUp) {
     const auto& [tempCase, type] = GetParam();
     const std::string label = std::string(tempCase.name) + ", " + type.name;
     const QString picturePath = folder.filePath("picture.png");
-    ASSERT_TRUE(distinctPicture(40, 30, 10).save(picturePath));
+    ASSERT_TRUE(texturedPicture(40, 30, 10).save(picturePath));
     Saver saver(folder.path(), picturePath);
 
     const std::optional<QString> value = tempCase.make(scratch.path());
@@ -360,7 +360,7 @@ const bool kReadOnlyRegistered = registerDeniedCheck("ReadOnlyFolder", &checkRea
 TEST(HostileDenied, ReadOnlyFolderIsReportedAndKeepsItsFiles) {
     SharedFolder folder;
     ASSERT_TRUE(folder.isValid());
-    ASSERT_TRUE(distinctPicture(40, 30, 11).save(folder.filePath("picture.png")));
+    ASSERT_TRUE(texturedPicture(40, 30, 11).save(folder.filePath("picture.png")));
     setMode(folder.filePath("picture.png"), 0644);
     for (const char* name : {"temp", "systemp", "open"}) folder.makeFolder(name, 0777);
     const QString locked = folder.makeFolder("locked", 0755);
@@ -391,7 +391,7 @@ namespace {
 // as by a save running in another window, stays.
 TEST_F(HostileSave, NextSaveRemovesOnlyAbandonedSaveFolders) {
     const QString picturePath = folder.filePath("picture.png");
-    ASSERT_TRUE(distinctPicture(40, 30, 12).save(picturePath));
+    ASSERT_TRUE(texturedPicture(40, 30, 12).save(picturePath));
     Saver saver(folder.path(), picturePath);
     for (const char* name : {"velmora-save-gone01", "velmora-save-held01", "velmora-save-old001"}) {
         ASSERT_TRUE(QDir(temp.path()).mkpath(QStringLiteral("%1/leftover").arg(name)));
@@ -420,7 +420,7 @@ TEST_F(HostileSave, NoexecTempStillConverts) {
     const std::unique_ptr<QTemporaryDir, void (*)(QTemporaryDir*)> unmount(
         &temp, [](QTemporaryDir* t) { QProcess::execute("umount", {t->path()}); });
     const QString picturePath = folder.filePath("picture.png");
-    ASSERT_TRUE(distinctPicture(40, 30, 13).save(picturePath));
+    ASSERT_TRUE(texturedPicture(40, 30, 13).save(picturePath));
     Saver saver(folder.path(), picturePath);
     for (const SaveType& type : kTypes) {
         const QString target = folder.filePath(QStringLiteral("noexec.%1").arg(type.extension));

@@ -16,13 +16,13 @@ using namespace velmora::hostile;
 namespace {
 
 struct TinyCase {
-    int blockSize;  // w, as set on the Block Size slider
+    int radius;  // w, as set on the Block Size slider
     int width, height;
     QRect mark;  // marked by a box drag, corners included
 };
 
 std::string caseName(const TinyCase& c) {
-    return QStringLiteral("W%1_%2x%3").arg(c.blockSize).arg(c.width).arg(c.height).toStdString();
+    return QStringLiteral("W%1_%2x%3").arg(c.radius).arg(c.width).arg(c.height).toStdString();
 }
 
 void PrintTo(const TinyCase& c, std::ostream* os) { *os << caseName(c); }
@@ -34,18 +34,18 @@ TEST_P(TinyPicture, RemovalFillsOrSaysThereIsNoSource) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     Window window(folder.path());
-    auto* block = window.form().findChild<QScrollBar*>("blockSizeSlider");
+    auto* block = window.window().findChild<QScrollBar*>("blockSizeSlider");
     ASSERT_NE(block, nullptr);
-    block->setValue(c.blockSize);
-    ASSERT_EQ(window.form().findChild<QLabel*>("blockSizeLabel")->text(),
-              QString::number(c.blockSize));
+    block->setValue(c.radius);
+    ASSERT_EQ(window.window().findChild<QLabel*>("blockSizeLabel")->text(),
+              QString::number(c.radius));
 
-    const QImage original = distinctPicture(c.width, c.height, 8);
+    const QImage original = texturedPicture(c.width, c.height, 8);
     const QString path = folder.filePath("tiny.png");
     ASSERT_TRUE(original.save(path));
     window.expectLoads(path, Route::Open, original, caseName(c));
 
-    velmora::PictureBox* box = window.form().workPicture();
+    velmora::PictureBox* box = window.window().workPicture();
     QTest::mousePress(box, Qt::LeftButton, {}, c.mark.topLeft());
     QTest::mouseRelease(box, Qt::LeftButton, {}, c.mark.bottomRight());
     const QImage marked = box->image();
@@ -59,13 +59,13 @@ TEST_P(TinyPicture, RemovalFillsOrSaysThereIsNoSource) {
     ASSERT_GT(green, 0);
 
     window.dialogs().shown.clear();
-    QTest::mouseClick(window.button("removeButton"), Qt::LeftButton);
+    QTest::mouseClick(window.control<QPushButton>("removeButton"), Qt::LeftButton);
     EXPECT_TRUE(window.dialogs().texts("error").isEmpty())
         << window.dialogs().texts("error").join(" | ").toStdString();
     const QStringList said = window.dialogs().texts("message");
     ASSERT_EQ(said.size(), 1) << said.join(" | ").toStdString();
-    EXPECT_EQ(window.button("removeButton")->text(), "Start Removing");
-    EXPECT_FALSE(window.form().removal().isRunning());
+    EXPECT_EQ(window.control<QPushButton>("removeButton")->text(), "Start Removing");
+    EXPECT_FALSE(window.window().removal().isRunning());
     EXPECT_EQ(box->size(), QSize(c.width, c.height));
     EXPECT_EQ(box->image().size(), QSize(c.width, c.height));
 
@@ -87,7 +87,7 @@ TEST_P(TinyPicture, RemovalFillsOrSaysThereIsNoSource) {
         EXPECT_TRUE(box->picture() == original);
     }
 
-    const QImage later = distinctPicture(12, 10, 9);
+    const QImage later = texturedPicture(12, 10, 9);
     ASSERT_TRUE(later.save(folder.filePath("later.png")));
     window.expectLoads(folder.filePath("later.png"), Route::Drop, later, caseName(c) + ", later");
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include "error_report.h"
 #include "main_window.h"
 #include "picture_file.h"
@@ -74,30 +72,6 @@ TEST(BooleanText, AcceptsNumbersAndWordsAndRejectsTheRest) {
     EXPECT_TRUE(booleanFromText("-1"));
     EXPECT_TRUE(booleanFromText("2"));
     EXPECT_THROW(booleanFromText("maybe"), StepFailure);
-}
-
-TEST(PictureFile, BadFilesGiveAReasonAndNoImage) {
-    QTemporaryDir dir;
-    auto write = [&](const QString& name, const QByteArray& bytes) {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return f.fileName();
-    };
-    // PNG signature and an IHDR claiming 100000 x 100000 pixels.
-    QByteArray huge =
-        QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000186a0000186a008020000");
-    huge += QByteArray(4, '\0');
-    const QString paths[] = {
-        write("empty.png", {}),      write("text.png", "this is not a picture"),
-        write("huge.png", huge),     dir.path(),
-        dir.filePath("missing.jpg"),
-    };
-    for (const QString& path : paths) {
-        QString error;
-        EXPECT_TRUE(readPictureFile(path, &error).isNull()) << path.toStdString();
-        EXPECT_FALSE(error.isEmpty()) << path.toStdString();
-    }
 }
 
 TEST(Himetric, BigPictureLimitFallsBetween1511And1512Pixels) {

@@ -20,13 +20,17 @@
 #include <QTimer>
 #include <QWindow>
 
-#include "fakes.h"
 #include "picture_box.h"
+#include "pictures.h"
+#include "test_window.h"
 #include "user_dialogs.h"
 
 using namespace velmora;
 using velmora::testing::FakeDialogs;
 using velmora::testing::FakeSettings;
+using velmora::testing::plainPicture;
+using velmora::testing::TestWindow;
+using velmora::testing::writePng;
 
 namespace {
 
@@ -35,34 +39,27 @@ protected:
     void SetUp() override { ASSERT_TRUE(folder.isValid()); }
 
     MainWindow& open(QMap<QString, QString> stored = {}) {
-        auto dialogs = std::make_unique<FakeDialogs>();
-        auto settings = std::make_unique<FakeSettings>();
-        settings->values = std::move(stored);
-        this->dialogs = dialogs.get();
-        this->settings = settings.get();
-        form = std::make_unique<MainWindow>(std::move(dialogs), std::move(settings), folder.path());
+        test = std::make_unique<TestWindow>(folder.path(), std::move(stored));
+        dialogs = &test->dialogs();
+        settings = &test->settings();
+        form = &test->window();
         return *form;
     }
 
     QString writePicture(const QString& name, int width, int height, QColor colour = Qt::red) {
-        QImage image(width, height, QImage::Format_RGB32);
-        image.fill(colour);
-        const QString path = folder.filePath(name);
-        EXPECT_TRUE(image.save(path, "PNG")) << path.toStdString();
-        return path;
+        return writePng(folder.filePath(name), plainPicture(width, height, colour));
     }
 
     template <typename T>
     T* control(const char* name) {
-        T* widget = form->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
+        return test->control<T>(name);
     }
 
     QTemporaryDir folder;
     FakeDialogs* dialogs = nullptr;
     FakeSettings* settings = nullptr;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<TestWindow> test;
+    MainWindow* form = nullptr;
 };
 
 TEST_F(MainWindowTest, FirstStartSelectsBoxAndWritesBothOptions) {

@@ -14,45 +14,30 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fakes.h"
 #include "main_window.h"
 #include "picture_box.h"
+#include "pictures.h"
+#include "test_window.h"
 
 using namespace velmora;
+using namespace velmora::testing;
 
 namespace {
-
-// A smooth picture with texture, so the fill has real work to do.
-QImage gradientPicture(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 5) % 256, (y * 7) % 256, ((x + y) * 3) % 200));
-    return image;
-}
 
 class RemovalTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
-        this->dialogs = dialogs.get();
-        form = std::make_unique<MainWindow>(
-            std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(), folder.path());
-        original = gradientPicture(80, 60);
-        path = folder.filePath("picture.png");
-        ASSERT_TRUE(original.save(path));
+        test = std::make_unique<TestWindow>(folder.path());
+        dialogs = &test->dialogs();
+        form = &test->window();
+        original = texturedPicture(80, 60);
+        path = writePng(folder.filePath("picture.png"), original);
         form->dropFiles({path});
         box = form->workPicture();
-        start = form->findChild<QPushButton*>("removeButton");
-        undo = form->findChild<QPushButton*>("undoButton");
-        preview = form->findChild<QCheckBox*>("previewCheck");
-    }
-
-    // Keys come from the window system, to the shown window.
-    void showWindow() {
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        start = test->control<QPushButton>("removeButton");
+        undo = test->control<QPushButton>("undoButton");
+        preview = test->control<QCheckBox>("previewCheck");
     }
 
     void mark(QPoint from, QPoint to) {
@@ -60,17 +45,12 @@ protected:
         QTest::mouseRelease(box, Qt::LeftButton, {}, to);
     }
 
-    int greenCount() const {
-        int n = 0;
-        const QImage& image = box->image();
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) n += image.pixel(x, y) == qRgb(0, 255, 0);
-        return n;
-    }
+    int greenCount() const { return int(markedPixels(box->image()).size()); }
 
     QTemporaryDir folder;
-    velmora::testing::FakeDialogs* dialogs = nullptr;
-    std::unique_ptr<MainWindow> form;
+    FakeDialogs* dialogs = nullptr;
+    std::unique_ptr<TestWindow> test;
+    MainWindow* form = nullptr;
     QImage original;
     QString path;
     PictureBox* box = nullptr;
@@ -185,7 +165,7 @@ TEST_F(RemovalTest, LoadingDuringARunEndsItAndKeepsTheNewPicture) {
 // The undo copy belongs to the picture it was taken from: restoring it over a
 // newly loaded or pasted picture would throw that picture away.
 TEST_F(RemovalTest, ANewPictureLeavesNothingToUndo) {
-    showWindow();
+    test->show();
     mark({30, 20}, {40, 28});
     QTest::mouseClick(start, Qt::LeftButton);
     ASSERT_TRUE(undo->isEnabled());
@@ -229,26 +209,21 @@ TEST_F(RemovalTest, AFailedLoadKeepsTheUndo) {
 // exits 0 when the one report names the engine call.
 [[noreturn]] void removeWithoutMemory() {
     QTemporaryDir folder;
-    auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
-    auto* shown = dialogs.get();
-    MainWindow form(std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(),
-                    folder.path());
-    const QString path = folder.filePath("big.png");
-    gradientPicture(1400, 1400).save(path);
-    form.dropFiles({path});
-    QTest::mousePress(form.workPicture(), Qt::LeftButton, {}, QPoint(100, 100));
-    QTest::mouseRelease(form.workPicture(), Qt::LeftButton, {}, QPoint(1300, 1300));
+    TestWindow test(folder.path());
+    test.window().dropFiles({writePng(folder.filePath("big.png"), texturedPicture(1400, 1400))});
+    QTest::mousePress(test.picture(), Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseRelease(test.picture(), Qt::LeftButton, {}, QPoint(1300, 1300));
     // Room for the picture's copy, not for the engine's state over 1.4 M pixels.
     QFile statm("/proc/self/statm");
     statm.open(QIODevice::ReadOnly);
     const rlim_t used = statm.readAll().split(' ').value(0).toULongLong() * 4096;
     const rlimit limit{used + (24 << 20), used + (24 << 20)};
     setrlimit(RLIMIT_AS, &limit);
-    QTest::mouseClick(form.findChild<QPushButton*>("removeButton"), Qt::LeftButton);
-    const QStringList errors = shown->texts("error");
+    QTest::mouseClick(test.control<QPushButton>("removeButton"), Qt::LeftButton);
+    const QStringList errors = test.dialogs().texts("error");
     std::fprintf(stderr, "%s\n", qPrintable(errors.join("|")));
     std::_Exit(errors.size() == 1 && errors[0].contains("PushButton3_Click at line 114") &&
-                       shown->texts("message").isEmpty()
+                       test.dialogs().texts("message").isEmpty()
                    ? 0
                    : 1);
 }
@@ -272,7 +247,7 @@ TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {
 }
 
 TEST_F(RemovalTest, CopyTakesTheMarksAndPasteReplacesThePicture) {
-    showWindow();
+    test->show();
     mark({2, 2}, {4, 4});
     QTest::keyClick(form->windowHandle(), Qt::Key_C, Qt::ControlModifier);
     const QImage copied = QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);

@@ -5,11 +5,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "fakes.h"
 #include "main_window.h"
 #include "picture_box.h"
+#include "pictures.h"
+#include "test_window.h"
 
 using namespace velmora;
+using namespace velmora::testing;
 
 namespace {
 
@@ -17,15 +19,10 @@ class SelectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
-        auto settings = std::make_unique<velmora::testing::FakeSettings>();
-        this->settings = settings.get();
-        form = std::make_unique<MainWindow>(std::move(dialogs), std::move(settings), folder.path());
-        QImage white(60, 40, QImage::Format_RGB32);
-        white.fill(Qt::white);
-        const QString path = folder.filePath("white.png");
-        ASSERT_TRUE(white.save(path));
-        form->dropFiles({path});
+        test = std::make_unique<TestWindow>(folder.path());
+        settings = &test->settings();
+        form = &test->window();
+        form->dropFiles({writePng(folder.filePath("white.png"), kWhite)});
         box = form->workPicture();
         ASSERT_EQ(box->size(), QSize(60, 40));
     }
@@ -52,20 +49,16 @@ protected:
         release(at);
     }
     void usePolygon() {
-        QTest::mouseClick(form->findChild<QRadioButton*>("polygonOption"), Qt::LeftButton);
+        QTest::mouseClick(test->control<QRadioButton>("polygonOption"), Qt::LeftButton);
     }
 
-    // Picture pixels that are pure green.
+    // Picture pixels that are pure green; every other one is still white.
     QList<QPoint> green() const {
-        QList<QPoint> result;
-        const QImage& image = box->image();
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (image.pixel(x, y) == qRgb(0, 255, 0))
-                    result << QPoint(x, y);
-                else
-                    EXPECT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
-        return result;
+        const QList<QPoint> marked = markedPixels(box->image());
+        QImage rest = box->image();
+        for (const QPoint& p : marked) rest.setPixel(p, qRgb(255, 255, 255));
+        EXPECT_EQ(rest, kWhite);
+        return marked;
     }
 
     QList<QPoint> rect(int x0, int y0, int x1, int y1) const {
@@ -76,8 +69,10 @@ protected:
     }
 
     QTemporaryDir folder;
-    velmora::testing::FakeSettings* settings = nullptr;
-    std::unique_ptr<MainWindow> form;
+    const QImage kWhite = plainPicture(60, 40, Qt::white);
+    FakeSettings* settings = nullptr;
+    std::unique_ptr<TestWindow> test;
+    MainWindow* form = nullptr;
     PictureBox* box = nullptr;
 };
 
@@ -99,10 +94,7 @@ TEST_F(SelectionTest, BoxDragPaintsTheSamePixelsInEitherDirection) {
 TEST_F(SelectionTest, RubberBandCoversThePixelsThatArePainted) {
     press({5, 30});
     move({9, 22});
-    QList<QPoint> band;
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 60; ++x)
-            if (box->overlay().pixel(x, y) == qRgb(0, 255, 0)) band << QPoint(x, y);
+    const QList<QPoint> band = markedPixels(box->overlay());
     release({9, 22});
     EXPECT_EQ(green(), band);
 }
@@ -194,7 +186,7 @@ TEST_F(SelectionTest, ModeSwitchStoresBothOptionsAndKeepsMarks) {
     EXPECT_EQ(settings->values["Option2"], "False");
     EXPECT_EQ(form->selection().lastPointIndex(), -1);
     EXPECT_EQ(green(), QList<QPoint>{QPoint(3, 3)});
-    QTest::mouseClick(form->findChild<QRadioButton*>("boxOption"), Qt::LeftButton);
+    QTest::mouseClick(test->control<QRadioButton>("boxOption"), Qt::LeftButton);
     EXPECT_EQ(form->selection().mode(), SelectionMode::Box);
     EXPECT_EQ(settings->values["Option2"], "True");
 }

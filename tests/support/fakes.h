@@ -10,12 +10,12 @@ namespace velmora::testing {
 
 // Records every dialog the window shows and answers with preset replies.
 struct FakeDialogs : UserDialogs {
-    struct Shown {
+    struct Dialog {
         QString kind;  // "message", "error", "ask"
         QString title;
         QString text;
     };
-    QList<Shown> shown;
+    QList<Dialog> shown;
     bool answer = false;
     QStringList openReply;
 
@@ -45,7 +45,7 @@ struct FakeDialogs : UserDialogs {
 
     QStringList texts(const QString& kind) const {
         QStringList result;
-        for (const Shown& s : shown)
+        for (const Dialog& s : shown)
             if (s.kind == kind) result << s.text;
         return result;
     }
