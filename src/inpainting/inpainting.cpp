@@ -1,6 +1,7 @@
 #include "inpainting.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "block_search.h"
+#include "test_switches.h"
 #include "worker_pool.h"
 
 namespace velmora {
@@ -147,8 +149,11 @@ private:
     int m_prevPx = 0, m_prevPy = 0, m_prevSx = 0, m_prevSy = 0;
 };
 
+std::atomic<bool> g_yieldOnlyAfterStages{false};
+
 bool Run::pollStop() {
     if (m_observer == nullptr || m_stopSeen) return m_stopSeen;
+    if (g_yieldOnlyAfterStages.load(std::memory_order_relaxed)) return false;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastYield < kYieldEvery) return false;
     m_lastYield = now;
@@ -630,6 +635,8 @@ InpaintResult Run::fill(InpaintObserver* observer) {
 }
 
 }  // namespace
+
+void yieldOnlyAfterStages(bool on) { g_yieldOnlyAfterStages.store(on, std::memory_order_relaxed); }
 
 InpaintResult Inpaint(PixelView picture, const InpaintOptions& options, InpaintObserver* observer) {
     // The boundary check: everything past it may trust sizes and options.

@@ -18,4 +18,8 @@ void alwaysTileSearches(bool on, bool sideBySide = true);
 // a machine that would not pick them. Returns false, changing nothing, otherwise.
 bool useBlockSearchKernel(const std::string& name);
 
+// Makes every later run yield only after its stages, never because 40 ms have
+// passed, so a run's calls to its observer do not depend on the machine's load.
+void yieldOnlyAfterStages(bool on);
+
 }  // namespace velmora
