@@ -25,8 +25,7 @@ public:
     virtual QString saveFile(QWidget* parent, const QString& title, const QStringList& filters,
                              int* filterIndex) = 0;
     // The Open dialog; an empty list when cancelled.
-    virtual QStringList openFiles(QWidget* parent, const QString& title,
-                                  const QString& filter) = 0;
+    virtual QStringList openFiles(QWidget* parent, const QString& title, const QString& filter) = 0;
 };
 
 class QtUserDialogs : public UserDialogs {

@@ -8,8 +8,8 @@ namespace velmora::detail {
 
 namespace {
 
-inline std::int64_t sse2Sum(const TargetBlock& t, const std::uint8_t* block,
-                            std::ptrdiff_t stride, std::int64_t threshold) {
+inline std::int64_t sse2Sum(const TargetBlock& t, const std::uint8_t* block, std::ptrdiff_t stride,
+                            std::int64_t threshold) {
     const __m128i zero = _mm_setzero_si128();
     std::int64_t partial = 0;
     for (const TargetBlock::Row& row : t.rows) {
@@ -17,16 +17,16 @@ inline std::int64_t sse2Sum(const TargetBlock& t, const std::uint8_t* block,
         __m128i acc = zero;
         for (int c = row.chunkBegin; c < row.chunkEnd; ++c) {
             const TargetBlock::Chunk& chunk = t.chunks[std::size_t(c)];
-            const __m128i s =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + std::ptrdiff_t(chunk.dx) * 4));
+            const __m128i s = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(line + std::ptrdiff_t(chunk.dx) * 4));
             const __m128i* value = reinterpret_cast<const __m128i*>(chunk.value);
             const __m128i* mask = reinterpret_cast<const __m128i*>(chunk.mask);
-            const __m128i lo = _mm_and_si128(
-                _mm_sub_epi16(_mm_unpacklo_epi8(s, zero), _mm_load_si128(value)),
-                _mm_load_si128(mask));
-            const __m128i hi = _mm_and_si128(
-                _mm_sub_epi16(_mm_unpackhi_epi8(s, zero), _mm_load_si128(value + 1)),
-                _mm_load_si128(mask + 1));
+            const __m128i lo =
+                _mm_and_si128(_mm_sub_epi16(_mm_unpacklo_epi8(s, zero), _mm_load_si128(value)),
+                              _mm_load_si128(mask));
+            const __m128i hi =
+                _mm_and_si128(_mm_sub_epi16(_mm_unpackhi_epi8(s, zero), _mm_load_si128(value + 1)),
+                              _mm_load_si128(mask + 1));
             acc = _mm_add_epi32(acc, _mm_madd_epi16(lo, lo));
             acc = _mm_add_epi32(acc, _mm_madd_epi16(hi, hi));
         }

@@ -38,8 +38,8 @@ private:
     std::condition_variable m_done;
     std::atomic<const std::function<void(int)>*> m_job{nullptr};
     std::atomic<std::uint64_t> m_generation{0};  // changed under the mutex
-    std::atomic<int> m_pending{0};             // shares of workers running now
-    std::atomic<std::uint64_t> m_closed{0};  // the last generation job(0) has finished
+    std::atomic<int> m_pending{0};               // shares of workers running now
+    std::atomic<std::uint64_t> m_closed{0};      // the last generation job(0) has finished
     std::atomic<bool> m_quit{false};
 };
 

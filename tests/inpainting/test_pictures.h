@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "inpainting.h"
-#include "reference_inpainting.h"
 #include "pixel_buffer.h"
+#include "reference_inpainting.h"
 
 namespace velmora::test {
 
@@ -56,7 +56,8 @@ inline long long countGreen(const PixelBuffer& p) {
 }
 
 // Runs the set-up stages of a removal, up to the initial priorities.
-inline void setUpEngine(reference::InpaintEngine& e, const PixelBuffer& p, int w, int scanBorder = 10) {
+inline void setUpEngine(reference::InpaintEngine& e, const PixelBuffer& p, int w,
+                        int scanBorder = 10) {
     e.load(p, w);
     e.BuildGrayImage();
     e.BuildTargetMask(MaskColour{});
