@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libgif-dev libdeflate-dev libjpeg62-turbo-dev libexiv2-dev
   qt6-image-formats-plugins libheif-dev
   fonts-liberation2 xvfb xauth
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   xdotool xclip libimage-exiftool-perl icc-profiles-free
   dosfstools fusefat
   desktop-file-utils appstream help2man dpkg-dev file
