@@ -147,6 +147,24 @@ std::string writePngMetadata(const std::string& path, const std::string& icc,
     return ::close(fd) == 0 || !ok ? why : systemReason();
 }
 
+// Gives image exactly these EXIF, IPTC, XMP and ICC parts and writes them out.
+void storeMetadata(Exiv2::Image& image, const Exiv2::ExifData& exif, const std::string& iptcBytes,
+                   const std::string& xmp, const std::string& iccBytes) {
+    image.setExifData(exif);
+    Exiv2::IptcData iptc;
+    if (!iptcBytes.empty())
+        Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(iptcBytes.data()),
+                                  uint32_t(iptcBytes.size()));
+    image.setIptcData(iptc);
+    image.setXmpPacket(xmp);
+    image.writeXmpFromPacket(true);
+    if (!iccBytes.empty()) {
+        Exiv2::DataBuf icc = bufferOf(iccBytes);
+        image.setIccProfile(icc, false);
+    }
+    image.writeMetadata();
+}
+
 }  // namespace
 
 std::string readMetadata(const std::string& path, PictureMetadata* metadata) {
@@ -206,20 +224,7 @@ std::string writeMetadata(const std::string& path, const PictureMetadata& metada
         auto image = Exiv2::ImageFactory::open(path, false);
         image->readMetadata();
         image->setByteOrder(order);
-        image->setExifData(exif);
-        Exiv2::IptcData iptc;
-        if (!metadata.iptc.empty())
-            Exiv2::IptcParser::decode(iptc,
-                                      reinterpret_cast<const Exiv2::byte*>(metadata.iptc.data()),
-                                      uint32_t(metadata.iptc.size()));
-        image->setIptcData(iptc);
-        image->setXmpPacket(xmp);
-        image->writeXmpFromPacket(true);
-        if (!metadata.icc.empty()) {
-            Exiv2::DataBuf icc = bufferOf(metadata.icc);
-            image->setIccProfile(icc, false);
-        }
-        image->writeMetadata();
+        storeMetadata(*image, exif, metadata.iptc, xmp, metadata.icc);
     } catch (const std::exception& e) {
         return e.what();
     }
@@ -235,20 +240,7 @@ std::string writeMetadataFile(const std::string& path, const PictureMetadata& me
             Exiv2::ExifParser::decode(exif,
                                       reinterpret_cast<const Exiv2::byte*>(metadata.exif.data()),
                                       uint32_t(metadata.exif.size()));
-        image->setExifData(exif);
-        Exiv2::IptcData iptc;
-        if (!metadata.iptc.empty())
-            Exiv2::IptcParser::decode(iptc,
-                                      reinterpret_cast<const Exiv2::byte*>(metadata.iptc.data()),
-                                      uint32_t(metadata.iptc.size()));
-        image->setIptcData(iptc);
-        image->setXmpPacket(metadata.xmp);
-        image->writeXmpFromPacket(true);
-        if (!metadata.icc.empty()) {
-            Exiv2::DataBuf icc = bufferOf(metadata.icc);
-            image->setIccProfile(icc, false);
-        }
-        image->writeMetadata();
+        storeMetadata(*image, exif, metadata.iptc, metadata.xmp, metadata.icc);
     } catch (const std::exception& e) {
         return e.what();
     }
