@@ -10,7 +10,7 @@ packages=(
   clang-14 libclang-rt-14-dev clang-format-14
   xdotool xclip libimage-exiftool-perl icc-profiles-free
   dosfstools fusefat
-  desktop-file-utils appstream help2man dpkg-dev file
+  desktop-file-utils appstream dpkg-dev file lintian mailcap xdg-utils man-db
 )
 missing=()
 for p in "${packages[@]}"; do

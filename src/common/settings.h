@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <memory>
+
+class QSettings;
 
 namespace velmora {
 
-// The per-user settings store: application "Korvane", section "Velmora".
+// The per-user settings store: keys of the section "Velmora".
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
@@ -13,11 +16,27 @@ public:
     virtual void setValue(const QString& key, const QString& value) = 0;
 };
 
-// QSettings-backed store used by the program.
+// The settings file of the user, velmora/velmora.conf in the XDG configuration
+// folder (~/.config unless XDG_CONFIG_HOME says otherwise).
+QString settingsFilePath();
+
+// The file of the same settings before they had a folder of their own.
+QString formerSettingsFilePath();
+
+// The store used by the program, in settingsFilePath(). When that file does not
+// exist yet, the settings in formerSettingsFilePath() are taken over, so a choice
+// made with an earlier version is kept. When the file cannot be written, values
+// set are kept for this run and one line on standard error says why.
 class QtSettingsStore : public SettingsStore {
 public:
+    QtSettingsStore();
+    ~QtSettingsStore() override;
     QString value(const QString& key, const QString& fallback) const override;
     void setValue(const QString& key, const QString& value) override;
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+    bool m_saidCannotWrite = false;
 };
 
 // Text-to-Boolean conversion of stored values: a number is True unless 0; the

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "copyright_notice.h"
 #include "inpainting.h"
 #include "metadata.h"
 #include "picture_file.h"
@@ -191,18 +192,30 @@ int main(int argc, char** argv) {
     std::string positional[2];
     int positionalCount = 0;
 
-    // Arguments: options as "--name N" or "--name=N", then exactly INPUT and OUTPUT.
+    // Arguments: options as "--name N" or "--name=N", then exactly INPUT and OUTPUT;
+    // after "--" every argument is a file, so a file name may start with a dash.
+    bool optionsEnded = false;
     for (int a = 1; a < argc; ++a) {
         std::string arg = argv[a];
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (positionalCount == 2) return fail(std::string("too many arguments; ") + kUsage);
+            positional[positionalCount++] = arg;
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             std::printf("%s", kHelp);
             return 0;
         }
         if (arg == "--version") {
-            std::printf("velmora-erase %s\n", VELMORA_VERSION);
+            std::printf("velmora-erase %s\n%s", VELMORA_VERSION, velmora::kCopyrightNotice);
             return 0;
         }
-        if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
+        if (arg.rfind("--", 0) != 0) return fail("unknown option " + arg + "; " + kUsage);
+        {
             std::string name = arg;
             std::string value;
             bool haveValue = false;
@@ -240,10 +253,7 @@ int main(int argc, char** argv) {
                     return fail("--scan-border must lie between 10 and 500, not " + value);
                 scanBorder = v;
             }
-            continue;
         }
-        if (positionalCount == 2) return fail(std::string("too many arguments; ") + kUsage);
-        positional[positionalCount++] = arg;
     }
     if (positionalCount != 2) return fail(std::string("INPUT and OUTPUT are required; ") + kUsage);
 
