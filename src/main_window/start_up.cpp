@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "copyright_notice.h"
+
 namespace velmora {
 
 QString programFolderFor(const QString& executableFolder, const QString& dataFolderFromBin) {
@@ -20,16 +22,21 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             optionsEnded = true;
         } else if (!optionsEnded &&
                    (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
-            return {CommandLine::Action::ShowHelp, {}};
+            return {CommandLine::Action::ShowHelp, {}, {}};
         } else if (!optionsEnded && argument == QLatin1String("--version")) {
-            return {CommandLine::Action::ShowVersion, {}};
-        } else if (argument.isEmpty() || (!optionsEnded && argument.startsWith(QLatin1Char('-')))) {
-            result.action = CommandLine::Action::ShowUsage;
+            return {CommandLine::Action::ShowVersion, {}, {}};
+        } else if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
+            if (result.error.isEmpty())
+                result.error = QStringLiteral("unknown option '%1'").arg(argument);
+        } else if (argument.isEmpty()) {
+            if (result.error.isEmpty()) result.error = QStringLiteral("an empty FILE name");
         } else {
             files << argument;
         }
     }
-    if (files.size() > 1) result.action = CommandLine::Action::ShowUsage;
+    if (files.size() > 1 && result.error.isEmpty())
+        result.error = QStringLiteral("more than one FILE: '%1' and '%2'").arg(files[0], files[1]);
+    if (!result.error.isEmpty()) result.action = CommandLine::Action::ShowError;
     // A drop hands over a full path; so does the command line, wherever it was started.
     if (result.action == CommandLine::Action::Run && !files.isEmpty())
         result.file = QFileInfo(files.front()).absoluteFilePath();
@@ -58,13 +65,14 @@ int answerCommandLine(const CommandLine& commandLine, const char* program) {
                 program);
             return 0;
         case CommandLine::Action::ShowVersion:
-            std::printf("%s %s\n", program, VELMORA_VERSION);
+            std::printf("%s %s\n%s", program, VELMORA_VERSION, kCopyrightNotice);
             return 0;
-        case CommandLine::Action::ShowUsage:
+        case CommandLine::Action::ShowError:
         case CommandLine::Action::Run:
             break;
     }
-    std::fprintf(stderr, "Usage: %s [--help | --version | FILE]\n", program);
+    std::fprintf(stderr, "%s: error: %s\nTry '%s --help' for more information.\n", program,
+                 qPrintable(commandLine.error), program);
     return 2;
 }
 

@@ -13,18 +13,19 @@ QString programFolderFor(const QString& executableFolder, const QString& dataFol
 
 // What the command line asks of the program.
 struct CommandLine {
-    enum class Action { Run, ShowHelp, ShowVersion, ShowUsage };
+    enum class Action { Run, ShowHelp, ShowVersion, ShowError };
     Action action = Action::Run;
-    QString file;  // with Run: the picture to open at start-up, or empty
+    QString file;   // with Run: the picture to open at start-up, or empty
+    QString error;  // with ShowError: what is wrong, naming the argument
 };
 
 // Reads the arguments after the program's name: nothing, one FILE, --help (or -h)
 // or --version; "--" ends the options, so a FILE may start with "-". Anything
-// else asks for the usage line.
+// else is an error.
 CommandLine parseCommandLine(const QStringList& arguments);
 
-// Prints the help, the version or the usage line of `program` for a command
-// line whose action is not Run; returns the exit status (2 for the usage line).
+// Prints the help, the version or the error of `program` for a command line
+// whose action is not Run; returns the exit status (2 for an error).
 int answerCommandLine(const CommandLine& commandLine, const char* program);
 
 }  // namespace velmora

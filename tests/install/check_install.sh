@@ -53,8 +53,13 @@ done
 for section in FILES ENVIRONMENT; do
     grep -qx "$section" <<<"$(man -l "$P/share/man/man1/velmora.1.gz" 2>&1)" || fail "velmora(1) has no $section"
 done
-usage=$("$P/bin/velmora" one two 2>&1) && fail "two files were accepted"
-[ "$(wc -l <<<"$usage")" -eq 1 ] && [[ $usage == Usage:* ]] || fail "not one usage line: $usage"
+# A wrong command line is named, with the way to the help.
+for wrong in "--bogus" "one two"; do
+    # shellcheck disable=SC2086 # "one two" is two files
+    said=$("$P/bin/velmora" $wrong 2>&1) && fail "velmora $wrong was accepted"
+    [[ $said == "velmora: error: "*"'${wrong%% *}'"*$'\n'"Try 'velmora --help' for more information." ]] ||
+        fail "velmora $wrong: $said"
+done
 dashed=$("$P/bin/velmora-erase" -- -dash.png out.png 2>&1) && fail "a missing -dash.png was read"
 [[ $dashed == *-dash.png* && $dashed != *option* && $dashed != *argument* ]] ||
     fail "velmora-erase does not take files after --: $dashed"
@@ -79,10 +84,7 @@ if [ "$PACKAGE" = ON ]; then
         fail "cpack: $(tail -n 20 "$WORK/cpack.log")"
     DEB=$(echo "$WORK"/deb/velmora_*.deb)
     [ -f "$DEB" ] || fail "no package"
-    # Informational tags that stay, each for a reason: the id is the reverse-DNS
-    # name of the program's own domain, upper case and all, as its menu entry is.
-    lintian --pedantic --info --fail-on error,warning,pedantic \
-        --suppress-tags appstream-metadata-invalid-cid \
+    lintian --pedantic --info --fail-on error,warning,info,pedantic \
         "$DEB" >"$WORK/lintian.log" 2>&1 || fail "lintian: $(cat "$WORK/lintian.log")"
     dpkg-deb -x "$DEB" "$WORK/root"
     R=$WORK/root
@@ -121,11 +123,14 @@ if [ "$PACKAGE" = ON ]; then
     ! grep -rqs "$APP" "$R"/usr/share/applications/*mimeapps.list "$R"/usr/share/applications/defaults.list ||
         fail "the package names itself a default"
     # Debian's update-mime turns menu entries into mailcap rules; none for Velmora.
-    printf '$mimedir = "%s";\n$appsdir = "%s";\n1;\n' "$R/usr/lib/mime/packages" \
-        "$R/usr/share/applications:$V/applications" >"$WORK/fresh/.update-mime.conf"
-    HOME="$WORK/fresh" /usr/sbin/update-mime --local
-    grep -q "^image/png; /bin/true" "$WORK/fresh/.mailcap" || fail "update-mime did not run"
-    ! grep -q velmora "$WORK/fresh/.mailcap" || fail "a mailcap rule opens pictures in Velmora"
+    # It is run with its folders and mailcap moved into the scratch root.
+    sed -e "s|^my \$mimedir\t= .*|my \$mimedir = \"$R/usr/lib/mime/packages\";|" \
+        -e "s|^my \$appsdir\t= .*|my \$appsdir = \"$R/usr/share/applications:$V/applications\";|" \
+        -e "s|^my \$mailcap\t= .*|my \$mailcap = \"$WORK/mailcap\";|" \
+        -e "s|^my \$conffile\t= .*|my \$conffile = \"$WORK/none\";|" /usr/sbin/update-mime >"$WORK/update-mime"
+    perl "$WORK/update-mime"
+    grep -q "^image/png; /bin/true" "$WORK/mailcap" || fail "update-mime did not run"
+    ! grep -q velmora "$WORK/mailcap" || fail "a mailcap rule opens pictures in Velmora"
 fi
 
 mv "$WORK/staged" "$WORK/prefix"
