@@ -2,25 +2,55 @@
 
 #include <QSysInfo>
 #include <algorithm>
+#include <cstring>
 
 namespace velmora {
+
+namespace {
+
+// A 32-bit QRgb stored little-endian is exactly B, G, R, A in memory, so rows
+// of RGB32 and ARGB32 pictures pass to and from the engine's layout unchanged.
+constexpr bool kRgbIsBgra = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+
+bool isEngineLayout(QImage::Format format) {
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32;
+}
+
+// Writes x0..x1-1 of an engine row into a QImage row.
+void copyRow(const std::uint8_t* in, int x0, int x1, QRgb* line) {
+    if (kRgbIsBgra) {
+        std::memcpy(line + x0, in + 4 * std::ptrdiff_t(x0), std::size_t(x1 - x0) * 4u);
+        return;
+    }
+    for (int x = x0; x < x1; ++x)
+        line[x] = qRgba(in[4 * x + 2], in[4 * x + 1], in[4 * x], in[4 * x + 3]);
+}
+
+}  // namespace
 
 PixelBuffer toPixelBuffer(const QImage& image) {
     if (image.isNull()) return {};
     QImage source = image;
-    if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_ARGB32)
-        source = source.convertToFormat(QImage::Format_ARGB32);
-    PixelBuffer buffer(source.width(), source.height());
-    // Through QRgb values, so the byte order holds on any host.
+    if (!isEngineLayout(source.format())) source = source.convertToFormat(QImage::Format_ARGB32);
+    PixelBuffer buffer;
+    buffer.width = source.width();
+    buffer.height = source.height();
+    const std::size_t rowBytes = std::size_t(buffer.width) * 4u;
+    // Appended row by row, so the bytes are written once and never zeroed first.
+    buffer.bytes.reserve(rowBytes * std::size_t(buffer.height));
     for (int y = 0; y < source.height(); ++y) {
-        const QRgb* line = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-        std::uint8_t* out = &buffer.bytes[buffer.offset(0, y)];
+        const uchar* line = source.constScanLine(y);
+        if (kRgbIsBgra) {
+            buffer.bytes.insert(buffer.bytes.end(), line, line + rowBytes);
+            continue;
+        }
+        // Through QRgb values, so the byte order holds on any host.
+        const QRgb* pixels = reinterpret_cast<const QRgb*>(line);
         for (int x = 0; x < source.width(); ++x) {
-            const QRgb v = line[x];
-            out[4 * x] = std::uint8_t(qBlue(v));
-            out[4 * x + 1] = std::uint8_t(qGreen(v));
-            out[4 * x + 2] = std::uint8_t(qRed(v));
-            out[4 * x + 3] = std::uint8_t(qAlpha(v));
+            const QRgb v = pixels[x];
+            const std::uint8_t bgra[4] = {std::uint8_t(qBlue(v)), std::uint8_t(qGreen(v)),
+                                          std::uint8_t(qRed(v)), std::uint8_t(qAlpha(v))};
+            buffer.bytes.insert(buffer.bytes.end(), bgra, bgra + 4);
         }
     }
     return buffer;
@@ -35,12 +65,9 @@ QImage toQImage(const PixelBuffer& buffer) {
         }
     QImage image(buffer.width, buffer.height,
                  opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
-    for (int y = 0; y < buffer.height; ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        const std::uint8_t* in = &buffer.bytes[buffer.offset(0, y)];
-        for (int x = 0; x < buffer.width; ++x)
-            line[x] = qRgba(in[4 * x + 2], in[4 * x + 1], in[4 * x], in[4 * x + 3]);
-    }
+    for (int y = 0; y < buffer.height; ++y)
+        copyRow(buffer.bytes.data() + buffer.offset(0, y), 0, buffer.width,
+                reinterpret_cast<QRgb*>(image.scanLine(y)));
     return image;
 }
 
@@ -49,19 +76,14 @@ void copyToQImage(const PixelView& picture, const PixelRect& rect, QImage* image
     const int y0 = std::max(rect.y, 0);
     const int x1 = std::min({rect.x + rect.width, picture.width, image->width()});
     const int y1 = std::min({rect.y + rect.height, picture.height, image->height()});
-    for (int y = y0; y < y1; ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(image->scanLine(y));
-        const std::uint8_t* in = picture.pixel(0, y);
-        for (int x = x0; x < x1; ++x)
-            line[x] = qRgba(in[4 * x + 2], in[4 * x + 1], in[4 * x], in[4 * x + 3]);
-    }
+    if (x1 <= x0) return;
+    for (int y = y0; y < y1; ++y)
+        copyRow(picture.pixel(0, y), x0, x1, reinterpret_cast<QRgb*>(image->scanLine(y)));
 }
 
 PixelView pixelViewOf(QImage* image) {
-    if (image->isNull() || QSysInfo::ByteOrder != QSysInfo::LittleEndian) return {};
-    if (image->format() != QImage::Format_RGB32 && image->format() != QImage::Format_ARGB32)
-        *image = image->convertToFormat(QImage::Format_RGB32);
-    // A 32-bit QRgb stored little-endian is exactly B, G, R, A in memory.
+    if (image->isNull() || !kRgbIsBgra) return {};
+    if (!isEngineLayout(image->format())) *image = image->convertToFormat(QImage::Format_RGB32);
     return {image->bits(), image->width(), image->height(), image->bytesPerLine()};
 }
 
