@@ -89,19 +89,16 @@ void PictureBox::markPainted(const QRect& rect) {
 QRect PictureBox::takePaintedArea() { return std::exchange(m_paintedArea, QRect()); }
 
 void PictureBox::overlayDrawn(const QRect& area) {
-    const QRect drawn = area.intersected(m_overlay.rect());
+    // A painter begun on the overlay starts its recording afresh, so what was
+    // drawn before is repainted too.
+    const QRect drawn = area.intersected(m_image.rect());
+    update(screenRect(m_overlayArea | drawn));
     m_overlayArea |= drawn;
-    update(screenRect(drawn));
 }
 
-// Only what was drawn is wiped: a camera picture's whole overlay is far too
-// much to clear on every pointer move.
 void PictureBox::clearOverlay() {
+    m_overlay = QPicture();
     if (m_overlayArea.isEmpty()) return;
-    QPainter painter(&m_overlay);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(m_overlayArea, Qt::transparent);
-    painter.end();
     update(screenRect(m_overlayArea));
     m_overlayArea = QRect();
 }
@@ -114,17 +111,21 @@ void PictureBox::setAutoSize(bool on) {
 void PictureBox::setBoxSize(int width, int height) { resizeLayers(QSize(width, height)); }
 
 // The persistent image always matches the box: a white background with the
-// committed picture at its top-left corner.
+// committed picture at its top-left corner. A picture of the box's size is
+// shared, not copied, until marks are painted into it.
 void PictureBox::resizeLayers(const QSize& size) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        painter.drawImage(0, 0, m_picture);
+    if (m_picture.size() == size) {
+        m_image = m_picture;
+    } else {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        {
+            QPainter painter(&image);
+            painter.drawImage(0, 0, m_picture);
+        }
+        m_image = image;
     }
-    m_image = image;
-    m_overlay = QImage(size, QImage::Format_ARGB32_Premultiplied);
-    m_overlay.fill(Qt::transparent);
+    m_overlay = QPicture();
     m_overlayArea = QRect();
     resize(m_zoom.scaledSize(size));
     update();
@@ -147,7 +148,8 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     painter.fillRect(r, Qt::white);
     if (m_zoom.isOneToOne() && devicePixelRatioF() == 1.0) {
         drawPicture(painter, r, r);
-        painter.drawImage(r, m_overlay, r);
+        painter.setClipRect(r);
+        painter.drawPicture(0, 0, m_overlay);
         return;
     }
     // The picture pixels under the area, drawn where they lie on the screen.
@@ -163,7 +165,9 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform,
                           devicePixels != std::floor(devicePixels));
     drawPicture(painter, target, source);
-    painter.drawImage(target, m_overlay, QRectF(source));
+    painter.setClipRect(r);
+    painter.scale(factor, factor);
+    painter.drawPicture(0, 0, m_overlay);
 }
 
 namespace {

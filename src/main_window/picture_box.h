@@ -3,6 +3,7 @@
 #include <QColorSpace>
 #include <QColorTransform>
 #include <QImage>
+#include <QPicture>
 #include <QStringList>
 #include <QWidget>
 
@@ -40,9 +41,10 @@ public:
     // The area marks were painted into since the last call; empty when none.
     QRect takePaintedArea();
 
-    // The overlay for outlines under construction; whoever draws on it tells
-    // overlayDrawn where, so that clearOverlay wipes just that.
-    QImage& overlay() { return m_overlay; }
+    // The outline under construction, in picture pixels; whoever draws on it
+    // tells overlayDrawn where. It is recorded rather than drawn into a layer of
+    // the picture's size: a large photo is not held once more for it.
+    QPicture& overlay() { return m_overlay; }
     void overlayDrawn(const QRect& area);
     void clearOverlay();
 
@@ -93,7 +95,7 @@ private:
 
     QImage m_picture;
     QImage m_image;
-    QImage m_overlay;
+    QPicture m_overlay;
     bool m_autoSize = false;
     Zoom m_zoom;
     QRect m_overlayArea;         // what was drawn on the overlay since it was last cleared
