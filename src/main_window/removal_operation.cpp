@@ -20,15 +20,18 @@ public:
         return *m_stopRequested || *m_abandoned;
     }
 
-    void preview(const PixelView& buffer, const PixelRect& changed) override {
-        // A picture replaced during the run must never receive this buffer.
-        if (*m_abandoned || m_picture->image().size() != QSize(buffer.width, buffer.height)) return;
-        // Marks painted since the last write are overwritten too: they are not part of this run.
-        const QRect area = (QRect(changed.x, changed.y, changed.width, changed.height) |
-                            m_picture->takePaintedArea())
-                               .intersected(m_picture->image().rect());
-        copyToQImage(buffer, PixelRect{area.x(), area.y(), area.width(), area.height()},
-                     &m_picture->image());
+    void preview(const PixelView& picture, const PixelRect& changed) override {
+        // A picture replaced during the run must never receive these pixels.
+        if (*m_abandoned || m_picture->image().size() != QSize(picture.width, picture.height))
+            return;
+        QRect area(changed.x, changed.y, changed.width, changed.height);
+        // Marks painted during the run gave the shown picture pixels of its own;
+        // they are overwritten too, as they are not part of this run.
+        if (m_picture->image().constBits() != picture.bytes) {
+            area = (area | m_picture->takePaintedArea()).intersected(m_picture->image().rect());
+            copyToQImage(picture, PixelRect{area.x(), area.y(), area.width(), area.height()},
+                         &m_picture->image());
+        }
         m_picture->imageChanged(area);
     }
 
@@ -75,16 +78,19 @@ void RemovalOperation::forgetUndo() {
 }
 
 InpaintResult RemovalOperation::run(const InpaintOptions& options) {
-    PixelBuffer buffer = toPixelBuffer(m_picture->image());
+    // The engine fills the shown picture's own pixels. This copy shares them and
+    // keeps them alive should the picture be replaced while the engine works.
+    const PixelView view = pixelViewOf(&m_picture->image());
+    const QImage working = m_picture->image();
     m_running = true;
     m_abandoned = false;
-    m_picture->takePaintedArea();  // marks painted so far are in the buffer already
+    m_picture->takePaintedArea();  // marks painted so far are in the picture already
     WindowObserver observer(m_picture, &m_stopRequested, &m_abandoned);
-    const InpaintResult result = Inpaint(buffer, options, &observer);
+    const InpaintResult result = Inpaint(view, options, &observer);
     m_running = false;
     if (m_abandoned) return InpaintResult{0, InpaintStatus::Stopped, {}};
     if (result.status == InpaintStatus::Ok && result.steps > 0) {
-        m_picture->image() = toQImage(buffer).convertToFormat(QImage::Format_RGB32);
+        m_picture->image() = working;
         m_picture->commitImage();
         m_picture->update();
     }
