@@ -74,6 +74,7 @@ void RemovalOperation::keepForUndo(const QImage& picture) {
 
 void RemovalOperation::forgetUndo() {
     m_canUndo = false;
+    m_undoPicture = QImage();  // a large picture is not held for nothing
     emit stateChanged();
 }
 
