@@ -610,9 +610,23 @@ void MainWindow::dropFiles(const QStringList& files) {
 
 namespace {
 
+// The busy pointer everywhere, the picture included, while it lives.
+class BusyPointer {
+public:
+    BusyPointer() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyPointer() { QGuiApplication::restoreOverrideCursor(); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
 QImage readShownPicture(const QString& path) {
     QString error;
-    const QImage image = readPictureFile(path, &error);
+    QImage image;
+    {
+        // A camera photo takes a good part of a second to decode.
+        const BusyPointer busy;
+        image = readPictureFile(path, &error);
+    }
     if (image.isNull()) fail(error);
     if (image.width() > kMaxPictureSide || image.height() > kMaxPictureSide) {
         fail(QStringLiteral("The picture %1 is too large to show (%2 x %3 pixels).")
@@ -638,14 +652,15 @@ void MainWindow::loadWorkPicture(const QString& path, StepRunner& run, int lineO
     endRunningRemoval();
     const auto line = [lineOffset](int number) { return number + lineOffset; };
     PictureBox* picture = workPicture();
+    QImage loaded;  // shares its pixels with the committed picture
     // A file that could not be read changes nothing: the later steps would act
     // on the picture already shown (asking about its size, even shrinking it).
     if (!run.step(line(114), [&] {
-            const QImage image = readShownPicture(path);
+            loaded = readShownPicture(path);
             picture->setZoom(Zoom());  // every picture arrives at full size
-            picture->setPicture(image);
+            picture->setPicture(loaded);
             m_pictureMetadata = pictureFileMetadata(path);
-            QColorSpace space = image.colorSpace();
+            QColorSpace space = loaded.colorSpace();
             if (!space.isValid() && !m_pictureMetadata.icc.empty())
                 space =
                     QColorSpace::fromIccProfile(QByteArray::fromStdString(m_pictureMetadata.icc));
@@ -665,14 +680,14 @@ void MainWindow::loadWorkPicture(const QString& path, StepRunner& run, int lineO
     if (big && m_dialogs->ask(this, QStringLiteral("Big Image File"),
                               QStringLiteral("This image file size is big.\r\rWould you like "
                                              "to reduce the quality of the image and then edit?")))
-        shrinkBigPicture(path, run, lineOffset);
+        shrinkBigPicture(loaded, run, lineOffset);
     run.step(line(142), [&] { m_view->arrangeScrollBars(); });
 }
 
-// Draws the whole picture, read again from path, into a box that fits inside the
-// reduced size with the picture's own proportions: squeezed into 487 x 380
-// exactly, a phone's portrait would come out stretched sideways.
-void MainWindow::shrinkBigPicture(const QString& path, StepRunner& run, int lineOffset) {
+// Draws the whole picture just read into a box that fits inside the reduced
+// size with the picture's own proportions: squeezed into 487 x 380 exactly, a
+// phone's portrait would come out stretched sideways.
+void MainWindow::shrinkBigPicture(const QImage& loaded, StepRunner& run, int lineOffset) {
     const auto line = [lineOffset](int number) { return number + lineOffset; };
     PictureBox* picture = workPicture();
     const QSize fitted =
@@ -683,7 +698,8 @@ void MainWindow::shrinkBigPicture(const QString& path, StepRunner& run, int line
     run.step(line(132), [&] { picture->setBoxSize(picture->width(), fitted.height()); });
     run.step(line(134), [&] { picture->setBoxSize(fitted.width(), picture->height()); });
     QImage full;
-    run.step(line(136), [&] { full = readShownPicture(path); });
+    // Decoding the file again would give the same pixels, a second time.
+    run.step(line(136), [&] { full = loaded; });
     run.step(line(138), [&] {
         if (full.isNull()) fail(QStringLiteral("Invalid picture"));
         const double sourceWidth = himetricFromPixels(full.width()) / kHimetricPerPixel;
@@ -721,6 +737,8 @@ void MainWindow::startOrStopRemoval() {
 void MainWindow::runRemoval(StepRunner& run) {
     InpaintResult result;
     run.step(114, [&] {
+        // "Stop" shows at once, not first at the engine's first yield.
+        m_removeButton->repaint();
         InpaintOptions options;
         options.mask = {0, 255, 0};
         options.preview = m_previewCheck->isChecked();

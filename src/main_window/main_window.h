@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCursor>
+#include <QImage>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -79,7 +80,7 @@ private:
     void openPictureFile();
     void loadSample();
     void loadWorkPicture(const QString& path, StepRunner& run, int lineOffset);
-    void shrinkBigPicture(const QString& path, StepRunner& run, int lineOffset);
+    void shrinkBigPicture(const QImage& loaded, StepRunner& run, int lineOffset);
     void startOrStopRemoval();
     void runRemoval(StepRunner& run);
     void undoRemoval();
