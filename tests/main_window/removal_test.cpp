@@ -237,6 +237,40 @@ TEST(RemovalFailure, EngineOutOfMemoryIsReportedAtTheEngineCall) {
     EXPECT_EXIT(removeWithoutMemory(), ::testing::ExitedWithCode(0), "not enough memory");
 }
 
+// A line of /proc/self/status in bytes ("VmRSS", "VmHWM"); -1 when unreadable.
+qint64 statusBytes(const QByteArray& field) {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ')[0].toLongLong() * 1024;
+    return -1;
+}
+
+// The engine fills the shown picture itself: neither the run nor the undo copy
+// adds a copy of a large picture to what marking it already took.
+TEST(RemovalMemory, RunOnALargePictureAddsNoCopyOfIt) {
+    QTemporaryDir folder;
+    auto dialogs = std::make_unique<velmora::testing::FakeDialogs>();
+    auto* shown = dialogs.get();
+    MainWindow form(std::move(dialogs), std::make_unique<velmora::testing::FakeSettings>(),
+                    folder.path());
+    const QString path = folder.filePath("large.bmp");
+    ASSERT_TRUE(gradientPicture(3000, 2000).save(path));
+    form.dropFiles({path});  // answers No to reducing it
+    QTest::mousePress(form.workPicture(), Qt::LeftButton, {}, QPoint(1500, 1000));
+    QTest::mouseRelease(form.workPicture(), Qt::LeftButton, {}, QPoint(1529, 1019));
+    const qint64 before = statusBytes("VmRSS");
+    QFile peak("/proc/self/clear_refs");  // "5" starts the peak afresh
+    if (before < 0 || !peak.open(QIODevice::WriteOnly) || peak.write("5") != 1 || !peak.flush())
+        GTEST_SKIP() << "this system does not report resident memory";
+    QTest::mouseClick(form.findChild<QPushButton*>("removeButton"), Qt::LeftButton);
+    ASSERT_EQ(shown->texts("message"), QStringList{"Done."});
+    const qint64 pictureBytes = 3000 * 2000 * 4;
+    EXPECT_LT(statusBytes("VmHWM") - before, pictureBytes / 2);
+    EXPECT_LT(statusBytes("VmRSS") - before, pictureBytes / 2);
+}
+
 TEST_F(RemovalTest, MarkCoveringThePictureReportsNoSourceArea) {
     mark({-1, -1}, {79, 59});  // QTest reads (0, 0) as the widget centre
     QTest::mouseClick(start, Qt::LeftButton);
