@@ -1,6 +1,5 @@
 #include "save_command.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -198,7 +197,8 @@ private:
         m_run.step(124, [] { QCoreApplication::processEvents(); });
         m_run.step(126, [&] {
             if (m_c.redraw) m_c.redraw();
-            m_picture = m_c.picture().convertToFormat(QImage::Format_RGB888);
+            // Kept as it is: the bitmap writer takes 32-bit pixels and writes 24-bit ones.
+            m_picture = m_c.picture();
         });
         QString base = m_path;
         m_run.step(128, [&] { base = saveBasePath(m_path); });
@@ -224,13 +224,16 @@ private:
 
     void saveBitmap() {
         m_run.step(144, [&] {
-            QByteArray bytes;
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::WriteOnly);
-            if (m_picture.isNull() || !m_picture.save(&buffer, "BMP"))
-                fail(QStringLiteral("Cannot encode the picture as BMP."));
-            publish(m_destination, [&](int fd) {
-                return writeBytes(fd, bytes.constData(), size_t(bytes.size()));
+            if (m_picture.isNull()) fail(QStringLiteral("Cannot encode the picture as BMP."));
+            // Straight into the file: a camera photo's bitmap is not held in memory first.
+            publish(m_destination, [&](int fd) -> std::string {
+                QFile file;
+                if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+                    return file.errorString().toStdString();
+                const bool written = m_picture.save(&file, "BMP");
+                file.close();  // flushes; the descriptor stays open for the publisher
+                if (file.error() != QFileDevice::NoError) return file.errorString().toStdString();
+                return written ? std::string() : std::string("cannot encode the picture as BMP");
             });
         });
     }
