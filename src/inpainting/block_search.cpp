@@ -133,13 +133,19 @@ namespace {
 // clipped to the table; tw and th are powers of two. Doubling spans keep it to
 // a few flat passes.
 // False when `poll` asked to stop on the way.
+// `scratch` is kept between calls, so its pages are faulted in once per plane.
+struct ExtremesScratch {
+    std::vector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
+};
+
 bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
-                     int rows, int tw, int th, const std::function<bool()>* poll) {
+                     int rows, int tw, int th, ExtremesScratch& scratch,
+                     const std::function<bool()>* poll) {
     auto stop = [poll] { return poll != nullptr && (*poll)(); };
     const std::size_t n = std::size_t(stride) * std::size_t(rows);
-    std::vector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
+    auto& [lowFrom, highFrom, lowTo, highTo] = scratch;
     for (std::vector<std::int16_t>* v : {&lowFrom, &highFrom, &lowTo, &highTo})
-        if (!fillPolled(*v, n, std::int16_t(0), poll)) return false;
+        if (v->size() != n && !fillPolled(*v, n, std::int16_t(0), poll)) return false;
     std::copy(in, in + n, lowFrom.begin());
     std::copy(in, in + n, highFrom.begin());
     auto widen = [&](std::size_t step) {
@@ -207,6 +213,7 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
         plane.tileRanges.clear();
     };
     if (!sized) return giveUp();
+    ExtremesScratch scratch;
     const int rows = int(plane.tableSize / std::size_t(plane.stride));
     constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
     for (int c = 0; c < 3; ++c)
@@ -216,7 +223,7 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
             std::int16_t* lo = sideBySide ? low.data() : plane.ranges.data() + r * plane.tableSize;
             std::int16_t* hi = sideBySide ? high.data() : lo + plane.tableSize;
             if (!slidingExtremes(plane.entries.data() + (from + c) * plane.tableSize, lo, hi,
-                                 plane.stride, rows, tw, th, poll))
+                                 plane.stride, rows, tw, th, scratch, poll))
                 return giveUp();
             if (!sideBySide) continue;
             // Pixels held times k, so single pixels weigh as cells do; lows down and

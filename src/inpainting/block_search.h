@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "huge_pages.h"
 #include "pixel_buffer.h"
 
 namespace velmora {
@@ -210,6 +211,7 @@ bool fillPolled(std::vector<T, A>& v, std::size_t n, const T& value,
                 const std::function<bool()>* poll) {
     v.clear();
     v.reserve(n);
+    adviseHugePages(v.data(), n * sizeof(T));
     constexpr std::size_t kSlice = (std::size_t(1) << 20) / sizeof(T);
     while (v.size() < n) {
         if (poll != nullptr && (*poll)()) return false;
