@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "heif_picture.h"
+#include "huge_pages.h"
 #include "wmf_picture.h"
 
 namespace velmora {
@@ -15,6 +16,8 @@ namespace velmora {
 namespace {
 // An icon names its entries' count in 16 bits; only the first ones are compared.
 constexpr int kMaxIconEntries = 64;
+// Enough for every kind's header, a HEIF file's type box included.
+constexpr qint64 kHeadBytes = 64 * 1024;
 
 // The decoders show a file cut short as if it were whole (grey, background or
 // leftover memory where the data ran out) and report success. The checks below
@@ -28,7 +31,8 @@ quint32 littleEndian(const QByteArray& b, qsizetype at, int bytes) {
 }
 
 // Uncompressed rows take an exact number of bytes; run-length data states its length.
-bool bmpCutShort(const QByteArray& b) {
+// `b` holds at least the headers; `fileSize` is the whole file's.
+bool bmpCutShort(const QByteArray& b, qint64 fileSize) {
     if (b.size() < 26) return true;
     const qint64 offset = littleEndian(b, 10, 4);
     const quint32 headerSize = littleEndian(b, 14, 4);
@@ -45,7 +49,7 @@ bool bmpCutShort(const QByteArray& b) {
         compression = littleEndian(b, 30, 4);
         dataSize = littleEndian(b, 34, 4);
     }
-    const qint64 available = b.size() - offset;
+    const qint64 available = fileSize - offset;
     if (available < 0) return true;
     if (compression == 1 || compression == 2) return available < dataSize;
     const qint64 rowBytes = (std::llabs(width) * bits + 31) / 32 * 4;
@@ -128,8 +132,22 @@ bool icoCutShort(const QByteArray& b) {
     return false;
 }
 
-bool cutShort(const QByteArray& bytes, const QByteArray& format) {
-    if (format == "bmp") return bmpCutShort(bytes);
+// The whole file, in memory taken in huge pages where the system has them.
+QByteArray readWhole(QFile& file) {
+    const qint64 size = file.size();
+    if (size <= 0) return file.readAll();  // a pipe or a /proc file says no size
+    QByteArray bytes(size, Qt::Uninitialized);
+    adviseHugePages(bytes.constData(), std::size_t(size));
+    const qint64 read = file.read(bytes.data(), size);
+    bytes.truncate(qMax<qint64>(read, 0));
+    const QByteArray rest = file.readAll();  // the file grew meanwhile
+    if (!rest.isEmpty()) bytes += rest;
+    return bytes;
+}
+
+// `bytes` is the whole file, or for a bitmap at least its headers.
+bool cutShort(const QByteArray& bytes, const QByteArray& format, qint64 fileSize) {
+    if (format == "bmp") return bmpCutShort(bytes, fileSize);
     if (format == "jpeg" || format == "jpg") return jpegCutShort(bytes);
     if (format == "gif") return gifCutShort(bytes);
     if (format == "ico") return icoCutShort(bytes);
@@ -159,20 +177,26 @@ QImage readPictureFile(const QString& path, QString* error) {
     }
     QByteArray format;
     {
-        // The whole file is read once for the checks, then let go before decoding,
-        // so a large picture is not held twice.
-        QByteArray bytes = file.readAll();
+        // A bitmap is checked from its headers and the file's size: reading it
+        // whole would cost a camera photo's size in fresh memory for nothing.
+        // Other kinds are read whole for their checks, then let go before
+        // decoding, so a large picture is not held twice.
+        QByteArray bytes = file.read(kHeadBytes);
         if (bytes.isEmpty()) {
             *error = QStringLiteral("The file %1 is empty.").arg(path);
             return {};
         }
+        const qint64 fileSize = file.size();
+        const bool other = looksLikeWmf(bytes) || looksLikeHeif(bytes);
+        format = other ? QByteArray() : pictureKind(bytes);
+        if (!file.atEnd() && (format != "bmp" || fileSize <= 0) && file.seek(0))
+            bytes = readWhole(file);
         // Qt reads no metafiles and no HEIF; they are read on their own.
         if (looksLikeWmf(bytes)) return readWmfPicture(bytes, path, error);
         if (looksLikeHeif(bytes)) {
             const QImage image = readHeifPicture(bytes, path, kMaxPicturePixels, error);
             return image.isNull() ? QImage() : flattenOverWhite(image);
         }
-        format = pictureKind(bytes);
         if (format.isEmpty()) {
             *error = QStringLiteral("Invalid picture: %1 (Unsupported image format)").arg(path);
             return {};
@@ -188,7 +212,7 @@ QImage readPictureFile(const QString& path, QString* error) {
                          .arg(size.height());
             return {};
         }
-        if (cutShort(bytes, format)) {
+        if (cutShort(bytes, format, format == "bmp" && fileSize > 0 ? fileSize : bytes.size())) {
             *error = QStringLiteral("%1 is incomplete: the file ends before the picture does.")
                          .arg(path);
             return {};
@@ -217,7 +241,18 @@ QImage flattenOverWhite(const QImage& image) {
 QImage readUpright(QImageReader& reader) {
     // Phones store a portrait sideways and say in the EXIF Orientation how to turn it.
     reader.setAutoTransform(true);
-    if (reader.format() != "ico" || reader.imageCount() < 2) return reader.read();
+    if (reader.format() != "ico" || reader.imageCount() < 2) {
+        // Decoded into memory taken in huge pages: a camera photo otherwise
+        // costs a page fault per 4 KB as the decoder writes it.
+        QImage image;
+        const QSize size = reader.size();
+        if (size.isValid() && qint64(size.width()) * size.height() <= kMaxPicturePixels &&
+            reader.imageFormat() != QImage::Format_Invalid) {
+            image = QImage(size, reader.imageFormat());
+            adviseHugePages(image.constBits(), std::size_t(image.sizeInBytes()));
+        }
+        return reader.read(&image) ? image : QImage();
+    }
     QImage largest;
     const int count = qMin(reader.imageCount(), kMaxIconEntries);
     for (int index = 0; index < count; ++index) {
@@ -250,13 +285,12 @@ bool looksLikePictureFile(const QString& path) {
     if (kExtensions.contains(fileExtension(path).toLower())) return true;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return false;
-    // Enough for every kind's header, a HEIF file's type box included.
-    const QByteArray start = file.read(64 * 1024);
+    const QByteArray start = file.read(kHeadBytes);
     return looksLikeWmf(start) || looksLikeHeif(start) || !pictureKind(start).isEmpty();
 }
 
 bool isCutShort(const QByteArray& bytes, const QByteArray& format) {
-    return cutShort(bytes, format);
+    return cutShort(bytes, format, bytes.size());
 }
 
 QString fileExtension(const QString& name) {
