@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -110,17 +109,15 @@ std::string writeOutput(const QImage& picture, const QString& path, const QByteA
         return velmora::convert::writePictureFile(target, rgb, *ours, Publish::Replace, {},
                                                   keepMetadata);
     }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!picture.save(&buffer, format.constData()))
-        return "the picture cannot be encoded as " + format.toStdString();
+    // Straight into the file: a camera photo's bitmap is not held in memory first.
     return velmora::convert::writeFileAtomically(target, Publish::Replace, [&](int fd) {
-        return velmora::convert::writeAll(fd,
-                                          reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                          size_t(bytes.size()))
-                   ? std::string()
-                   : std::string(std::strerror(errno));
+        QFile file;
+        if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+            return file.errorString().toStdString();
+        const bool encoded = picture.save(&file, format.constData());
+        file.close();  // flushes; the descriptor stays open for the publisher
+        if (file.error() != QFileDevice::NoError) return file.errorString().toStdString();
+        return encoded ? std::string() : "the picture cannot be encoded as " + format.toStdString();
     });
 }
 
