@@ -9,7 +9,7 @@ packages=(
   fonts-liberation2 xvfb xauth
   clang-14 libclang-rt-14-dev clang-format-14
   xdotool xclip libimage-exiftool-perl icc-profiles-free
-  dosfstools fusefat
+  dosfstools fusefat libjpeg-turbo-progs
   desktop-file-utils appstream dpkg-dev file lintian mailcap xdg-utils man-db
 )
 missing=()
