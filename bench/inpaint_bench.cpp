@@ -1,5 +1,5 @@
 // The engine against the plain one on the heavy cases, side by side in one run:
-//   build/bin/inpaint_bench [--today=OTHER_BUILD/bin/velmora-erase]
+//   build/bin/inpaint_bench [--today=OTHER_BUILD/bin/velmora-erase [--rounds=N]]
 // prints Google Benchmark's lines, then a table of each case: our time with one
 // thread and with all, the plain engine's time, the ratio, and the engine's peak
 // heap. The large marks on full-size photos are beyond the plain engine; with
@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -302,34 +303,55 @@ double timed(std::vector<std::string> args, std::string* output) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Today's build and ours on the large marks, one after the other, every thread.
-void compareWith(const std::string& today) {
+// Wall seconds as "min-median-max".
+std::string spread(std::vector<double> seconds) {
+    std::sort(seconds.begin(), seconds.end());
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f-%.2f-%.2f", seconds.front(), seconds[seconds.size() / 2],
+                  seconds.back());
+    return text;
+}
+
+// Today's build and ours on the large marks, in `rounds` interleaved runs each,
+// every thread; the ratio is of the medians.
+void compareWith(const std::string& today, int rounds) {
     const std::string threads = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
-    std::printf("\nvelmora-erase --threads %s, BMP in and out: %s against this build\n",
-                threads.c_str(), today.c_str());
-    std::printf("%-48s %10s %10s %8s %12s\n", "case", "today", "this", "ratio", "same result");
+    std::printf(
+        "\nvelmora-erase --threads %s, BMP in and out, %d interleaved runs: %s against "
+        "this build (wall seconds, min-median-max)\n",
+        threads.c_str(), rounds, today.c_str());
+    std::printf("%-48s %16s %16s %8s %12s\n", "case", "today", "this", "ratio", "same result");
     for (const Case& c : cases()) {
         if (!c.large) continue;
         QTemporaryDir dir;
         const QString in = dir.filePath("in.bmp");
         if (!casePicture(c).save(in, "BMP")) return;
-        double seconds[2];
+        std::vector<double> seconds[2];
         std::string said[2];
         QByteArray written[2];
+        bool same = true;
         const std::string tools[2] = {today, VELMORA_ERASE_PATH};
-        for (int t = 0; t < 2; ++t) {
-            const QString out = dir.filePath(QString("out%1.bmp").arg(t));
-            seconds[t] = timed({tools[t], "--block-size", std::to_string(c.radius), "--scan-border",
-                                std::to_string(c.scanBorder), "--threads", threads,
-                                in.toStdString(), out.toStdString()},
-                               &said[t]);
-            QFile file(out);
-            if (file.open(QIODevice::ReadOnly)) written[t] = file.readAll();
-        }
-        const bool same =
-            seconds[0] > 0 && seconds[1] > 0 && said[0] == said[1] && written[0] == written[1];
-        std::printf("%-48s %8.2f s %8.2f s %7.1fx %12s\n", c.name, seconds[0], seconds[1],
-                    seconds[1] > 0 ? seconds[0] / seconds[1] : 0.0, same ? "yes" : "NO");
+        for (int round = 0; round < rounds; ++round)
+            for (int t = 0; t < 2; ++t) {
+                const QString out = dir.filePath(QString("out%1.bmp").arg(t));
+                said[t].clear();
+                const double s = timed({tools[t], "--block-size", std::to_string(c.radius),
+                                        "--scan-border", std::to_string(c.scanBorder), "--threads",
+                                        threads, in.toStdString(), out.toStdString()},
+                                       &said[t]);
+                same = same && s > 0;
+                seconds[t].push_back(s);
+                QFile file(out);
+                if (file.open(QIODevice::ReadOnly)) written[t] = file.readAll();
+            }
+        same = same && said[0] == said[1] && written[0] == written[1];
+        std::sort(seconds[0].begin(), seconds[0].end());
+        std::sort(seconds[1].begin(), seconds[1].end());
+        const double median[2] = {seconds[0][seconds[0].size() / 2],
+                                  seconds[1][seconds[1].size() / 2]};
+        std::printf("%-48s %16s %16s %7.1fx %12s\n", c.name, spread(seconds[0]).c_str(),
+                    spread(seconds[1]).c_str(), median[1] > 0 ? median[0] / median[1] : 0.0,
+                    same ? "yes" : "NO");
     }
 }
 
@@ -391,13 +413,20 @@ BENCHMARK(BM_Fill)
 int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--peak-of") return reportPeakOf(argv + 2);
     std::string today;
-    for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]).rfind("--today=", 0) == 0) {
-            today = std::string(argv[i]).substr(8);
-            std::copy(argv + i + 1, argv + argc + 1, argv + i);
-            --argc;
-            break;
+    int rounds = 3;
+    for (int i = 1; i < argc;) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--today=", 0) == 0)
+            today = arg.substr(8);
+        else if (arg.rfind("--rounds=", 0) == 0)
+            rounds = std::max(1, std::atoi(arg.c_str() + 9));
+        else {
+            ++i;
+            continue;
         }
+        std::copy(argv + i + 1, argv + argc + 1, argv + i);
+        --argc;
+    }
     benchmark::Initialize(&argc, argv);
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -425,7 +454,7 @@ int main(int argc, char** argv) {
                     row.same && row.steps[0] == row.steps[1] ? "yes" : "NO", row.longestWait * 1e3);
     }
 
-    if (!today.empty()) compareWith(today);
+    if (!today.empty()) compareWith(today, rounds);
 
     // The stamp on the full-size photo, and the widest search over it.
     for (const Case& big : {cases()[5], cases().back()}) {
