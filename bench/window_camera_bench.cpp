@@ -164,9 +164,11 @@ void windowRound(const Files& files, const QTemporaryDir& dir, bool preview, Rou
 
     auto* start = form.findChild<QPushButton*>("removeButton");
     form.findChild<QCheckBox*>("previewCheck")->setChecked(preview);
+    clock.start();
     QTest::mousePress(form.workPicture(), Qt::LeftButton, {}, kMark.topLeft());
     QTest::mouseRelease(form.workPicture(), Qt::LeftButton, {}, kMark.bottomRight());
     QCoreApplication::processEvents();
+    round->seconds["window first mark" + suffix] = clock.nsecsElapsed() / 1e9;
     StopPaintWatch watch;
     watch.clock = &clock;
     start->installEventFilter(&watch);

@@ -9,6 +9,7 @@
 
 #include "heif_picture.h"
 #include "huge_pages.h"
+#include "pixel_buffer_adapter.h"
 #include "wmf_picture.h"
 
 namespace velmora {
@@ -248,8 +249,7 @@ QImage readUpright(QImageReader& reader) {
         const QSize size = reader.size();
         if (size.isValid() && qint64(size.width()) * size.height() <= kMaxPicturePixels &&
             reader.imageFormat() != QImage::Format_Invalid) {
-            image = QImage(size, reader.imageFormat());
-            adviseHugePages(image.constBits(), std::size_t(image.sizeInBytes()));
+            image = hugePageImage(size, reader.imageFormat());
         }
         return reader.read(&image) ? image : QImage();
     }

@@ -1,8 +1,11 @@
 #include "pixel_buffer_adapter.h"
 
+#include <QColorSpace>
 #include <QSysInfo>
 #include <algorithm>
 #include <cstring>
+
+#include "huge_pages.h"
 
 namespace velmora {
 
@@ -81,9 +84,33 @@ void copyToQImage(const PixelView& picture, const PixelRect& rect, QImage* image
         copyRow(picture.pixel(0, y), x0, x1, reinterpret_cast<QRgb*>(image->scanLine(y)));
 }
 
+QImage hugePageImage(QSize size, QImage::Format format) {
+    QImage image(size, format);
+    adviseHugePages(image.constBits(), std::size_t(image.sizeInBytes()));
+    return image;
+}
+
+void detachIntoHugePages(QImage* image) {
+    if (image->isNull() || image->isDetached()) return;
+    QImage copy = hugePageImage(image->size(), image->format());
+    if (copy.isNull()) return;  // QImage's own copy on write reports it
+    const qsizetype rowBytes = qMin(image->bytesPerLine(), copy.bytesPerLine());
+    for (int y = 0; y < image->height(); ++y)
+        std::memcpy(copy.scanLine(y), image->constScanLine(y), std::size_t(rowBytes));
+    copy.setColorTable(image->colorTable());
+    copy.setDotsPerMeterX(image->dotsPerMeterX());
+    copy.setDotsPerMeterY(image->dotsPerMeterY());
+    copy.setOffset(image->offset());
+    copy.setDevicePixelRatio(image->devicePixelRatio());
+    copy.setColorSpace(image->colorSpace());
+    for (const QString& key : image->textKeys()) copy.setText(key, image->text(key));
+    *image = copy;
+}
+
 PixelView pixelViewOf(QImage* image) {
     if (image->isNull() || !kRgbIsBgra) return {};
     if (!isEngineLayout(image->format())) *image = image->convertToFormat(QImage::Format_RGB32);
+    detachIntoHugePages(image);
     return {image->bits(), image->width(), image->height(), image->bytesPerLine()};
 }
 

@@ -21,6 +21,15 @@ QImage toQImage(const PixelBuffer& buffer);
 // RGB32 or ARGB32 picture of the same size, leaving the rest alone.
 void copyToQImage(const PixelView& picture, const PixelRect& rect, QImage* image);
 
+// A picture of `size` whose memory is taken in huge pages where the system has
+// them, left unwritten: a camera photo otherwise costs a page fault per 4 KB as
+// it is first written.
+QImage hugePageImage(QSize size, QImage::Format format);
+
+// Gives `image` pixels of its own, copied into huge pages, when it shares them;
+// QImage's own copy on write would fault them in 4 KB at a time.
+void detachIntoHugePages(QImage* image);
+
 // Lets the engine work on `image` in place, without a copy of the picture.
 // Converts `image` to RGB32 unless it is RGB32 or ARGB32 already. The view is
 // valid while `image` lives and is neither resized nor shared; an empty view

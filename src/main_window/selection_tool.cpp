@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "picture_box.h"
+#include "pixel_buffer_adapter.h"
 #include "zoom.h"
 
 namespace velmora {
@@ -110,6 +111,7 @@ void SelectionTool::anchorOrPaintBox(QPointF at) {
     m_picture->clearOverlay();
     const QRect box = m_anchorPixels.united(pixelsUnder(at, m_picture->zoom()));
     {
+        detachIntoHugePages(&m_picture->image());
         QPainter painter(&m_picture->image());
         painter.fillRect(box, kMarkColour);
     }
@@ -145,6 +147,7 @@ void SelectionTool::finish() {
     if (m_mode != SelectionMode::Polygon) return;
     m_picture->clearOverlay();
     if (m_lastIndex >= 0 && m_points.size() > m_lastIndex) {
+        detachIntoHugePages(&m_picture->image());
         QPainter painter(&m_picture->image());
         markPainter(painter, m_picture->zoom());
         painter.drawPolygon(m_points.constData(), m_lastIndex + 1, Qt::OddEvenFill);
