@@ -94,13 +94,14 @@ std::string takenExtensions() {
 // file beside it that replaces path only once complete: on any failure, an
 // existing file (the input itself, when INPUT = OUTPUT) stays as it was.
 // Returns an empty string on success, else the system's reason.
-std::string writeOutput(const QImage& picture, const QString& path, const QByteArray& format,
+std::string writeOutput(QImage picture, const QString& path, const QByteArray& format,
                         const velmora::convert::PictureMetadata& metadata) {
     const std::string target = QFile::encodeName(path).toStdString();
     using velmora::convert::Publish;
     if (const auto ours = velmora::convert::formatOfExtension(format.toStdString())) {
         velmora::convert::RgbPicture rgb;
         if (!toRgbPicture(picture, &rgb)) return std::strerror(ENOMEM);
+        picture = QImage();  // the encoders' own buffers take its place
         const auto keepMetadata = [&](int, const std::string& temporary) {
             return velmora::convert::canHoldMetadata(format.toStdString())
                        ? velmora::convert::writeMetadata(temporary, metadata, rgb.width, rgb.height)
@@ -323,7 +324,7 @@ int main(int argc, char** argv) {
             return fail(result.message);
     }
 
-    const std::string why = writeOutput(picture, outputPath, format, metadata);
+    const std::string why = writeOutput(std::move(picture), outputPath, format, metadata);
     if (!why.empty()) return fail("cannot write " + positional[1] + ": " + why);
     std::printf("steps: %d\n", result.steps);
     return 0;
