@@ -135,7 +135,7 @@ namespace {
 // False when `poll` asked to stop on the way.
 // `scratch` is kept between calls, so its pages are faulted in once per plane.
 struct ExtremesScratch {
-    std::vector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
+    HugePageVector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
 };
 
 bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
@@ -144,7 +144,7 @@ bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* hi
     auto stop = [poll] { return poll != nullptr && (*poll)(); };
     const std::size_t n = std::size_t(stride) * std::size_t(rows);
     auto& [lowFrom, highFrom, lowTo, highTo] = scratch;
-    for (std::vector<std::int16_t>* v : {&lowFrom, &highFrom, &lowTo, &highTo})
+    for (HugePageVector<std::int16_t>* v : {&lowFrom, &highFrom, &lowTo, &highTo})
         if (v->size() != n && !fillPolled(*v, n, std::int16_t(0), poll)) return false;
     std::copy(in, in + n, lowFrom.begin());
     std::copy(in, in + n, highFrom.begin());
@@ -202,7 +202,7 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
         entries <= kMaxBytes && g_tileRangesSideBySide.load(std::memory_order_relaxed);
     // Side by side, each pair of ranges is worked out over the plane and packed
     // before the next, so the full ranges are never held all at once.
-    std::vector<std::int16_t> low, high;
+    HugePageVector<std::int16_t> low, high;
     const bool sized = sideBySide ? fillPolled(plane.tileRanges, entries, std::uint8_t(0), poll) &&
                                         fillPolled(low, plane.tableSize, std::int16_t(0), poll) &&
                                         fillPolled(high, plane.tableSize, std::int16_t(0), poll)
@@ -409,7 +409,7 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     // Cell sums along rows, then down the columns; flat loops the compiler can
     // vectorise. Cells that would leave the cover stay 0.
     const std::size_t span = std::size_t(w - k + 1);
-    std::vector<std::int16_t> across;
+    HugePageVector<std::int16_t> across;
     if (!fillPolled(across, row * std::size_t(h), std::int16_t(0), poll)) return;
     for (int c = 0; c < 3; ++c) {
         if (stop()) return;

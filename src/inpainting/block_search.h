@@ -42,8 +42,8 @@ struct SourceMap {
     int width = 0;
     int height = 0;
     int radius = 0;
-    Box zone;                        // centres whose block meets the marked box
-    std::vector<std::uint8_t> okIn;  // 1 where a zone centre qualifies, row-major over zone
+    Box zone;                           // centres whose block meets the marked box
+    HugePageVector<std::uint8_t> okIn;  // 1 where a zone centre qualifies, row-major over zone
 
     bool ok(int x, int y) const {
         if (x < radius || x > width - radius - 1 || y < radius || y > height - radius - 1)
@@ -55,7 +55,7 @@ struct SourceMap {
 
     // Summed counts of okIn, (zone width + 1) x (zone height + 1), so a tile of
     // centres that the zone refuses throughout costs four reads.
-    std::vector<std::int32_t> okSums;
+    HugePageVector<std::int32_t> okSums;
     void sumOk();
     // True when every centre of `box` lies in the zone and none qualifies.
     bool refusesAll(const Box& box) const;
@@ -76,10 +76,10 @@ struct CellPlane {
     int cell = 3;                        // side of a cell
     static constexpr int kPadding = 16;  // entries after each row, for whole vector loads
     Box cover;
-    int stride = 0;                     // entries per row
-    std::size_t tableSize = 0;          // entries per table
-    std::vector<std::int16_t> entries;  // the tables one after another; cell sums that
-                                        // would leave the cover are 0
+    int stride = 0;                        // entries per row
+    std::size_t tableSize = 0;             // entries per table
+    HugePageVector<std::int16_t> entries;  // the tables one after another; cell sums that
+                                           // would leave the cover are 0
 
     // Ranges over tiles of kTileWidth x kTileHeight neighbouring candidate
     // centres: for each entry, the lowest and highest cell sum and pixel of each
@@ -106,7 +106,7 @@ struct CellPlane {
     static constexpr int kTileHeight = 8;
     // kRanges tables over the whole plane, kept only when the tiles' ranges
     // side by side would take too much memory; empty otherwise.
-    std::vector<std::int16_t> ranges;
+    HugePageVector<std::int16_t> ranges;
     // For the search of `tileArea`: its tiles that hold a source centre, each
     // clipped to the centres whose blocks fit the picture, and for every position
     // in a block and every range, the tiles' values side by side; empty when
@@ -117,7 +117,7 @@ struct CellPlane {
     std::vector<Box> tiles;
     std::vector<int> tileRowStart;  // the first of `tiles` in each row of tiles, and the end
     std::size_t tileStride = 0;     // tiles, rounded up to 16
-    std::vector<std::uint8_t> tileRanges;
+    HugePageVector<std::uint8_t> tileRanges;
     // k^2 for cell sums; k for pixels, so single pixels weigh as cells do.
     int tileUnit(Range r) const { return r >= BluePixelLow ? cell : cell * cell; }
     const std::uint8_t* tileRange(int dx, int dy, Range r, int radius) const {

@@ -2,6 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -13,9 +17,11 @@ namespace velmora {
 // huge pages. Call it before the memory is first written: a camera photo's
 // buffers otherwise cost one page fault per 4 KB, a large share of a fill or a
 // file read. Only advice: where huge pages are off, nothing changes.
+constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
+
 inline void adviseHugePages(const void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
+    constexpr std::uintptr_t kHugePage = kHugePageBytes;
     const auto start = reinterpret_cast<std::uintptr_t>(data);
     const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
     const std::uintptr_t end = (start + bytes) & ~(kHugePage - 1);
@@ -26,5 +32,38 @@ inline void adviseHugePages(const void* data, std::size_t bytes) {
     (void)bytes;
 #endif
 }
+
+// Hands out blocks of half a huge page or more as whole huge pages, aligned and
+// advised, so a table of a few megabytes is not left partly in small pages at
+// its ends; smaller blocks come from the usual heap.
+template <class T>
+struct HugePageAllocator {
+    using value_type = T;
+    HugePageAllocator() = default;
+    template <class U>
+    HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        const std::size_t bytes = n * sizeof(T);
+        if (bytes < kHugePageBytes / 2) return std::allocator<T>().allocate(n);
+        if (bytes > std::size_t(-1) - kHugePageBytes) throw std::bad_alloc();
+        const std::size_t whole = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+        void* p = std::aligned_alloc(kHugePageBytes, whole);
+        if (p == nullptr) throw std::bad_alloc();
+        adviseHugePages(p, whole);
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) {
+        if (n * sizeof(T) < kHugePageBytes / 2)
+            std::allocator<T>().deallocate(p, n);
+        else
+            std::free(p);
+    }
+    friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
+};
+
+// The engine's large tables.
+template <class T>
+using HugePageVector = std::vector<T, HugePageAllocator<T>>;
 
 }  // namespace velmora

@@ -126,16 +126,16 @@ private:
     int m_regionWidth = 0;
     Box m_window;  // candidate centres of the windowed search
     long long m_pixelsToFill = 0;
-    std::vector<std::uint32_t> m_pixel;  // current values over the region
-    std::vector<std::int8_t> m_state;
-    std::vector<double> m_confidence;
-    std::vector<double> m_priority;
-    std::vector<double> m_gray;
+    HugePageVector<std::uint32_t> m_pixel;  // current values over the region
+    HugePageVector<std::int8_t> m_state;
+    HugePageVector<double> m_confidence;
+    HugePageVector<double> m_priority;
+    HugePageVector<double> m_gray;
     // Squared gradient of each pixel, or -1 where the pixel or one of its
     // neighbours is not known; worked out when the data term first reads it and
     // again after a fill changes it, so the data term mostly just compares.
     static constexpr double kStale = std::numeric_limits<double>::infinity();
-    mutable std::vector<double> m_magnitude;
+    mutable HugePageVector<double> m_magnitude;
     SourceMap m_sources;
     CellPlane m_cells;  // over the search window's blocks
     TargetBlock m_target;
