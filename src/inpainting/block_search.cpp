@@ -133,17 +133,15 @@ namespace {
 // clipped to the table; tw and th are powers of two. Doubling spans keep it to
 // a few flat passes.
 // False when `poll` asked to stop on the way.
-// `scratch` is kept between calls, so its pages are faulted in once per plane.
-struct ExtremesScratch {
-    HugePageVector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
-};
-
 bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
-                     int rows, int tw, int th, ExtremesScratch& scratch,
+                     int rows, int tw, int th, CellPlane::Scratch& scratch,
                      const std::function<bool()>* poll) {
     auto stop = [poll] { return poll != nullptr && (*poll)(); };
     const std::size_t n = std::size_t(stride) * std::size_t(rows);
-    auto& [lowFrom, highFrom, lowTo, highTo] = scratch;
+    auto& lowFrom = scratch.lowFrom;
+    auto& highFrom = scratch.highFrom;
+    auto& lowTo = scratch.lowTo;
+    auto& highTo = scratch.highTo;
     for (HugePageVector<std::int16_t>* v : {&lowFrom, &highFrom, &lowTo, &highTo})
         if (v->size() != n && !fillPolled(*v, n, std::int16_t(0), poll)) return false;
     std::copy(in, in + n, lowFrom.begin());
@@ -202,7 +200,8 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
         entries <= kMaxBytes && g_tileRangesSideBySide.load(std::memory_order_relaxed);
     // Side by side, each pair of ranges is worked out over the plane and packed
     // before the next, so the full ranges are never held all at once.
-    HugePageVector<std::int16_t> low, high;
+    auto& low = plane.scratch.low;
+    auto& high = plane.scratch.high;
     const bool sized = sideBySide ? fillPolled(plane.tileRanges, entries, std::uint8_t(0), poll) &&
                                         fillPolled(low, plane.tableSize, std::int16_t(0), poll) &&
                                         fillPolled(high, plane.tableSize, std::int16_t(0), poll)
@@ -213,7 +212,6 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
         plane.tileRanges.clear();
     };
     if (!sized) return giveUp();
-    ExtremesScratch scratch;
     const int rows = int(plane.tableSize / std::size_t(plane.stride));
     constexpr int tw = CellPlane::kTileWidth, th = CellPlane::kTileHeight;
     for (int c = 0; c < 3; ++c)
@@ -223,7 +221,7 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
             std::int16_t* lo = sideBySide ? low.data() : plane.ranges.data() + r * plane.tableSize;
             std::int16_t* hi = sideBySide ? high.data() : lo + plane.tableSize;
             if (!slidingExtremes(plane.entries.data() + (from + c) * plane.tableSize, lo, hi,
-                                 plane.stride, rows, tw, th, scratch, poll))
+                                 plane.stride, rows, tw, th, plane.scratch, poll))
                 return giveUp();
             if (!sideBySide) continue;
             // Pixels held times k, so single pixels weigh as cells do; lows down and
@@ -409,7 +407,7 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     // Cell sums along rows, then down the columns; flat loops the compiler can
     // vectorise. Cells that would leave the cover stay 0.
     const std::size_t span = std::size_t(w - k + 1);
-    HugePageVector<std::int16_t> across;
+    auto& across = plane.scratch.across;
     if (!fillPolled(across, row * std::size_t(h), std::int16_t(0), poll)) return;
     for (int c = 0; c < 3; ++c) {
         if (stop()) return;

@@ -118,6 +118,13 @@ struct CellPlane {
     std::vector<int> tileRowStart;  // the first of `tiles` in each row of tiles, and the end
     std::size_t tileStride = 0;     // tiles, rounded up to 16
     HugePageVector<std::uint8_t> tileRanges;
+    // Working space of the builds, kept with the plane: fresh memory costs a
+    // page zeroed on first touch, and a long fill rebuilds the plane hundreds
+    // of times.
+    struct Scratch {
+        HugePageVector<std::int16_t> across, low, high;
+        HugePageVector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
+    } scratch;
     // k^2 for cell sums; k for pixels, so single pixels weigh as cells do.
     int tileUnit(Range r) const { return r >= BluePixelLow ? cell : cell * cell; }
     const std::uint8_t* tileRange(int dx, int dy, Range r, int radius) const {
