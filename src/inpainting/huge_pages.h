@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <new>
 #include <vector>
@@ -48,8 +47,7 @@ struct HugePageAllocator {
         if (bytes < kHugePageBytes / 2) return std::allocator<T>().allocate(n);
         if (bytes > std::size_t(-1) - kHugePageBytes) throw std::bad_alloc();
         const std::size_t whole = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
-        void* p = std::aligned_alloc(kHugePageBytes, whole);
-        if (p == nullptr) throw std::bad_alloc();
+        void* p = ::operator new(whole, std::align_val_t(kHugePageBytes));
         adviseHugePages(p, whole);
         return static_cast<T*>(p);
     }
@@ -57,7 +55,7 @@ struct HugePageAllocator {
         if (n * sizeof(T) < kHugePageBytes / 2)
             std::allocator<T>().deallocate(p, n);
         else
-            std::free(p);
+            ::operator delete(p, std::align_val_t(kHugePageBytes));
     }
     friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
 };
