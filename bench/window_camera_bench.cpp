@@ -2,13 +2,13 @@
 //   build/bin/window_camera_bench [ROUNDS]
 // Builds a 6000 x 4000 photo from the test pictures (JPEG, and a BMP with a
 // 300 x 200 mark for velmora-erase), then runs ROUNDS (default 3) interleaved
-// rounds of: decoding the JPEG alone (djpeg to /dev/null when on the PATH, and
-// Qt's reader), opening it in the window up to the "Big Image File" question,
-// removing the mark in the window (Preview ticked and not), velmora-erase on the
-// BMP (BMP out, whole process), saving as PNG and JPG in the window, and
-// velmora-convert on the same BMP. Prints the medians, the ratios the window is held to, the
-// delay until "Stop" is painted and the window's resident memory.
-// Timings are only worth quoting from a quiet machine: check uptime first.
+// rounds of: decoding the JPEG alone (djpeg to /dev/null, streamed and as a
+// bitmap, when on the PATH, and Qt's reader), opening it in the window up to the "Big Image File"
+// question, removing the mark in the window (Preview ticked and not), velmora-erase on the BMP (BMP
+// out, whole process), saving as PNG and JPG in the window, and velmora-convert on the same BMP.
+// Prints min, median and max, the ratios of medians the window is held to, the delay until "Stop"
+// is painted and the window's resident memory. Timings are only worth quoting from a quiet machine:
+// check uptime first.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -221,6 +221,10 @@ int main(int argc, char** argv) {
         if (!djpeg.isEmpty())
             round.seconds["djpeg decode"] =
                 runProgram({djpeg, "-outfile", "/dev/null", files.jpeg});
+        // A bitmap is written bottom up, so djpeg then holds the whole picture too.
+        if (!djpeg.isEmpty())
+            round.seconds["djpeg decode to BMP"] =
+                runProgram({djpeg, "-bmp", "-outfile", "/dev/null", files.jpeg});
         clock.start();
         QImageReader(files.jpeg).read();
         round.seconds["Qt decode"] = clock.nsecsElapsed() / 1e9;
@@ -248,23 +252,32 @@ int main(int argc, char** argv) {
     }
 
     std::map<std::string, double> m;
+    std::printf(
+        "6000 x 4000 photo, %dx%d mark, Block Size 4, Scan Border 10; %d interleaved rounds "
+        "(seconds, min / median / max)\n\n",
+        kMark.width(), kMark.height(), rounds);
     for (const auto& [name, value] : all.front().seconds) {
         std::vector<double> values;
         for (const Round& round : all) values.push_back(round.seconds.at(name));
         m[name] = median(values);
+        std::printf("  %-32s %7.3f %7.3f %7.3f\n", name.c_str(),
+                    *std::min_element(values.begin(), values.end()), m[name],
+                    *std::max_element(values.begin(), values.end()));
     }
-    std::printf(
-        "6000 x 4000 photo, %dx%d mark, Block Size 4, Scan Border 10; median of %d "
-        "interleaved rounds (seconds)\n\n",
-        kMark.width(), kMark.height(), rounds);
-    for (const auto& [name, value] : m) std::printf("  %-32s %7.3f\n", name.c_str(), value);
     auto ratio = [&](const char* what, const std::string& a, const std::string& b, double goal) {
         if (m.count(a) && m.count(b) && m[a] > 0 && m[b] > 0)
             std::printf("  %-44s %5.2f  (goal at most %.2f)\n", what, m[a] / m[b], goal);
     };
+    // Both windows open the same file the same way: the Preview tick comes later.
+    std::vector<double> opens;
+    for (const Round& round : all)
+        for (const char* name : {"window open", "window open (Preview)"})
+            opens.push_back(round.seconds.at(name));
+    m["either window open"] = median(opens);
     std::printf("\nratios\n");
-    ratio("open / djpeg decode", "window open", "djpeg decode", 2.5);
-    ratio("open / Qt decode", "window open", "Qt decode", 2.5);
+    ratio("open / djpeg decode", "either window open", "djpeg decode", 2.5);
+    ratio("open / djpeg decode to BMP", "either window open", "djpeg decode to BMP", 2.5);
+    ratio("open / Qt decode", "either window open", "Qt decode", 2.5);
     ratio("removal / velmora-erase", "window removal", "velmora-erase BMP to BMP", 1.25);
     ratio("removal (Preview) / velmora-erase", "window removal (Preview)",
           "velmora-erase BMP to BMP", 1.25);
