@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,7 @@ inline void adviseHugePages(const void* data, std::size_t bytes) {
 template <class T>
 struct HugePageAllocator {
     using value_type = T;
+    static constexpr std::size_t kMaxShift = 61 * 64;
     HugePageAllocator() = default;
     template <class U>
     HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
@@ -45,17 +47,24 @@ struct HugePageAllocator {
     T* allocate(std::size_t n) {
         const std::size_t bytes = n * sizeof(T);
         if (bytes < kHugePageBytes / 2) return std::allocator<T>().allocate(n);
-        if (bytes > std::size_t(-1) - kHugePageBytes) throw std::bad_alloc();
-        const std::size_t whole = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
-        void* p = ::operator new(whole, std::align_val_t(kHugePageBytes));
+        if (bytes > std::size_t(-1) - 2 * kHugePageBytes) throw std::bad_alloc();
+        const std::size_t whole =
+            (bytes + kMaxShift + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+        char* p = static_cast<char*>(::operator new(whole, std::align_val_t(kHugePageBytes)));
         adviseHugePages(p, whole);
-        return static_cast<T*>(p);
+        // Tables read side by side at the same index would otherwise all start
+        // on the same cache sets; each starts a few cache lines further on.
+        static std::atomic<unsigned> next{0};
+        const std::size_t shift = (next.fetch_add(1, std::memory_order_relaxed) % 61) * 64;
+        return reinterpret_cast<T*>(p + shift);
     }
     void deallocate(T* p, std::size_t n) {
         if (n * sizeof(T) < kHugePageBytes / 2)
             std::allocator<T>().deallocate(p, n);
         else
-            ::operator delete(p, std::align_val_t(kHugePageBytes));
+            ::operator delete(reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(p) &
+                                                      ~std::uintptr_t(kHugePageBytes - 1)),
+                              std::align_val_t(kHugePageBytes));
     }
     friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
 };
