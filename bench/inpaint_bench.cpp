@@ -335,6 +335,10 @@ void compareWith(const std::string& today, int rounds) {
             for (int t = 0; t < 2; ++t) {
                 const QString out = dir.filePath(QString("out%1.bmp").arg(t));
                 said[t].clear();
+                // The last run's file is flushed before the next starts, or the
+                // disk would still be writing one build's output while the next
+                // build waits for its own to reach the disk.
+                ::sync();
                 const double s = timed({tools[t], "--block-size", std::to_string(c.radius),
                                         "--scan-border", std::to_string(c.scanBorder), "--threads",
                                         threads, in.toStdString(), out.toStdString()},
