@@ -13,11 +13,12 @@
 
 namespace velmora {
 
+constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
+
 // Asks the kernel to back the whole 2 MB pages inside [data, data + bytes) with
 // huge pages. Call it before the memory is first written: a camera photo's
 // buffers otherwise cost one page fault per 4 KB, a large share of a fill or a
 // file read. Only advice: where huge pages are off, nothing changes.
-constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
 
 inline void adviseHugePages(const void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
