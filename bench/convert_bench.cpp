@@ -5,11 +5,6 @@
 // velmora-erase on it with a small mark, PNG out. Prints the median of three runs,
 // file sizes, the JPEG and GIF quality in dB PSNR and, when ImageMagick's convert is
 // on the PATH, its JPEG at quality 95 and its default GIF as a yardstick.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,13 +14,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "program_run.h"
 
 namespace {
 
@@ -40,26 +34,10 @@ Timing medianTimes(const QStringList& command, const QString& output, int runs =
     std::vector<double> times, cpus;
     for (int run = 0; run < runs; ++run) {
         QFile::remove(output);
-        std::vector<std::string> args;
-        for (const QString& a : command) args.push_back(a.toStdString());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        const auto start = std::chrono::steady_clock::now();
-        pid_t pid = 0;
-        int status = 0;
-        rusage usage{};
-        if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0 ||
-            wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            return {};
-        cpus.push_back(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6);
-        posix_spawn_file_actions_destroy(&actions);
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const ProgramRun r = runProgram(command);
+        if (r.wall < 0) return {};
+        times.push_back(r.wall);
+        cpus.push_back(r.cpu);
     }
     std::sort(times.begin(), times.end());
     std::sort(cpus.begin(), cpus.end());

@@ -9,10 +9,6 @@
 // Prints min, median and max, the ratios of medians the window is held to, the delay until "Stop"
 // is painted and the window's resident memory. Timings are only worth quoting from a quiet machine:
 // check uptime first.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -35,38 +31,13 @@
 #include "fakes.h"
 #include "main_window.h"
 #include "picture_box.h"
-
-extern char** environ;
+#include "program_run.h"
 
 namespace {
 
 constexpr int kWidth = 6000;
 constexpr int kHeight = 4000;
 const QRect kMark(3000, 2000, 300, 200);
-
-// Wall seconds of a whole program run, or -1 when it fails; *peakMb its peak
-// resident memory.
-double runProgram(const QStringList& command, long* peakMb = nullptr) {
-    std::vector<std::string> args;
-    for (const QString& a : command) args.push_back(a.toStdString());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    QElapsedTimer clock;
-    clock.start();
-    pid_t pid = 0;
-    int status = 0;
-    rusage usage{};
-    const bool ran = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-                     wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) &&
-                     WEXITSTATUS(status) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    if (peakMb) *peakMb = usage.ru_maxrss / 1024;
-    return ran ? clock.nsecsElapsed() / 1e9 : -1;
-}
 
 long residentMb() {
     std::ifstream statm("/proc/self/statm");
@@ -218,21 +189,22 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         Round round;
         QElapsedTimer clock;
-        if (!djpeg.isEmpty())
+        if (!djpeg.isEmpty()) {
             round.seconds["djpeg decode"] =
-                runProgram({djpeg, "-outfile", "/dev/null", files.jpeg});
-        // A bitmap is written bottom up, so djpeg then holds the whole picture too.
-        if (!djpeg.isEmpty())
+                runProgram({djpeg, "-outfile", "/dev/null", files.jpeg}).wall;
+            // A bitmap is written bottom up, so djpeg then holds the whole picture too.
             round.seconds["djpeg decode to BMP"] =
-                runProgram({djpeg, "-bmp", "-outfile", "/dev/null", files.jpeg});
+                runProgram({djpeg, "-bmp", "-outfile", "/dev/null", files.jpeg}).wall;
+        }
         clock.start();
         QImageReader(files.jpeg).read();
         round.seconds["Qt decode"] = clock.nsecsElapsed() / 1e9;
         windowRound(files, dir, false, &round);
-        round.seconds["velmora-erase BMP to BMP"] =
+        const ProgramRun erase =
             runProgram({bin + "/velmora-erase", "--block-size", "4", "--scan-border", "10",
-                        files.markedBmp, dir.filePath("erased.bmp")},
-                       &round.erasePeakMb);
+                        files.markedBmp, dir.filePath("erased.bmp")});
+        round.seconds["velmora-erase BMP to BMP"] = erase.wall;
+        round.erasePeakMb = erase.peakMb;
         windowRound(files, dir, true, &round);
         for (const auto& [name, args] :
              {std::pair{"velmora-convert PNG", QStringList{"-out", "png"}},
@@ -240,7 +212,8 @@ int main(int argc, char** argv) {
             QFile::remove(dir.filePath("converted"));
             round.seconds[name] =
                 runProgram(QStringList{bin + "/velmora-convert"} + args +
-                           QStringList{"-o", dir.filePath("converted"), files.bmp});
+                           QStringList{"-o", dir.filePath("converted"), files.bmp})
+                    .wall;
         }
         {
             const QImage picture(files.bmp);
