@@ -230,6 +230,16 @@ QImage readPictureFile(const QString& path, QString* error) {
     return flattenOverWhite(image);
 }
 
+std::string writePictureTo(int fd, const QImage& picture, const char* format) {
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+        return file.errorString().toStdString();
+    const bool encoded = !picture.isNull() && picture.save(&file, format);
+    file.close();  // flushes; the descriptor stays open for the caller
+    if (file.error() != QFileDevice::NoError) return file.errorString().toStdString();
+    return encoded ? std::string() : "the picture cannot be encoded as " + std::string(format);
+}
+
 QImage flattenOverWhite(const QImage& image) {
     if (!image.hasAlphaChannel()) return image.convertToFormat(QImage::Format_RGB32);
     QImage flat(image.size(), QImage::Format_RGB32);

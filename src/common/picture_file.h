@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QString>
+#include <string>
 
 namespace velmora {
 
@@ -17,6 +18,11 @@ constexpr qint64 kMaxPicturePixels = 400LL * 1000 * 1000;
 // sentence naming the file and the reason when it cannot be read. The result
 // is Format_RGB32, composed over white.
 QImage readPictureFile(const QString& path, QString* error);
+
+// Encodes `picture` in `format` (a Qt image format name) straight into the open
+// file `fd`, which stays open: a camera photo is not held encoded in memory
+// first. Returns an empty string on success, else the reason.
+std::string writePictureTo(int fd, const QImage& picture, const char* format);
 
 // The picture reader's picture, upright and, for an icon holding several sizes,
 // the largest. Null when the reader fails; reader.errorString() says why.

@@ -12,6 +12,7 @@
 #include "converter.h"
 #include "error_report.h"
 #include "picture.h"
+#include "picture_file.h"
 #include "process_runner.h"
 #include "save_folder.h"
 #include "user_dialogs.h"
@@ -226,15 +227,7 @@ private:
         m_run.step(144, [&] {
             if (m_picture.isNull()) fail(QStringLiteral("Cannot encode the picture as BMP."));
             // Straight into the file: a camera photo's bitmap is not held in memory first.
-            publish(m_destination, [&](int fd) -> std::string {
-                QFile file;
-                if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
-                    return file.errorString().toStdString();
-                const bool written = m_picture.save(&file, "BMP");
-                file.close();  // flushes; the descriptor stays open for the publisher
-                if (file.error() != QFileDevice::NoError) return file.errorString().toStdString();
-                return written ? std::string() : std::string("cannot encode the picture as BMP");
-            });
+            publish(m_destination, [&](int fd) { return writePictureTo(fd, m_picture, "BMP"); });
         });
     }
 

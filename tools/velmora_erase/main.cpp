@@ -110,15 +110,8 @@ std::string writeOutput(QImage picture, const QString& path, const QByteArray& f
         return velmora::convert::writePictureFile(target, rgb, *ours, Publish::Replace, {},
                                                   keepMetadata);
     }
-    // Straight into the file: a camera photo's bitmap is not held in memory first.
     return velmora::convert::writeFileAtomically(target, Publish::Replace, [&](int fd) {
-        QFile file;
-        if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
-            return file.errorString().toStdString();
-        const bool encoded = picture.save(&file, format.constData());
-        file.close();  // flushes; the descriptor stays open for the publisher
-        if (file.error() != QFileDevice::NoError) return file.errorString().toStdString();
-        return encoded ? std::string() : "the picture cannot be encoded as " + format.toStdString();
+        return velmora::writePictureTo(fd, picture, format.constData());
     });
 }
 
