@@ -25,6 +25,15 @@ qint64 floorDivide(qint64 value, qint64 divisor) {
 
 qint64 ceilDivide(qint64 value, qint64 divisor) { return -floorDivide(-value, divisor); }
 
+// The pixels of one grid that `pixels` of the other reach into, where pixel s
+// of `pixels` spans from s * to / from up to (s + 1) * to / from.
+QRect pixelsReached(const QRect& pixels, qint64 to, qint64 from) {
+    const auto first = [=](int s) { return int(floorDivide(s * to, from)); };
+    const auto last = [=](int s) { return int(ceilDivide((qint64(s) + 1) * to, from) - 1); };
+    return QRect(QPoint(first(pixels.left()), first(pixels.top())),
+                 QPoint(last(pixels.right()), last(pixels.bottom())));
+}
+
 }  // namespace
 
 Zoom::Zoom(qint64 numerator, qint64 denominator) {
@@ -66,22 +75,11 @@ QSize Zoom::scaledSize(QSize picture) const {
 }
 
 QRect Zoom::picturePixelsUnder(const QRect& screenPixels) const {
-    // Screen pixel s reaches from picture position s / factor to (s + 1) / factor.
-    const auto first = [this](int s) { return int(floorDivide(s * m_denominator, m_numerator)); };
-    const auto last = [this](int s) {
-        return int(ceilDivide((qint64(s) + 1) * m_denominator, m_numerator) - 1);
-    };
-    return QRect(QPoint(first(screenPixels.left()), first(screenPixels.top())),
-                 QPoint(last(screenPixels.right()), last(screenPixels.bottom())));
+    return pixelsReached(screenPixels, m_denominator, m_numerator);
 }
 
 QRect Zoom::screenPixelsOver(const QRect& picturePixels) const {
-    const auto first = [this](int p) { return int(floorDivide(p * m_numerator, m_denominator)); };
-    const auto last = [this](int p) {
-        return int(ceilDivide((qint64(p) + 1) * m_numerator, m_denominator) - 1);
-    };
-    return QRect(QPoint(first(picturePixels.left()), first(picturePixels.top())),
-                 QPoint(last(picturePixels.right()), last(picturePixels.bottom())));
+    return pixelsReached(picturePixels, m_numerator, m_denominator);
 }
 
 QPointF Zoom::pictureFromScreen(QPointF screen) const {
