@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "copyright_notice.h"
@@ -22,6 +23,7 @@
 #include "picture_file.h"
 #include "picture_writer.h"
 #include "pixel_buffer_adapter.h"
+#include "wmf_picture.h"
 
 namespace {
 
@@ -115,6 +117,14 @@ std::string writeOutput(QImage picture, const QString& path, const QByteArray& f
     });
 }
 
+// Text in a metafile needs the font database, which needs an application. Only
+// a metafile gets one: starting it and, above all, ending it (which loads the
+// whole font configuration) costs a few hundredths of a second.
+bool isMetafile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && velmora::looksLikeWmf(file.read(64));
+}
+
 int fail(const std::string& message) {
     std::fprintf(stderr, "velmora-erase: error: %s\n", message.c_str());
     return kExitError;
@@ -171,11 +181,10 @@ int main(int argc, char** argv) {
     // would break the one-line error contract.
     QLoggingCategory::setFilterRules(
         QStringLiteral("qt.gui.imageio*=false\ndefault.warning=false"));
-    // Text in a metafile needs the font database, which needs an application; no
-    // window is shown, and the tool's own arguments are not Qt's to read.
+    // No window is shown, and the tool's own arguments are not Qt's to read.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
-    QGuiApplication application(qtArgc, argv);
+    std::optional<QGuiApplication> application;
     int radius = 4;
     int scanBorder = 10;
     int threads = 0;
@@ -258,6 +267,8 @@ int main(int argc, char** argv) {
         return fail("cannot tell the picture format of " + positional[1] +
                     " from its extension; it takes " + takenExtensions());
 
+    if (isMetafile(inputPath) || (!maskPath.isEmpty() && isMetafile(maskPath)))
+        application.emplace(qtArgc, argv);
     QString error;
     QImage picture = velmora::readPictureFile(inputPath, &error);
     if (picture.isNull()) return fail(error.toStdString());
