@@ -287,6 +287,8 @@ SearchBest searchBestSource(const PixelView& picture, const SourceMap& sources,
     if (base.plane != nullptr && (sideBySide || !plane->ranges.empty()) &&
         area.area() >= kMinTiledArea) {
         const int k = plane->cell;
+        probes.cells.reserve(3 * target.firstSingle);
+        probes.singles.reserve(3 * (target.cells.size() - target.firstSingle));
         for (std::size_t i = 0; i < target.cells.size(); ++i) {
             const TargetBlock::Cell& cell = target.cells[i];
             const bool single = i >= target.firstSingle;

@@ -207,6 +207,15 @@ struct TargetBlock {
     // The pixels of those cells one by one, weighed by k, for their exact sums.
     std::vector<Cell> cellPixels;
     long long knownPixels = 0;
+
+    // Working space of prepareTarget, kept so a step takes no memory.
+    struct RowCount {
+        int dy;
+        int count;
+    };
+    std::vector<RowCount> order;
+    std::vector<std::uint8_t> use;
+    std::vector<std::uint8_t> known;
 };
 
 // Sizes `v` to `n` copies of `value` a slice at a time, asking `poll` (when
@@ -273,13 +282,10 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
     target.cells.clear();
     target.cellPixels.clear();
     target.knownPixels = 0;
-    struct RowCount {
-        int dy;
-        int count;
-    };
-    std::vector<RowCount> order;
-    order.reserve(std::size_t(side));
-    std::vector<std::uint8_t> use(std::size_t(side), 0);
+    std::vector<TargetBlock::RowCount>& order = target.order;
+    order.clear();
+    std::vector<std::uint8_t>& use = target.use;
+    use.assign(std::size_t(side), 0);
     for (int dy = 0; dy < side; ++dy) {
         const int ty = py - radius + dy;
         if (ty < 0 || ty > height - 1) continue;
@@ -296,7 +302,7 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
         for (std::size_t j = i; j > 0 && order[j].count > order[j - 1].count; --j)
             std::swap(order[j], order[j - 1]);
 
-    for (const RowCount& rc : order) {
+    for (const TargetBlock::RowCount& rc : order) {
         const int ty = py - radius + rc.dy;
         for (int dx = 0; dx < side; ++dx) use[std::size_t(dx)] = 0;
         for (int dx = 0; dx < side; ++dx) {
@@ -336,7 +342,8 @@ void prepareTarget(TargetBlock& target, int width, int height, int radius, int p
     }
 
     const int k = cellSide;
-    std::vector<std::uint8_t> known(std::size_t(side) * std::size_t(side), 0);
+    std::vector<std::uint8_t>& known = target.known;
+    known.resize(std::size_t(side) * std::size_t(side));
     auto knownAt = [&](int dx, int dy) -> std::uint8_t& {
         return known[std::size_t(dy) * std::size_t(side) + std::size_t(dx)];
     };
