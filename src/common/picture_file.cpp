@@ -259,7 +259,7 @@ QImage readUpright(QImageReader& reader) {
         const QSize size = reader.size();
         if (size.isValid() && qint64(size.width()) * size.height() <= kMaxPicturePixels &&
             reader.imageFormat() != QImage::Format_Invalid) {
-            image = hugePageImage(size, reader.imageFormat());
+            image = hugePageImage(size, reader.imageFormat(), reader.format() == "bmp");
         }
         return reader.read(&image) ? image : QImage();
     }

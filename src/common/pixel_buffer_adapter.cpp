@@ -4,6 +4,8 @@
 #include <QSysInfo>
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "huge_pages.h"
 
@@ -84,9 +86,45 @@ void copyToQImage(const PixelView& picture, const PixelRect& rect, QImage* image
         copyRow(picture.pixel(0, y), x0, x1, reinterpret_cast<QRgb*>(image->scanLine(y)));
 }
 
-QImage hugePageImage(QSize size, QImage::Format format) {
-    QImage image(size, format);
-    adviseHugePages(image.constBits(), std::size_t(image.sizeInBytes()));
+namespace {
+
+// The memory under a hugePageImage: whole huge pages, and the thread faulting
+// them in, which must stop before the memory goes.
+struct HugePageBlock {
+    void* memory = nullptr;
+    std::unique_ptr<BackgroundPrefault> prefault;
+};
+
+void freeHugePageBlock(void* info) {
+    auto* block = static_cast<HugePageBlock*>(info);
+    block->prefault.reset();
+    ::operator delete(block->memory, std::align_val_t(kHugePageBytes));
+    delete block;
+}
+
+}  // namespace
+
+QImage hugePageImage(QSize size, QImage::Format format, bool writtenFromBottom) {
+    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    if (size.isEmpty() || format == QImage::Format_Invalid || depth <= 0)
+        return QImage(size, format);
+    // Rows as QImage lays them out itself: each a whole number of 32-bit words.
+    const qint64 rowBytes = (qint64(size.width()) * depth + 31) / 32 * 4;
+    const qint64 bytes = rowBytes * size.height();
+    if (bytes / size.height() != rowBytes || bytes > qint64(1) << 40) return QImage(size, format);
+    auto block = std::make_unique<HugePageBlock>();
+    const std::size_t whole =
+        (std::size_t(bytes) + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    block->memory = ::operator new(whole, std::align_val_t(kHugePageBytes), std::nothrow);
+    if (block->memory == nullptr) return QImage(size, format);
+    adviseHugePages(block->memory, whole);
+    block->prefault =
+        std::make_unique<BackgroundPrefault>(block->memory, std::size_t(bytes), writtenFromBottom);
+    auto* data = static_cast<uchar*>(block->memory);
+    HugePageBlock* info = block.get();
+    QImage image(data, size.width(), size.height(), rowBytes, format, freeHugePageBlock, info);
+    if (image.isNull()) return QImage(size, format);  // `block` frees itself
+    block.release();                                  // the image's cleanup frees it
     return image;
 }
 

@@ -23,8 +23,9 @@ void copyToQImage(const PixelView& picture, const PixelRect& rect, QImage* image
 
 // A picture of `size` whose memory is taken in huge pages where the system has
 // them, left unwritten: a camera photo otherwise costs a page fault per 4 KB as
-// it is first written.
-QImage hugePageImage(QSize size, QImage::Format format);
+// it is first written. Another thread faults the pages in meanwhile, starting
+// at the end written last (the top when `writtenFromBottom`, as a bitmap is).
+QImage hugePageImage(QSize size, QImage::Format format, bool writtenFromBottom = false);
 
 // Gives `image` pixels of its own, copied into huge pages, when it shares them;
 // QImage's own copy on write would fault them in 4 KB at a time.
