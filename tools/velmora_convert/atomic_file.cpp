@@ -7,12 +7,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace velmora::convert {
 namespace {
@@ -73,6 +78,49 @@ std::string resolvedTarget(const std::string& target) {
     std::free(real);
     return resolved;
 }
+
+// Sets the disk writing what is in the file so far, every few hundredths of a
+// second while the rest is encoded: the sync before publishing then waits for
+// the last part of a camera photo, not the whole of it.
+class WritebackWhileWriting {
+public:
+    explicit WritebackWhileWriting(int fd) : m_fd(fd) {
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // No thread: the sync writes it all.
+        }
+    }
+    ~WritebackWhileWriting() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable()) m_thread.join();
+    }
+    WritebackWhileWriting(const WritebackWhileWriting&) = delete;
+    WritebackWhileWriting& operator=(const WritebackWhileWriting&) = delete;
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_wake.wait_for(lock, std::chrono::milliseconds(20), [this] { return m_done; })) {
+            lock.unlock();
+            // Only a start: it returns without waiting for the disk, and where a
+            // file system cannot do it, the sync does all.
+            const bool started = ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
+            lock.lock();
+            if (!started) return;
+        }
+    }
+
+    const int m_fd;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
 
 bool renameIsUnsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
@@ -164,6 +212,7 @@ std::string writeFileAtomically(const std::string& target, Publish how, const Wr
     std::string why = file.open();
     if (!why.empty()) return why;
     try {
+        WritebackWhileWriting writeback(file.fd());
         why = content(file.fd());
         if (why.empty() && finish) why = finish(file.fd(), file.temporaryPath());
     } catch (const std::bad_alloc&) {
