@@ -85,6 +85,24 @@ TEST_F(VelmoraErase, WritesBmpByExtension) {
     EXPECT_FALSE(hasGreen(out));
 }
 
+TEST_F(VelmoraErase, DrawsTheTextOfAMetafileWithItsFonts) {
+    // Only a metafile gets the application whose fonts its text needs; without
+    // them the tool crashes or draws each letter as a block.
+    const QString wmf = QStringLiteral(VELMORA_TEST_DATA "/wmf/formula1.wmf");
+    const RunResult r = runTool({wmf, path("out.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const auto ink = [](const QImage& image) {
+        int dark = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 160;
+        return dark;
+    };
+    const QImage out(path("out.png")),
+        drawnByLibwmf(QStringLiteral(VELMORA_TEST_DATA "/wmf/formula1.png"));
+    ASSERT_EQ(out.size(), drawnByLibwmf.size());
+    EXPECT_NEAR(ink(out), ink(drawnByLibwmf), ink(drawnByLibwmf) / 2);
+}
+
 TEST_F(VelmoraErase, NothingMarkedWritesTheInputWithZeroSteps) {
     const QImage in = texture(30, 30);
     ASSERT_TRUE(in.save(path("in.png")));
