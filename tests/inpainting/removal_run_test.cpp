@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QString>
 
+#include "huge_pages.h"
 #include "inpainting.h"
 #include "pixel_buffer_adapter.h"
 #include "test_pictures.h"
@@ -268,6 +269,26 @@ TEST(RemovalRun, AdapterRoundTripIsExact) {
     EXPECT_EQ(toPixelBuffer(withAlpha).bytes, p.bytes);
     EXPECT_EQ(qRed(image.pixel(3, 2)), p.red(3, 2));
     EXPECT_EQ(qBlue(image.pixel(3, 2)), p.blue(3, 2));
+}
+
+TEST(RemovalRun, MemoryFaultedInMeanwhileKeepsWhatIsWritten) {
+    // A second thread faults large buffers in from their far end while this one
+    // writes them; it must never write a byte itself.
+    QImage image = hugePageImage(QSize(2048, 1536), QImage::Format_RGB32, true);
+    for (int y = image.height() - 1; y >= 0; --y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) row[x] = std::uint32_t(y * 4099 + x) | 1u;
+    }
+    HugePageVector<std::uint32_t> table;
+    table.reserve(std::size_t(3) << 20);
+    for (std::uint32_t i = 0; i < (3u << 20); ++i) table.push_back(i | 1u);
+    long long lost = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            lost += reinterpret_cast<const std::uint32_t*>(image.constScanLine(y))[x] !=
+                    (std::uint32_t(y * 4099 + x) | 1u);
+    for (std::uint32_t i = 0; i < table.size(); ++i) lost += table[i] != (i | 1u);
+    EXPECT_EQ(lost, 0);
 }
 
 namespace {
