@@ -123,8 +123,11 @@ QImage hugePageImage(QSize size, QImage::Format format, bool writtenFromBottom) 
     auto* data = static_cast<uchar*>(block->memory);
     HugePageBlock* info = block.get();
     QImage image(data, size.width(), size.height(), rowBytes, format, freeHugePageBlock, info);
-    if (image.isNull()) return QImage(size, format);  // `block` frees itself
-    block.release();                                  // the image's cleanup frees it
+    if (image.isNull()) {
+        freeHugePageBlock(block.release());
+        return QImage(size, format);
+    }
+    block.release();  // the image's cleanup frees it
     return image;
 }
 
