@@ -59,9 +59,10 @@ public:
                     const std::size_t chunk = callerStartsAtEnd ? i : chunks - 1 - i;
                     const std::uintptr_t from = start + chunk * kHugePageBytes;
                     const std::size_t length = std::min<std::uintptr_t>(kHugePageBytes, end - from);
+                    // On an older kernel, or without memory, the caller's writes
+                    // fault the pages in as usual.
                     if (::madvise(reinterpret_cast<void*>(from), length, MADV_POPULATE_WRITE) != 0)
-                        return;  // an older kernel, or no memory: the caller's writes fault as
-                                 // usual
+                        return;
                 }
             });
         } catch (const std::system_error&) {
