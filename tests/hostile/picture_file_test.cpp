@@ -6,8 +6,10 @@
 #include <QBuffer>
 #include <QImageWriter>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "hostile.h"
 
@@ -129,6 +131,23 @@ TEST_P(SoundPictureFile, LoadsWholeAndIsRefusedWhenHalved) {
 
 INSTANTIATE_TEST_SUITE_P(Hostile, SoundPictureFile, ::testing::ValuesIn(kSound),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The bitmap writer's own fast path gives Qt's bytes: odd widths pad their rows,
+// and a picture without a resolution gets Qt's 72 dots per inch.
+TEST(WritePictureTo, BitmapIsByteForByteQts) {
+    for (const auto& [width, height, dotsPerMeter] :
+         {std::tuple(1, 1, 3780), std::tuple(5, 3, 0), std::tuple(13, 7, 2835),
+          std::tuple(16, 9, 3780)}) {
+        QImage image = brick().copy(3, 2, width, height);
+        image.setDotsPerMeterX(dotsPerMeter);
+        image.setDotsPerMeterY(dotsPerMeter);
+        QTemporaryFile file;
+        ASSERT_TRUE(file.open());
+        EXPECT_EQ(velmora::writePictureTo(int(file.handle()), image, "BMP"), "");
+        file.seek(0);
+        EXPECT_TRUE(file.readAll() == encoded(image, "BMP")) << width << "x" << height;
+    }
+}
 
 // Metafiles: drawn at their stated size with the shapes in place, or refused
 // with the reason when cut off, malformed or without a size.
