@@ -131,36 +131,35 @@ namespace {
 
 // low[i] and high[i]: the extremes of `in` over the tw x th entries from entry i,
 // clipped to the table; tw and th are powers of two. Doubling spans keep it to
-// a few flat passes.
+// a few flat passes, each in place: entry i + step is still as the pass before
+// left it when entry i takes its extreme, so no second table is needed.
 // False when `poll` asked to stop on the way.
 bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* high, int stride,
-                     int rows, int tw, int th, CellPlane::Scratch& scratch,
-                     const std::function<bool()>* poll) {
+                     int rows, int tw, int th, const std::function<bool()>* poll) {
     auto stop = [poll] { return poll != nullptr && (*poll)(); };
     const std::size_t n = std::size_t(stride) * std::size_t(rows);
-    auto& lowFrom = scratch.lowFrom;
-    auto& highFrom = scratch.highFrom;
-    auto& lowTo = scratch.lowTo;
-    auto& highTo = scratch.highTo;
-    for (HugePageVector<std::int16_t>* v : {&lowFrom, &highFrom, &lowTo, &highTo})
-        if (v->size() != n && !fillPolled(*v, n, std::int16_t(0), poll)) return false;
-    std::copy(in, in + n, lowFrom.begin());
-    std::copy(in, in + n, highFrom.begin());
+    std::copy(in, in + n, low);
+    std::copy(in, in + n, high);
     auto widen = [&](std::size_t step) {
-        const std::int16_t* lf = lowFrom.data();
-        const std::int16_t* hf = highFrom.data();
-        std::int16_t* lt = lowTo.data();
-        std::int16_t* ht = highTo.data();
-        const std::size_t inner = n > step ? n - step : 0;
-        for (std::size_t i = 0; i < inner; ++i) {
-            lt[i] = std::min(lf[i], lf[i + step]);
-            ht[i] = std::max(hf[i], hf[i + step]);
-        }
         // Entries within `step` of the end keep theirs: clipped, they already span it.
-        std::copy(lf + inner, lf + n, lt + inner);
-        std::copy(hf + inner, hf + n, ht + inner);
-        lowFrom.swap(lowTo);
-        highFrom.swap(highTo);
+        const std::size_t inner = n > step ? n - step : 0;
+        // A block is read whole before it is written, so the loops take vectors:
+        // its writes land below everything the later blocks read.
+        constexpr std::size_t kBlock = 64;
+        std::size_t i = 0;
+        for (; i + kBlock <= inner; i += kBlock) {
+            std::int16_t lo[kBlock], hi[kBlock];
+            for (std::size_t k = 0; k < kBlock; ++k) {
+                lo[k] = std::min(low[i + k], low[i + k + step]);
+                hi[k] = std::max(high[i + k], high[i + k + step]);
+            }
+            std::copy(lo, lo + kBlock, low + i);
+            std::copy(hi, hi + kBlock, high + i);
+        }
+        for (; i < inner; ++i) {
+            low[i] = std::min(low[i], low[i + step]);
+            high[i] = std::max(high[i], high[i + step]);
+        }
     };
     // Across: runs over the whole table read past a row's end into the next row,
     // which only widens a range, and that stays a valid bound.
@@ -172,8 +171,6 @@ bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* hi
         if (stop()) return false;
         widen(std::size_t(span) * std::size_t(stride));
     }
-    std::copy(lowFrom.begin(), lowFrom.end(), low);
-    std::copy(highFrom.begin(), highFrom.end(), high);
     return true;
 }
 
@@ -221,7 +218,7 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
             std::int16_t* lo = sideBySide ? low.data() : plane.ranges.data() + r * plane.tableSize;
             std::int16_t* hi = sideBySide ? high.data() : lo + plane.tableSize;
             if (!slidingExtremes(plane.entries.data() + (from + c) * plane.tableSize, lo, hi,
-                                 plane.stride, rows, tw, th, plane.scratch, poll))
+                                 plane.stride, rows, tw, th, poll))
                 return giveUp();
             if (!sideBySide) continue;
             // Pixels held times k, so single pixels weigh as cells do; lows down and
@@ -409,28 +406,27 @@ void buildCellPlane(CellPlane& plane, const PixelView& picture, int radius, cons
     // Cell sums along rows, then down the columns; flat loops the compiler can
     // vectorise. Cells that would leave the cover stay 0.
     const std::size_t span = std::size_t(w - k + 1);
+    // The sums along rows are kept for the last k rows only, as each row of
+    // cells is summed down from them the moment its k rows are there.
     auto& across = plane.scratch.across;
-    if (!fillPolled(across, row * std::size_t(h), std::int16_t(0), poll)) return;
+    if (!fillPolled(across, row * std::size_t(k), std::int16_t(0), poll)) return;
     for (int c = 0; c < 3; ++c) {
         if (stop()) return;
         const std::int16_t* in = table(CellPlane::Table(CellPlane::Blue + c));
         std::int16_t* out = table(CellPlane::Table(CellPlane::CellBlue + c));
-        std::fill(across.begin(), across.end(), std::int16_t(0));
-        if (stop()) return;
         for (int y = 0; y < h; ++y) {
             if (y % kRowsPerPoll == 0 && stop()) return;
             const std::int16_t* i0 = in + std::size_t(y) * row;
-            std::int16_t* a = &across[std::size_t(y) * row];
+            std::int16_t* a = &across[std::size_t(y % k) * row];
+            std::fill(a, a + span, std::int16_t(0));
             for (int i = 0; i < k; ++i)
                 for (std::size_t j = 0; j < span; ++j)
                     a[j] = std::int16_t(a[j] + i0[j + std::size_t(i)]);
-        }
-        for (int y = 0; y + k <= h; ++y) {
-            if (y % kRowsPerPoll == 0 && stop()) return;
-            std::int16_t* o = out + std::size_t(y) * row;
+            if (y + 1 < k) continue;
+            std::int16_t* o = out + std::size_t(y + 1 - k) * row;
             for (int i = 0; i < k; ++i) {
-                const std::int16_t* a = &across[std::size_t(y + i) * row];
-                for (std::size_t j = 0; j < span; ++j) o[j] = std::int16_t(o[j] + a[j]);
+                const std::int16_t* b = &across[std::size_t((y + 1 - k + i) % k) * row];
+                for (std::size_t j = 0; j < span; ++j) o[j] = std::int16_t(o[j] + b[j]);
             }
         }
     }

@@ -120,10 +120,9 @@ struct CellPlane {
     HugePageVector<std::uint8_t> tileRanges;
     // Working space of the builds, kept with the plane: fresh memory costs a
     // page zeroed on first touch, and a long fill rebuilds the plane hundreds
-    // of times.
+    // of times. The last k rows' sums along rows, and one pair of full ranges.
     struct Scratch {
         HugePageVector<std::int16_t> across, low, high;
-        HugePageVector<std::int16_t> lowFrom, highFrom, lowTo, highTo;
     } scratch;
     // k^2 for cell sums; k for pixels, so single pixels weigh as cells do.
     int tileUnit(Range r) const { return r >= BluePixelLow ? cell : cell * cell; }
