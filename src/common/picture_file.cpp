@@ -160,6 +160,50 @@ bool cutShort(const QByteArray& bytes, const QByteArray& format, qint64 fileSize
     return false;
 }
 
+// The plain 24-bit bitmap (the usual header, no compression), read a megabyte
+// at a time straight into the picture: Qt's reader asks the system for each
+// row on its own and converts pixel by pixel. Null for any other kind of
+// bitmap, or when the file does not hold what its header says; Qt's reader
+// then reads it, or says why not. `head` holds at least the headers.
+QImage readBmp24(QFile& file, const QByteArray& head) {
+    if (head.size() < 54 || littleEndian(head, 14, 4) != 40 || littleEndian(head, 26, 2) != 1 ||
+        littleEndian(head, 28, 2) != 24 || littleEndian(head, 30, 4) != 0)
+        return {};
+    const qint64 offset = littleEndian(head, 10, 4);
+    const qint64 width = qint32(littleEndian(head, 18, 4));
+    const qint64 height = qint32(littleEndian(head, 22, 4));
+    const qint64 rows = std::llabs(height);
+    if (width <= 0 || rows == 0 || width * rows > kMaxPicturePixels || offset < 54) return {};
+    const qint64 rowBytes = (width * 24 + 31) / 32 * 4;
+    if (file.size() < offset + rowBytes * rows) return {};
+    const bool bottomUp = height > 0;
+    QImage image = hugePageImage(QSize(int(width), int(rows)), QImage::Format_RGB32, bottomUp);
+    if (image.isNull()) return {};
+    const int rowsPerChunk = int(std::max<qint64>(1, (qint64(1) << 20) / rowBytes));
+    std::vector<std::uint8_t> chunk(
+        std::size_t(rowBytes) * std::size_t(std::min<qint64>(rowsPerChunk, rows)) + 8);
+    if (!file.seek(offset)) return {};
+    for (qint64 done = 0; done < rows;) {
+        const qint64 n = std::min<qint64>(rowsPerChunk, rows - done);
+        if (file.read(reinterpret_cast<char*>(chunk.data()), n * rowBytes) != n * rowBytes)
+            return {};
+        for (qint64 r = 0; r < n; ++r, ++done) {
+            const std::uint8_t* in = chunk.data() + r * rowBytes;
+            auto* out = reinterpret_cast<std::uint32_t*>(
+                image.scanLine(int(bottomUp ? rows - 1 - done : done)));
+            // Four bytes read for three: the chunk's slack covers the last pixel's.
+            for (qint64 x = 0; x < width; ++x, in += 3) {
+                std::uint32_t v;
+                std::memcpy(&v, in, 4);
+                out[x] = v | 0xFF000000u;
+            }
+        }
+    }
+    image.setDotsPerMeterX(qint32(littleEndian(head, 38, 4)));
+    image.setDotsPerMeterY(qint32(littleEndian(head, 42, 4)));
+    return image;
+}
+
 void putLittleEndian(std::uint8_t* at, std::uint32_t value, int bytes) {
     for (int k = 0; k < bytes; ++k) at[k] = std::uint8_t(value >> (8 * k));
 }
@@ -294,6 +338,10 @@ QImage readPictureFile(const QString& path, QString* error) {
             *error = QStringLiteral("%1 is incomplete: the file ends before the picture does.")
                          .arg(path);
             return {};
+        }
+        if (format == "bmp") {
+            const QImage image = readBmp24(file, bytes);
+            if (!image.isNull()) return image;
         }
     }
     file.seek(0);

@@ -120,6 +120,8 @@ TEST_P(SoundPictureFile, LoadsWholeAndIsRefusedWhenHalved) {
     const QImage loaded = velmora::readPictureFile(path, &error);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     EXPECT_TRUE(loaded == expected) << "the file did not load as its decoder reads it";
+    EXPECT_EQ(loaded.dotsPerMeterX(), expected.dotsPerMeterX());
+    EXPECT_EQ(loaded.dotsPerMeterY(), expected.dotsPerMeterY());
 
     // Halfway through, the picture data is always short.
     const QString half = work.filePath("half");
