@@ -323,6 +323,11 @@ QImage readPictureFile(const QString& path, QString* error) {
             *error = QStringLiteral("Invalid picture: %1 (Unsupported image format)").arg(path);
             return {};
         }
+        // Before Qt's reader is asked anything: it loads every image plugin first.
+        if (format == "bmp") {
+            const QImage image = readBmp24(file, bytes);
+            if (!image.isNull()) return image;
+        }
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
         QImageReader probe(&buffer, format);
@@ -338,10 +343,6 @@ QImage readPictureFile(const QString& path, QString* error) {
             *error = QStringLiteral("%1 is incomplete: the file ends before the picture does.")
                          .arg(path);
             return {};
-        }
-        if (format == "bmp") {
-            const QImage image = readBmp24(file, bytes);
-            if (!image.isNull()) return image;
         }
     }
     file.seek(0);
@@ -409,6 +410,9 @@ QByteArray pictureKind(const QByteArray& bytes) {
     if (bytes.size() >= 6 && bytes.startsWith(QByteArray("\0\0\1\0", 4)) &&
         (bytes[4] != 0 || bytes[5] != 0))
         return "ico";
+    // A bitmap is told by its signature, as Qt's own reader tells it: asking
+    // Qt loads every image plugin first, a good part of a command's start.
+    if (bytes.startsWith("BM")) return "bmp";
     static const QList<QByteArray> kKinds = {"bmp", "jpeg", "gif", "png", "tiff", "webp"};
     QBuffer buffer;
     buffer.setData(bytes);

@@ -262,8 +262,10 @@ int main(int argc, char** argv) {
 
     // The output format comes from the extension; refuse an unknown one before any work.
     const QByteArray format = QFileInfo(outputPath).suffix().toLower().toLatin1();
-    if (format.isEmpty() || (!velmora::convert::formatOfExtension(format.toStdString()) &&
-                             !QImageWriter::supportedImageFormats().contains(format)))
+    // A bitmap is written without Qt's plugins, which take a while to load.
+    if (format.isEmpty() ||
+        (!velmora::convert::formatOfExtension(format.toStdString()) && format != "bmp" &&
+         !QImageWriter::supportedImageFormats().contains(format)))
         return fail("cannot tell the picture format of " + positional[1] +
                     " from its extension; it takes " + takenExtensions());
 
