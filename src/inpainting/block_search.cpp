@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <tuple>
+#include <type_traits>
 
 #include "block_search_scan.h"
 #include "test_switches.h"
@@ -174,6 +175,38 @@ bool slidingExtremes(const std::int16_t* in, std::int16_t* low, std::int16_t* hi
     return true;
 }
 
+// The full ranges `low` and `high` of range r (and r + 1) packed into the
+// tiles' bytes, in units of kUnit (of `unit` when kUnit is 0): lows down and
+// highs up to whole units.
+// Tile by tile: a tile's entries lie on a few lines of the full ranges, and its
+// bytes go to lines the next tiles write too, where position by position every
+// read and write would be a line of its own. False when `poll` asked to stop.
+template <int kUnit>
+bool packTileRanges(CellPlane& plane, const std::int16_t* low, const std::int16_t* high,
+                    CellPlane::Range r, int weight, int radius, int unit,
+                    const std::function<bool()>* poll) {
+    const int u = kUnit > 0 ? kUnit : unit;
+    const std::size_t side = std::size_t(2 * radius + 1);
+    const std::size_t row = std::size_t(plane.stride);
+    const std::size_t stride = plane.tileStride;
+    std::uint8_t* const base = plane.tileRanges.data() + std::size_t(r) * stride;
+    constexpr std::size_t kTilesPerPoll = 1024;
+    for (std::size_t t = 0; t < plane.tiles.size(); ++t) {
+        if (t % kTilesPerPoll == 0 && poll != nullptr && (*poll)()) return false;
+        const Box& tile = plane.tiles[t];
+        const std::size_t origin = std::size_t(tile.top - radius - plane.cover.top) * row +
+                                   std::size_t(tile.left - radius - plane.cover.left);
+        std::uint8_t* out = base + t;
+        for (std::size_t dy = 0; dy < side; ++dy)
+            for (std::size_t dx = 0; dx < side; ++dx, out += CellPlane::kRanges * stride) {
+                const std::size_t at = origin + dy * row + dx;
+                out[0] = std::uint8_t(weight * low[at] / u);
+                out[stride] = std::uint8_t((weight * high[at] + u - 1) / u);
+            }
+    }
+    return true;
+}
+
 }  // namespace
 
 void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap& sources,
@@ -221,32 +254,32 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
                                  plane.stride, rows, tw, th, poll))
                 return giveUp();
             if (!sideBySide) continue;
-            // Pixels held times k, so single pixels weigh as cells do; lows down and
-            // highs up to whole units.
+            // Pixels held times k, so single pixels weigh as cells do.
             const int weight = first == CellPlane::BluePixelLow ? plane.cell : 1;
-            const int unit = plane.tileUnit(r);
-            for (int dy = 0; dy < int(side); ++dy) {
-                if (poll != nullptr && (*poll)()) return giveUp();
-                for (int dx = 0; dx < int(side); ++dx)
-                    for (const auto& [in, range, up] :
-                         {std::tuple(lo, r, 0),
-                          std::tuple(hi, CellPlane::Range(r + 1), unit - 1)}) {
-                        std::uint8_t* out =
-                            plane.tileRanges.data() +
-                            ((std::size_t(dy) * side + std::size_t(dx)) * CellPlane::kRanges +
-                             std::size_t(range)) *
-                                plane.tileStride;
-                        for (std::size_t t = 0; t < plane.tiles.size(); ++t) {
-                            const Box& tile = plane.tiles[t];
-                            const int held =
-                                weight *
-                                in[std::size_t(tile.top - radius + dy - plane.cover.top) *
-                                       std::size_t(plane.stride) +
-                                   std::size_t(tile.left - radius + dx - plane.cover.left)];
-                            out[t] = std::uint8_t((held + up) / unit);
-                        }
-                    }
+            const auto pack = [&](auto unit) {
+                return packTileRanges<decltype(unit)::value>(plane, lo, hi, r, weight, radius,
+                                                             plane.tileUnit(r), poll);
+            };
+            // The units there are, as constants: the compiler then divides by multiplying.
+            bool packed = false;
+            switch (plane.tileUnit(r)) {
+                case 2:
+                    packed = pack(std::integral_constant<int, 2>());
+                    break;
+                case 3:
+                    packed = pack(std::integral_constant<int, 3>());
+                    break;
+                case 4:
+                    packed = pack(std::integral_constant<int, 4>());
+                    break;
+                case 9:
+                    packed = pack(std::integral_constant<int, 9>());
+                    break;
+                default:
+                    packed = pack(std::integral_constant<int, 0>());
+                    break;
             }
+            if (!packed) return giveUp();
         }
 }
 
