@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
@@ -239,7 +240,9 @@ private:
         bool haveBitmap = false;
         QString metadataFile;
         m_run.step(m_type->bitmapLine, [&] {
-            if (m_picture.isNull() || !m_picture.save(bitmap, "BMP"))
+            QFile file(bitmap);
+            if (m_picture.isNull() || !file.open(QIODevice::WriteOnly) ||
+                !writePictureTo(file.handle(), m_picture, "BMP").empty())
                 fail(QStringLiteral("Cannot write the temporary bitmap %1; %2 was not saved.")
                          .arg(bitmap, m_destination));
             // The metadata travels to the converter in a side file beside the bitmap.
