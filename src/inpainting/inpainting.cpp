@@ -371,13 +371,13 @@ std::pair<double, double> Run::frontDirection(int x, int y) const {
 
 double Run::confidenceTerm(int x, int y) const {
     // Rows outer, columns inner, from 0.0: the order fixes the last bits, which
-    // can decide a near-tie between priorities. Adding a zero changes nothing.
+    // can decide a near-tie between priorities. Adding a zero changes nothing,
+    // so the unfilled pixels' zeros are added too, with no branch to mispredict.
     const Box r = blockBox(x, y, 0);
     double sum = 0.0;
     for (int ny = r.top; ny <= r.bottom; ++ny) {
         const double* c = &m_confidence[at(r.left, ny)];
-        for (int k = 0, n = r.right - r.left + 1; k < n; ++k)
-            if (c[k] != 0.0) sum += c[k];
+        for (int k = 0, n = r.right - r.left + 1; k < n; ++k) sum += c[k];
     }
     const double side = 2.0 * m_radius + 1.0;
     return sum / (side * side);
