@@ -1,7 +1,5 @@
 #include "picture_file.h"
 
-#include <unistd.h>
-
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +12,7 @@
 
 #include "heif_picture.h"
 #include "huge_pages.h"
+#include "picture.h"
 #include "pixel_buffer_adapter.h"
 #include "wmf_picture.h"
 
@@ -208,17 +207,6 @@ void putLittleEndian(std::uint8_t* at, std::uint32_t value, int bytes) {
     for (int k = 0; k < bytes; ++k) at[k] = std::uint8_t(value >> (8 * k));
 }
 
-bool writeWhole(int fd, const std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t written = ::write(fd, p, n);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        p += written;
-        n -= std::size_t(written);
-    }
-    return true;
-}
-
 // An RGB32 picture as a 24-bit bitmap, byte for byte what Qt's writer makes,
 // but converted and written a megabyte at a time: Qt's writer converts pixel by
 // pixel and hands each row to the system on its own, a good part of a second
@@ -246,7 +234,7 @@ std::string writeBmp24(int fd, const QImage& picture) {
     putLittleEndian(
         header + 42,
         std::uint32_t(picture.dotsPerMeterY() ? picture.dotsPerMeterY() : kDefaultDotsPerMeter), 4);
-    if (!writeWhole(fd, header, sizeof header)) return std::strerror(errno);
+    if (!convert::writeAll(fd, header, sizeof header)) return std::strerror(errno);
     const int rowsPerChunk = std::max<int>(1, int((std::size_t(1) << 20) / rowBytes));
     std::vector<std::uint8_t> chunk(rowBytes * std::size_t(std::min(rowsPerChunk, height)), 0);
     for (int y = height - 1; y >= 0;) {  // the bottom row comes first
@@ -270,7 +258,7 @@ std::string writeBmp24(int fd, const QImage& picture) {
             }
             for (; x < width; ++x, in += 4, o += 3) std::memcpy(o, in, 3);
         }
-        if (!writeWhole(fd, chunk.data(), std::size_t(out - chunk.data())))
+        if (!convert::writeAll(fd, chunk.data(), std::size_t(out - chunk.data())))
             return std::strerror(errno);
     }
     return {};

@@ -261,24 +261,20 @@ void listSourceTiles(CellPlane& plane, const PixelView& picture, const SourceMap
                                                              plane.tileUnit(r), poll);
             };
             // The units there are, as constants: the compiler then divides by multiplying.
-            bool packed = false;
-            switch (plane.tileUnit(r)) {
-                case 2:
-                    packed = pack(std::integral_constant<int, 2>());
-                    break;
-                case 3:
-                    packed = pack(std::integral_constant<int, 3>());
-                    break;
-                case 4:
-                    packed = pack(std::integral_constant<int, 4>());
-                    break;
-                case 9:
-                    packed = pack(std::integral_constant<int, 9>());
-                    break;
-                default:
-                    packed = pack(std::integral_constant<int, 0>());
-                    break;
-            }
+            const bool packed = [&] {
+                switch (plane.tileUnit(r)) {
+                    case 2:
+                        return pack(std::integral_constant<int, 2>());
+                    case 3:
+                        return pack(std::integral_constant<int, 3>());
+                    case 4:
+                        return pack(std::integral_constant<int, 4>());
+                    case 9:
+                        return pack(std::integral_constant<int, 9>());
+                    default:
+                        return pack(std::integral_constant<int, 0>());
+                }
+            }();
             if (!packed) return giveUp();
         }
 }
